@@ -1,0 +1,13 @@
+#pragma once
+// Subcommands of the command line; each returns the process exit status.
+
+#include <string>
+#include <vector>
+
+namespace fennic::cli {
+
+using Args = std::vector<std::string>;
+
+int CmdList(const Args& args);
+
+}  // namespace fennic::cli

@@ -1,0 +1,49 @@
+// fennic: with no arguments the window front end, otherwise a subcommand.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+
+#ifdef FENNIC_HAVE_UI
+int RunWindowFrontEnd(int argc, char** argv);
+#endif
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const fennic::cli::Args&);
+    const char* usage;
+};
+
+const Command kCommands[] = {
+    {"list", fennic::cli::CmdList, "list [--json] PATH"},
+};
+
+int Usage() {
+    std::fprintf(stderr, "usage: fennic                 (the window)\n");
+    for (const Command& c : kCommands) std::fprintf(stderr, "       fennic %s\n", c.usage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+#ifdef FENNIC_HAVE_UI
+        return RunWindowFrontEnd(argc, argv);
+#else
+        std::fprintf(stderr, "fennic: this build has no window front end\n");
+        return Usage();
+#endif
+    }
+    const std::string name = argv[1];
+    if (name == "-h" || name == "--help") return Usage(), 0;
+    for (const Command& c : kCommands) {
+        if (name == c.name) return c.run(fennic::cli::Args(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "fennic: unknown command '%s'\n", name.c_str());
+    return Usage();
+}
