@@ -29,6 +29,20 @@ public:
     std::string MakeTempName();
     // The folder of the program file, without a trailing slash.
     static std::string GetProgramDir();
+
+    // The INI file: $XDG_CONFIG_HOME/FennicExpl/FennicExpl.ini, ~/.config/... when unset.
+    static std::string ProfilePath();
+    // One value of a section; the default when the value, the section or the file is missing
+    // or unreadable. An integer that is not a decimal number also gives the default.
+    static std::string ReadString(const std::string& section, const std::string& name,
+                                  const std::string& def);
+    static int32_t ReadInt(const std::string& section, const std::string& name, int32_t def);
+    // Writes one value (the section is created when missing); false when the file could not be
+    // replaced. Other sections and values are kept.
+    static bool WriteValue(const std::string& section, const std::string& name,
+                           const std::string& value);
+    // Makes sure a section exists in the file, creating the file when missing.
+    static void BindSection(const std::string& section);
 };
 
 // The one settings object of the program.
