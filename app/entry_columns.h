@@ -1,0 +1,37 @@
+#pragma once
+// The eight cells that the entry list shows for one archive entry, as UTF-8 text.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "zip/zip_entry_header.h"
+
+namespace fennic {
+
+constexpr int kEntryColumnCount = 8;
+constexpr size_t kCommentCellLimit = 1024;  // characters shown before "..."
+
+// One row: File Name, Dir, Size, Time, Attr, Ratio, CRC, Comment.
+using EntryRow = std::vector<std::string>;
+
+// The eight column headers (string ids 57345 to 57352).
+std::vector<std::string> EntryColumnHeaders();
+
+// The row for `header`; `isDirectory` is the engine's answer for the entry.
+EntryRow FormatEntryColumns(const CZipEntryHeader& header, bool isDirectory);
+
+// The cells one by one, for callers that need a single one.
+std::string FormatEntryName(const CZipEntryHeader& header);  // "(*) " in front when encrypted
+std::string FormatSize(uint32_t uncompressedSize);
+std::string FormatTime(time_t localTime);                    // "%d %b %Y, %X", C locale
+std::string FormatAttributes(uint32_t externalAttributes);   // r a h s, '-' for a clear bit
+std::string FormatRatio(uint32_t compressedSize, uint32_t uncompressedSize);
+std::string FormatCrc(uint32_t crc);                         // upper-case hex, no leading zeros
+std::string FormatComment(const CZipEntryHeader& header);    // cut at 1024 characters + "..."
+
+// The entry's name as UTF-8 (no "(*) "): code page 1252 converted, UTF-8 names cleaned.
+std::string EntryNameUtf8(const CZipEntryHeader& header);
+
+}  // namespace fennic

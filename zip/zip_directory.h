@@ -1,0 +1,80 @@
+#pragma once
+// The central directory: finds and reads the end record, then every central header.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "zip/zip_buffer.h"
+#include "zip/zip_entry_header.h"
+
+namespace fennic {
+
+class CZipVolume;
+
+class CZipDirectory {
+public:
+    CZipDirectory() = default;
+    CZipDirectory(const CZipDirectory&) = delete;
+    CZipDirectory& operator=(const CZipDirectory&) = delete;
+    ~CZipDirectory() { Clear(true); }
+
+    void SetVolume(CZipVolume* volume) { m_pVolume = volume; }
+
+    // Forgets what the last read found, before the next one.
+    void Reset();
+    // Locates and reads the end record, checks it and reads every header. Raises CZipException.
+    void Read();
+    void Clear(bool removeHeaders);
+    // Writes a changed directory back; only a created archive is ever written (an empty one).
+    void Write();
+
+    bool IsValidIndex(uint16_t index) const { return index < m_headers.size(); }
+    size_t GetCount() const { return m_headers.size(); }
+    const CZipEntryHeader& GetHeader(uint16_t index) const { return *m_headers[index]; }
+
+    // The end record's values, readable while the archive is open.
+    uint32_t GetEndSignature() const { return m_endSignature; }
+    uint16_t GetDiskNumber() const { return m_diskNumber; }
+    uint16_t GetCentralDirDisk() const { return m_centralDirDisk; }
+    uint16_t GetEntriesOnDisk() const { return m_entriesOnDisk; }
+    uint16_t GetTotalEntries() const { return m_totalEntries; }
+    uint32_t GetCentralDirSize() const { return m_centralDirSize; }
+    uint32_t GetCentralDirOffset() const { return m_centralDirOffset; }
+    const CZipBuffer& GetEndComment() const { return m_endComment; }
+    uint32_t GetEndRecordPosition() const { return m_endRecordPosition; }
+    uint32_t GetBytesBeforeArchive() const { return m_bytesBeforeArchive; }
+    bool IsOnDisk() const { return m_onDisk; }
+    bool GetConvertNames() const { return m_convertNames; }
+    void SetConvertNames(bool convert) { m_convertNames = convert; }
+
+    static constexpr uint32_t kMaxEndRecordReach = 65557;  // 22 bytes and a 65535-byte comment
+
+    // Position of the end record in the volume's current file; raises ZipErrDirNotFound.
+    uint32_t LocateEndRecord();
+
+private:
+    [[noreturn]] void Throw(int code) const;
+    void ReadHeaders();
+
+    uint32_t m_endSignature = 0;
+    uint16_t m_diskNumber = 0;
+    uint16_t m_centralDirDisk = 0;
+    uint16_t m_entriesOnDisk = 0;
+    uint16_t m_totalEntries = 0;
+    uint32_t m_centralDirSize = 0;
+    uint32_t m_centralDirOffset = 0;
+    CZipBuffer m_endComment;
+    bool m_findFast = false;
+    CZipEntryHeader* m_pOpenedHeader = nullptr;
+    CZipVolume* m_pVolume = nullptr;
+    uint32_t m_endRecordPosition = 0;
+    uint32_t m_bytesBeforeArchive = 0;
+    int m_searchBufferSize = 32768;
+    bool m_onDisk = false;
+    std::vector<std::unique_ptr<CZipEntryHeader>> m_headers;
+    CZipBuffer m_localExtra;
+    bool m_convertNames = true;
+};
+
+}  // namespace fennic

@@ -1,0 +1,93 @@
+#pragma once
+// One central directory file header in memory, and the record signatures.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "zip/zip_buffer.h"
+
+namespace fennic {
+
+class CZipVolume;
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndRecordSignature = 0x06054b50;
+constexpr uint32_t kDataDescriptorSignature = 0x08074b50;
+
+constexpr uint32_t kCentralHeaderFixedSize = 46;
+constexpr uint32_t kEndRecordFixedSize = 22;
+constexpr uint32_t kLocalHeaderFixedSize = 30;
+
+// General purpose flag bits.
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;  // name and comment are UTF-8
+
+// Windows file attributes in the low bits of externalAttributes.
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrArchive = 0x20;
+
+class CZipEntryHeader {
+public:
+    CZipEntryHeader() = default;
+    CZipEntryHeader(const CZipEntryHeader&) = default;
+    CZipEntryHeader& operator=(const CZipEntryHeader&) = default;
+    virtual ~CZipEntryHeader() = default;
+
+    uint32_t signature = 0;
+    uint16_t versionMadeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint16_t flags = 0;
+    uint16_t method = 8;
+    uint16_t modTime = 0;
+    uint16_t modDate = 0;
+    uint32_t crc32 = 0;
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+    uint16_t diskStart = 0;
+    uint16_t internalAttributes = 0;
+    uint32_t externalAttributes = 0x20;
+    uint32_t localHeaderOffset = 0;
+    CZipBuffer extraField;
+    CZipBuffer fileName;  // converted for display once read (see ConvertFileName)
+    CZipBuffer comment;
+
+    // The name: code page 1252 with backslashes, or UTF-8 with backslashes when IsUtf8().
+    std::string GetFileName() const { return fileName.ToString(); }
+    std::string GetComment() const { return comment.ToString(); }
+    // The name's bytes exactly as stored in the archive (forward slashes, no conversion).
+    const std::string& GetRawFileName() const { return m_rawFileName; }
+    void SetRawFileName(const std::string& raw) { m_rawFileName = raw; }
+
+    // Local time from the MS-DOS date and time; the C library decides about daylight saving.
+    time_t GetModTime() const;
+    bool IsEncrypted() const { return (flags & kFlagEncrypted) != 0; }
+    bool HasDataDescriptor() const { return (flags & kFlagDataDescriptor) != 0; }
+    // Name and comment are UTF-8 (flag bit 11); such names skip the code page conversion.
+    bool IsUtf8() const { return (flags & kFlagUtf8) != 0; }
+    bool IsDirectory() const { return (externalAttributes & kAttrDirectory) != 0; }
+    // 46 + name + extra field + comment, as stored.
+    uint32_t GetCentralSize() const;
+
+    // Reads one header at the volume's current position. False for a wrong signature (the
+    // variable parts are then not read); raises ZipErrBadArchive when the fixed part or a
+    // variable part runs past the end of the volume's file.
+    bool ReadCentral(CZipVolume& volume);
+
+    // Code page 437 to 1252 over the name's bytes, in place.
+    void ConvertCodePage();
+    // Every '/' becomes '\'.
+    void ChangeSlashes();
+    // Both steps, the code page step only for names that are not UTF-8.
+    void ConvertFileName();
+
+private:
+    std::string m_rawFileName;
+};
+
+}  // namespace fennic
