@@ -1,0 +1,123 @@
+#pragma once
+// Our own FTP client over POSIX sockets: login, binary type, active data connections.
+//
+// What the server receives, per call:
+//   Connect:   USER name (or USER anonymous), PASS (when asked for), TYPE I
+//   FindFile:  SIZE path; only when the server does not know SIZE (500/502): PORT/EPRT and
+//              LIST path, whose Unix or DOS listing line gives the size
+//   OpenFile:  PORT/EPRT, RETR path
+//   Command:   the commands of the text exactly as given, one line each, each reply read before
+//              the next line goes out. With expect_data, the PORT/EPRT for the data connection
+//              goes out before the first transfer command (RETR, LIST, NLST), or before the
+//              REST standing directly in front of it, so that REST stays right before RETR.
+//              Commands after the transfer command go out after its preliminary reply; their
+//              replies are read when the data file is closed.
+//   Close:     QUIT
+// Every blocking wait has a time limit and can be woken by Abort() from any thread; a pending
+// connect then fails with kErrorOperationCancelled. Calls return false with LastError() set;
+// kErrorExtended means the server refused and LastResponse() holds its reply text.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "inet/status.h"
+
+namespace fennic::inet {
+
+struct FtpCore;
+class FtpConnection;
+class FtpFile;
+
+struct FtpFileInfo {
+    uint64_t size = 0;
+};
+
+class FtpSession {
+public:
+    FtpSession();
+    ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // proxy must be empty: FTP through a proxy fails with kErrorProxyNotSupported.
+    bool Open(const std::string& agent, const std::string& proxy);
+    void SetStatusCallback(StatusCallback callback);
+    // Limit for connect, greeting and login together (kErrorConnectTimeout when passed), and
+    // the idle limit of every later wait (kErrorTimeout). Defaults 60000 and 30000 ms.
+    void SetTimeouts(uint32_t connect_ms, uint32_t io_ms);
+
+    // Connects and logs in; may run on a thread of its own while another thread calls Abort().
+    // Empty user: anonymous login (password ignored).
+    std::unique_ptr<FtpConnection> Connect(const std::string& server, uint16_t port,
+                                           const std::string& user, const std::string& password);
+
+    // Any thread: wakes every pending wait of this session and its connections; they fail with
+    // kErrorOperationCancelled. Later calls fail the same way.
+    void Abort();
+    void Close();
+
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+    std::string LastResponse() const;  // reply text of the failed login, if any
+
+private:
+    std::shared_ptr<FtpCore> core_;
+    uint32_t error_ = 0;
+    std::string error_text_;
+    std::string response_;
+};
+
+class FtpConnection {
+public:
+    ~FtpConnection();  // closes any open file first, then sends QUIT
+
+    // Looks the file up: true with its size when the server knows it. Not found: false with
+    // kErrorExtended (the server's reply in LastResponse()).
+    bool FindFile(const std::string& path, FtpFileInfo& info);
+    // Binary RETR of path over an active data connection.
+    std::unique_ptr<FtpFile> OpenFile(const std::string& path);
+    // Raw command text (lines ending in "\r\n"). False when a line cannot be sent, the last
+    // reply is 4xx/5xx (kErrorExtended), or, with expect_data, no data connection is made.
+    // data receives the data file when expect_data is on.
+    bool Command(const std::string& text, bool expect_data, std::unique_ptr<FtpFile>* data);
+
+    // All reply texts of the last call, in order, each line ending in "\r\n".
+    std::string LastResponse() const;
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+
+    void Close();
+
+private:
+    friend class FtpSession;
+    friend class FtpFile;
+    struct State;
+    FtpConnection();
+    std::shared_ptr<State> state_;
+};
+
+class FtpFile {
+public:
+    ~FtpFile();
+    // Up to size bytes; got = 0 at the end of the file.
+    bool Read(void* buffer, size_t size, size_t& got);
+    // Closes the data socket first, then reads the replies still due (226/426 and those of any
+    // commands sent after the transfer command), each within the idle limit.
+    void Close();
+
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+
+private:
+    friend class FtpConnection;
+    FtpFile() = default;
+    std::shared_ptr<FtpConnection::State> conn_;
+    int fd_ = -1;
+    uint32_t error_ = 0;
+    std::string error_text_;
+    bool eof_ = false;
+};
+
+}  // namespace fennic::inet

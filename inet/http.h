@@ -1,0 +1,126 @@
+#pragma once
+// HTTP over libcurl: a session, a connection to one server and requests on it.
+//
+// Every call blocks on the calling thread (status notifications arrive there) and returns
+// false on failure with LastError()/LastErrorText() set on the object that failed. Cancel() may
+// be called from any thread; the pending and later calls then fail with
+// kErrorOperationCancelled. All requests of one session share one curl handle, so they reuse
+// the connection. Children keep the session's internals alive, so any destruction order is safe.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "inet/status.h"
+
+namespace fennic::inet {
+
+struct HttpCore;
+class HttpConnection;
+class HttpRequest;
+
+enum HttpAccessType : int {
+    kAccessPreconfig = 0,  // the environment's proxy settings (http_proxy, no_proxy)
+    kAccessDirect = 1,     // never a proxy
+    kAccessProxy = 2,      // the named proxy, "host[:port]" (port 80 when none)
+};
+
+// Initialises the network layer once per process (curl_global_init); false when it fails.
+bool InitNetwork();
+
+// The exact range header of a transfer: "Range: bytes=START-END\r\n", unsigned decimals.
+std::string RangeHeader(uint32_t start, uint32_t end);
+
+class HttpSession {
+public:
+    HttpSession();
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // access_type is one of HttpAccessType; any other value fails with kErrorInvalidOption.
+    bool Open(const std::string& agent, int access_type, const std::string& proxy);
+    void SetStatusCallback(StatusCallback callback);
+    // Connect limit and idle limit (no byte moved) in milliseconds; defaults 30000 and 60000.
+    void SetTimeouts(uint32_t connect_ms, uint32_t idle_ms);
+    // CA bundle for TLS peers instead of the system's (tests).
+    void SetCaFile(const std::string& path);
+
+    // Records the server; nothing goes over the wire until a request is sent. user/password
+    // are sent as Basic credentials with every request when user is not empty.
+    std::unique_ptr<HttpConnection> Connect(const std::string& server, uint16_t port,
+                                            const std::string& user, const std::string& password);
+
+    void Cancel();  // any thread
+    void Close();   // ends the session's transfers and its curl handle
+
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+
+private:
+    std::shared_ptr<HttpCore> core_;
+};
+
+class HttpConnection {
+public:
+    ~HttpConnection();
+    // A GET for object (path with query). secure: TLS with full certificate checks.
+    std::unique_ptr<HttpRequest> OpenRequest(const std::string& object, bool secure);
+
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+
+private:
+    friend class HttpSession;
+    HttpConnection() = default;
+    std::shared_ptr<HttpCore> core_;
+    std::string server_, user_, password_;
+    uint16_t port_ = 0;
+    uint32_t error_ = 0;
+    std::string error_text_;
+};
+
+class HttpRequest {
+public:
+    ~HttpRequest();
+
+    // Sends the GET with headers: empty, or lines each ending in "\r\n" (e.g. RangeHeader()).
+    // Redirects are followed (each one notified as kStatusRedirect). Returns once the final
+    // response's headers are in. body_wanted false: when that response has a Content-Length,
+    // the transfer is stopped at the end of its headers and no body byte is taken.
+    // A new call sends the request again (after SetCredentials, for instance).
+    bool Send(const std::string& headers, bool body_wanted = true);
+
+    // Status code of the final response (every status, 416 included).
+    bool QueryStatusCode(uint32_t& status);
+    // Content-Length of the final response; false with kErrorHeaderNotFound when it has none.
+    bool QueryContentLength(uint64_t& length);
+
+    // Reads up to size body bytes; got = 0 at the end of the body. Incremental: never waits
+    // for more than the first available bytes.
+    bool Read(void* buffer, size_t size, size_t& got);
+
+    // Credentials for the next Send: the server's (answer to 401) and the proxy's (407).
+    void SetCredentials(const std::string& user, const std::string& password);
+    void SetProxyCredentials(const std::string& user, const std::string& password);
+
+    // Body length from the current position to the end: reads the rest of the body into a
+    // private spool file (so memory stays small) and returns the total length read so far.
+    // SeekToBegin() then replays the body from its first byte. Only before the first Read.
+    bool SeekToEnd(uint64_t& position);
+    bool SeekToBegin();
+
+    void Close();
+
+    uint32_t LastError() const;
+    std::string LastErrorText() const;
+
+private:
+    friend class HttpConnection;
+    struct State;
+    HttpRequest();
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace fennic::inet

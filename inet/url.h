@@ -1,0 +1,47 @@
+#pragma once
+// The address split: canonical form of a typed URL and its parts.
+
+#include <cstdint>
+#include <string>
+
+namespace fennic::inet {
+
+enum class Scheme { kUnknown, kHttp, kFtp, kHttps, kGopher, kFile, kNews, kMailto };
+
+// Field limits of the split, in characters (the buffers hold one more for the terminator).
+constexpr size_t kMaxHost = 255;
+constexpr size_t kMaxPath = 2047;
+constexpr size_t kMaxUser = 127;
+constexpr size_t kMaxPassword = 127;
+
+struct UrlParts {
+    std::string scheme_name;  // lower case, without ':' ("http", "foo", ...)
+    Scheme scheme = Scheme::kUnknown;
+    std::string host;         // as typed (IPv6 literals without brackets)
+    uint16_t port = 0;        // the URL's port, else the scheme's default (0 when it has none)
+    bool port_given = false;  // the URL named a port
+    std::string user;         // percent-decoded; empty when absent
+    std::string password;     // percent-decoded; empty when absent
+    std::string path;         // path with query, still percent-encoded; "/" for a bare host
+};
+
+// Default port of a known scheme: 80 http, 21 ftp, 443 https, 70 gopher, 119 news; 0 otherwise.
+uint16_t DefaultPort(Scheme scheme);
+
+// Percent-encodes unsafe characters (space, control, non-ASCII, "<>\"{}|\\^`", a '%' not
+// followed by two hex digits), keeps existing %XX, lower-cases the scheme, resolves "." and
+// ".." path segments and gives a bare "http://host" its "/". False on malformed text.
+bool CanonicalizeUrl(const std::string& url, std::string& canonical);
+
+// Splits a canonical URL. Fails on malformed text (no scheme, an unknown scheme without "//",
+// empty host for http/https/ftp/gopher, bad port) and on fields longer than the limits above.
+// Unknown schemes written with "//" crack, so callers can refuse them by scheme.
+bool CrackUrl(const std::string& canonical, UrlParts& parts);
+
+// CanonicalizeUrl then CrackUrl.
+bool SplitUrl(const std::string& url, UrlParts& parts);
+
+// Decodes %XX escapes; malformed escapes are kept as they are.
+std::string PercentDecode(const std::string& text);
+
+}  // namespace fennic::inet
