@@ -103,7 +103,9 @@ std::vector<uint8_t> BuildEndRecord(uint16_t diskNumber, uint16_t centralDirDisk
 }
 
 std::string ProposeZipName(const std::string& listText) {
-    return listText.substr(0, listText.find('.')) + ".zip";
+    const size_t dot = listText.find('.');
+    if (dot == std::string::npos) return ".zip";
+    return listText.substr(0, dot) + ".zip";
 }
 
 }  // namespace fennic::remote

@@ -78,7 +78,8 @@ std::vector<uint8_t> BuildCentralRecord(const EntryRecord& entry);
 std::vector<uint8_t> BuildEndRecord(uint16_t diskNumber, uint16_t centralDirDisk,
                                     uint32_t centralSize, uint32_t centralOffset);
 
-// The name the save dialog proposes for a list text: up to its first "." and then ".zip".
+// The name the save dialog proposes for a list text: up to its first "." and then ".zip";
+// ".zip" alone for a text without a ".".
 std::string ProposeZipName(const std::string& listText);
 
 }  // namespace fennic::remote

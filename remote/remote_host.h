@@ -19,7 +19,7 @@ namespace fennic {
 class IFrontEnd;
 class IProgressHost;
 class CSettings;
-class ArchiveView;
+class CArchiveView;
 struct RemoteSession;
 
 namespace remote {
@@ -34,7 +34,7 @@ public:
     virtual IProgressHost& ProgressHost() = 0;
     // The listed archive: archive path, whether it is our own tail file, OpenArchive and
     // CloseArchive with their messages, and the engine while it is open.
-    virtual ArchiveView& Archive() = 0;
+    virtual CArchiveView& Archive() = 0;
     // Rebuilds the entry list from the open archive (the window's list; the command line
     // prints or keeps the rows).
     virtual void FillEntryList() = 0;
