@@ -39,6 +39,8 @@ public:
     // Reads `size` bytes; see the .cpp for when the next volume is taken. Raises
     // ZipErrBadArchive when the bytes cannot all be had.
     uint32_t Read(void* buffer, uint32_t size, bool atOnce);
+    // Writes straight to the file in use (only a created archive is ever written).
+    void Write(const void* buffer, uint32_t size);
     void SetCurrentDisk(int disk);
     void ChangeDisk(int disk);
     void Close(bool afterError);
