@@ -115,10 +115,11 @@ void CZipDirectory::ReadHeaders() {
     m_headers.clear();
     m_headers.reserve(m_totalEntries);
     for (uint32_t i = 0; i < m_totalEntries; ++i) {
-        m_headers.push_back(std::make_unique<CZipEntryHeader>());
-        CZipEntryHeader& header = *m_headers.back();
-        if (!header.ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
-        if (m_convertNames) header.ConvertFileName();
+        auto header = std::make_unique<CZipEntryHeader>();
+        // A record that could not be read in full never joins the table.
+        if (!header->ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
+        if (m_convertNames) header->ConvertFileName();
+        m_headers.push_back(std::move(header));
     }
 }
 

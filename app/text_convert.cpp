@@ -1,0 +1,98 @@
+#include "app/text_convert.h"
+
+#include <cstdint>
+
+namespace fennic {
+namespace {
+
+// Code points of bytes 0x80 to 0x9F in code page 1252.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Length of the valid sequence at text[i], or 0.
+size_t SequenceLength(const std::string& text, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+    const uint8_t lead = byte(i);
+    if (lead < 0x80) return 1;
+    size_t n;
+    uint32_t cp;
+    if (lead >= 0xC2 && lead <= 0xDF) n = 2, cp = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF) n = 3, cp = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4) n = 4, cp = lead & 0x07;
+    else return 0;
+    if (text.size() - i < n) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+std::string Cp1252ToUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (char ch : text) {
+        const uint8_t c = static_cast<uint8_t>(ch);
+        if (c < 0x80) out += ch;
+        else if (c < 0xA0) AppendUtf8(out, kCp1252High[c - 0x80]);
+        else AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string SanitizeUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = SequenceLength(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut) {
+    size_t i = 0;
+    size_t chars = 0;
+    while (i < text.size() && chars < maxChars) {
+        const size_t n = SequenceLength(text, i);
+        i += n == 0 ? 1 : n;
+        ++chars;
+    }
+    if (cut) *cut = i < text.size();
+    return text.substr(0, i);
+}
+
+}  // namespace fennic

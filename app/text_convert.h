@@ -1,0 +1,17 @@
+#pragma once
+// Text from the archive's code pages to the UTF-8 that every front end shows.
+
+#include <cstddef>
+#include <string>
+
+namespace fennic {
+
+// Code page 1252 bytes to UTF-8; the five bytes 1252 leaves undefined pass as their C1 controls.
+std::string Cp1252ToUtf8(const std::string& text);
+// Copies valid UTF-8 and puts U+FFFD in place of every byte that does not start a valid
+// sequence (overlong forms, surrogates and values above U+10FFFF included).
+std::string SanitizeUtf8(const std::string& text);
+// The first `maxChars` characters of valid UTF-8 text; `cut` tells whether any were left out.
+std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut);
+
+}  // namespace fennic
