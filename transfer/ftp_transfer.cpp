@@ -1,0 +1,306 @@
+#include "transfer/ftp_transfer.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <system_error>
+#include <thread>
+
+#include "app/frontend.h"
+#include "app/strings.h"
+#include "inet/errors.h"
+
+namespace fennic {
+namespace {
+
+constexpr size_t kBodyBlock = 1024;
+
+std::atomic<bool>& FtpCommandRecord() {
+    static std::atomic<bool> available{true};
+    return available;
+}
+
+}  // namespace
+
+bool FtpCommandAvailable() {
+    return FtpCommandRecord().load();
+}
+void SetFtpCommandAvailable(bool available) {
+    FtpCommandRecord() = available;
+}
+
+CFTPTransferDlg::CFTPTransferDlg(IProgressHost& host) : CTransferDlgBase(host, kFtpTexts) {
+    m_bSkipEmptyErrorBox = true;
+}
+
+CFTPTransferDlg::~CFTPTransferDlg() = default;
+
+void CFTPTransferDlg::OnInitDialog(IProgressView& view) {
+    m_view = &view;
+    m_bAbort = false;  // a run after a cancelled one starts afresh
+    view.SetProgressRange(100);
+    if (FileExists(m_strLocalFile) && m_bPromptOverwrite) {
+        const int answer =
+            ShowMessage(FormatMessageId(230, m_strLocalFile), MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) return view.EndDialog(IDCANCEL);
+    }
+    if (const int err = m_file.Open(m_strLocalFile, false)) {
+        ShowMessage(FormatMessageId(231, std::to_string(err)), MB_OK | MB_ICONEXCLAMATION);
+        return view.EndDialog(IDCANCEL);
+    }
+    if (!m_bRangeOnly) {
+        if (const int err = m_file.SeekAndCut(m_dwRangeStart)) {
+            ShowMessage(FormatMessageId(239, std::to_string(err)), MB_OK | MB_ICONEXCLAMATION);
+            return view.EndDialog(IDCANCEL);
+        }
+    }
+    view.SetText(IDC_FILESTATUS, FormatMessageId(202, m_strRemoteFile, m_strServer));
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_hSession = std::make_unique<inet::FtpSession>();
+    }
+    if (!StartWorker()) view.EndDialog(IDCANCEL);
+}
+
+void CFTPTransferDlg::OnCancel() {
+    CTransferDlgBase::OnCancel();
+    // Wakes a blocking wait at once instead of at its time limit.
+    AbortSession();
+}
+
+void CFTPTransferDlg::AbortSession() {
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    if (m_hSession) m_hSession->Abort();
+}
+
+void CFTPTransferDlg::CloseSession() {
+    std::unique_ptr<inet::FtpSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        session = std::move(m_hSession);
+    }
+    if (session) session->Close();
+}
+
+void CFTPTransferDlg::CloseHandles() {
+    if (m_hRestartData) m_hRestartData->Close();
+    m_hRestartData.reset();
+    if (m_hFile) m_hFile->Close();
+    m_hFile.reset();
+    if (m_hConnection) m_hConnection->Close();
+    m_hConnection.reset();
+    CloseSession();
+}
+
+void CFTPTransferDlg::Failed(uint32_t error, const std::string& response) {
+    m_dwLastError = error;
+    m_strLastResponse = response;
+}
+
+bool CFTPTransferDlg::StoppedByCancel() {
+    if (!m_bAbort) return false;
+    Stop();
+    return true;
+}
+
+void CFTPTransferDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
+    if (dwError == 0) dwError = m_dwLastError;
+    const std::string arg =
+        dwError == inet::kErrorExtended ? "\n" + m_strLastResponse : std::to_string(dwError);
+    SetError(FormatMessageId(nMessageId, arg));
+}
+
+void CFTPTransferDlg::SetError(const std::string& strText) {
+    m_strError = strText;
+    m_file.CloseAndDelete();
+    PostCompletion(1);
+}
+
+void CFTPTransferDlg::OnStatusCallback(uint32_t dwStatus, const std::string& info) {
+    switch (dwStatus) {
+        case inet::kStatusResolvingName:
+            return ShowStatusArg(204, info);
+        case inet::kStatusNameResolved:
+            return ShowStatusArg(205, info);
+        case inet::kStatusConnecting:
+            return ShowStatusArg(206, info);
+        case inet::kStatusConnected:
+            return ShowStatusArg(203, info);
+        default:
+            return;  // redirects are not reported
+    }
+}
+
+void CFTPTransferDlg::ShowPercent(int nPercent) {
+    ShowBarPos(nPercent);
+    ShowCaptionPercent(nPercent, m_strRemoteFile);
+}
+
+void CFTPTransferDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick, uint32_t dwDone,
+                                     uint32_t& dwLastBytes, int& nLastPercent, bool bSizeKnown,
+                                     uint32_t dwTotal) {
+    struct Sink : IProgressSink {
+        CFTPTransferDlg& dlg;
+        explicit Sink(CFTPTransferDlg& d) : dlg(d) {}
+        void ShowPercent(int p) override { dlg.ShowPercent(p); }
+        void ShowProgressPos(uint32_t) override {}
+        void ShowRate(double r) override { dlg.ShowRate(r); }
+        void ShowTimeLeft(uint32_t s, uint32_t d, uint32_t t) override {
+            dlg.ShowTimeLeft(s, d, t);
+        }
+    } sink(*this);
+    fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
+                           nLastPercent, bSizeKnown, dwTotal, false);
+}
+
+void CFTPTransferDlg::ConnectWorker() {
+    const bool withUser = !m_strUser.empty();
+    m_hConnection = m_hSession->Connect(m_strServer, m_nPort, withUser ? m_strUser : "",
+                                        withUser ? m_strPassword : "");
+    if (!m_hConnection) {
+        m_dwConnectError = m_hSession->LastError();
+        m_strLastResponse = m_hSession->LastResponse();
+    }
+}
+
+bool CFTPTransferDlg::RestartAt(std::string& strError) {
+    m_hRestartData.reset();
+    if (!FtpCommandAvailable()) {
+        strError = LoadString(226);
+        return false;
+    }
+    // Offsets are unsigned 32-bit values and go out as such, never as negative numbers.
+    const std::string offset = std::to_string(m_dwRangeStart);
+    if (!m_hConnection->Command("REST " + offset + "\r\nPWD \r\n", false, nullptr)) {
+        strError = FormatMessageId(236, std::to_string(m_hConnection->LastError()));
+        return false;
+    }
+    const std::string reply = m_hConnection->LastResponse();
+    if (reply.find("350") == std::string::npos) {
+        strError = FormatMessageId(238, reply);
+        return false;
+    }
+    const std::string start = "ABOR\r\nNOOP\r\nNOOP\r\nREST " + offset + "\r\nRETR " +
+                              m_strRemoteFile + "\r\nPWD\r\nNOOP\r\nNOOP\r\n";
+    std::unique_ptr<inet::FtpFile> data;
+    if (!m_hConnection->Command(start, true, &data) || !data) {
+        strError = FormatMessageId(236, std::to_string(m_hConnection->LastError()));
+        return false;
+    }
+    m_hRestartData = std::move(data);
+    return true;
+}
+
+void CFTPTransferDlg::RunTransfer() {
+    m_dwLastError = 0;
+    m_dwConnectError = 0;
+    m_strLastResponse.clear();
+    if (!m_hSession->Open(ApplicationName(), m_bUseProxy ? m_strProxy : std::string())) {
+        Failed(m_hSession->LastError(), m_hSession->LastResponse());
+        return ReportError(210, 0);
+    }
+    if (m_bAbort) return Stop();
+    m_hSession->SetStatusCallback(
+        [this](uint32_t status, const std::string& info) { OnStatusCallback(status, info); });
+    if (m_bAbort) return Stop();
+
+    // The client's own limit stays behind ours, so the wait below decides.
+    const uint64_t clientLimit = static_cast<uint64_t>(m_dwConnectTimeout) + 5000;
+    m_hSession->SetTimeouts(clientLimit > UINT32_MAX ? UINT32_MAX : uint32_t(clientLimit), 30000);
+    std::promise<void> connected;
+    std::future<void> connectEnd = connected.get_future();
+    std::thread connectThread;
+    try {
+        connectThread = std::thread([this, &connected] {
+            ConnectWorker();
+            connected.set_value();
+        });
+    } catch (const std::system_error& e) {
+        return ReportError(240, static_cast<uint32_t>(e.code().value()));
+    }
+    if (connectEnd.wait_for(std::chrono::milliseconds(m_dwConnectTimeout)) ==
+        std::future_status::timeout) {
+        AbortSession();  // ends the pending attempt
+        connectThread.join();
+        if (m_hConnection) m_hConnection->Close();
+        m_hConnection.reset();
+        CloseSession();
+        if (m_bAbort) return Stop();
+        return ReportError(211, inet::kErrorConnectTimeout);
+    }
+    connectThread.join();
+    if (!m_hConnection) {
+        if (StoppedByCancel()) return;
+        m_dwLastError = m_dwConnectError;
+        return ReportError(211, m_dwConnectError);
+    }
+    if (m_bAbort) return Stop();
+
+    StartAnimation();
+    ShowStatusId(208);
+    bool sizeKnown = false;
+    uint32_t total = 0;
+    inet::FtpFileInfo info;
+    if (m_hConnection->FindFile(m_strRemoteFile, info)) {
+        total = static_cast<uint32_t>(info.size);  // the low 32 bits, as listed
+        sizeKnown = true;
+        m_dwFileSize = total;
+        if (m_bSizeOnly) {
+            m_hConnection->Close();
+            m_hConnection.reset();
+            CloseSession();
+            PostCompletion(0);
+            m_file.Close();
+            return;
+        }
+    }
+    if (m_bAbort) return Stop();
+
+    if (m_dwRangeStart != 0) {
+        std::string error;
+        if (!RestartAt(error)) {
+            if (StoppedByCancel()) return;
+            return SetError(error);
+        }
+    }
+    inet::FtpFile* source = m_hRestartData.get();
+    if (!source) {
+        m_hFile = m_hConnection->OpenFile(m_strRemoteFile);
+        if (!m_hFile) {
+            if (StoppedByCancel()) return;
+            Failed(m_hConnection->LastError(), m_hConnection->LastResponse());
+            return ReportError(207, 0);
+        }
+        source = m_hFile.get();
+    }
+    if (m_bAbort) return Stop();
+    ShowStatusId(216);
+
+    const uint32_t t0 = m_clock();
+    uint32_t done = 0, lastTick = t0, lastBytes = 0;
+    int lastPercent = 0;
+    char buffer[kBodyBlock];
+    for (;;) {
+        size_t got = 0;
+        if (!source->Read(buffer, sizeof buffer, got)) {
+            if (m_bAbort) break;  // a read cut short by Cancel
+            Failed(source->LastError(), m_hConnection->LastResponse());
+            return ReportError(214, 0);
+        }
+        if (got == 0 || m_bAbort) break;
+        const uint32_t wanted = m_dwRangeEnd - m_dwRangeStart - done;
+        if (wanted < kBodyBlock && wanted <= got) {
+            if (const int err = m_file.Write(buffer, wanted)) return ReportError(214, err);
+            m_file.Close();
+            return PostCompletion(0);
+        }
+        if (const int err = m_file.Write(buffer, got)) return ReportError(214, err);
+        done += static_cast<uint32_t>(got);
+        UpdateProgress(t0, lastTick, done, lastBytes, lastPercent, sizeKnown, total);
+    }
+    m_file.Close();
+    if (m_bAbort) m_file.CloseAndDelete();
+    PostCompletion(0);
+}
+
+}  // namespace fennic

@@ -1,0 +1,311 @@
+#include "transfer/http_download.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/frontend.h"
+#include "app/strings.h"
+#include "inet/errors.h"
+#include "inet/url.h"
+
+namespace fennic {
+namespace {
+
+constexpr size_t kBodyBlock = 1024;
+constexpr size_t kDiscardBlock = 50;
+
+// Certificate and TLS failures get their cause spelled out after the number.
+std::string ErrorCodeText(uint32_t error) {
+    std::string text = std::to_string(error);
+    switch (error) {
+        case inet::kErrorCertDateInvalid:
+        case inet::kErrorCertNameInvalid:
+        case inet::kErrorInvalidCa:
+        case inet::kErrorSecureChannel:
+            text += std::string(" (") + inet::ErrorText(error) + ")";
+            break;
+        default:
+            break;
+    }
+    return text;
+}
+
+}  // namespace
+
+CHttpDownloadDlg::CHttpDownloadDlg(IProgressHost& host) : CTransferDlgBase(host, kHttpTexts) {}
+
+CHttpDownloadDlg::~CHttpDownloadDlg() = default;
+
+bool CHttpDownloadDlg::SplitUrl() {
+    inet::UrlParts parts;
+    if (!inet::SplitUrl(m_strUrl, parts)) return false;
+    m_strServer = parts.host;
+    m_strObject = parts.path;
+    m_nPort = parts.port;
+    return true;
+}
+
+void CHttpDownloadDlg::OnInitDialog(IProgressView& view) {
+    m_view = &view;
+    m_bAbort = false;  // a run after a cancelled one starts afresh
+    if (!SplitUrl()) {
+        m_strUrl = "http://" + m_strUrl;
+        if (!SplitUrl()) return view.EndDialog(IDCANCEL);
+    }
+    if (const int err = m_file.Open(m_strLocalFile, m_dwRangeStart == 0)) {
+        ShowMessage(FormatMessageId(131, std::to_string(err)), MB_OK | MB_ICONEXCLAMATION);
+        return view.EndDialog(IDCANCEL);
+    }
+    if (const int err = m_file.SeekToEnd()) {
+        ShowMessage(FormatMessageId(133, std::to_string(err)), MB_OK | MB_ICONEXCLAMATION);
+        return view.EndDialog(IDCANCEL);
+    }
+    size_t slash = m_strObject.rfind('/');
+    if (slash == std::string::npos) slash = m_strObject.rfind('\\');
+    if (slash != std::string::npos && m_strObject.size() > 1)
+        m_strFileName = m_strObject.substr(slash + 1);
+    else
+        m_strFileName = m_strObject;
+    view.SetText(IDC_FILESTATUS, FormatMessageId(102, m_strFileName, m_strServer));
+    m_hSession = std::make_unique<inet::HttpSession>();
+    if (!StartWorker()) view.EndDialog(IDCANCEL);
+}
+
+void CHttpDownloadDlg::OnCancel() {
+    CTransferDlgBase::OnCancel();
+    // Ends a blocking call at once instead of after the server's next bytes.
+    if (m_hSession) m_hSession->Cancel();
+}
+
+void CHttpDownloadDlg::CloseHandles() {
+    if (m_hRequest) m_hRequest->Close();
+    m_hRequest.reset();
+    m_hConnection.reset();
+    if (m_hSession) m_hSession->Close();
+    m_hSession.reset();
+}
+
+void CHttpDownloadDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
+    if (dwError == 0) dwError = m_dwLastError;
+    m_strError = FormatMessageId(nMessageId, ErrorCodeText(dwError));
+    m_file.CloseAndDelete();
+    PostCompletion(1);
+}
+
+void CHttpDownloadDlg::ReportErrorId(unsigned nMessageId) {
+    m_strError = LoadString(nMessageId);
+    PostCompletion(1);
+}
+
+void CHttpDownloadDlg::ShowPercent(int nPercent) {
+    ShowCaptionPercent(nPercent, m_strFileName);
+}
+
+void CHttpDownloadDlg::ShowTimeLeft(uint32_t dwSeconds, uint32_t dwDone, uint32_t dwTotal) {
+    CTransferDlgBase::ShowTimeLeft(dwSeconds, dwDone, dwTotal);
+}
+
+void CHttpDownloadDlg::ShowProgressRange(uint32_t dwTotal) {
+    ShowBarRange(HttpProgressUpper(dwTotal));
+}
+
+void CHttpDownloadDlg::ShowProgressPos(uint32_t dwDone) {
+    ShowBarPos(HttpProgressPos(dwDone));
+}
+
+void CHttpDownloadDlg::ShowStatusArg(unsigned nId, const std::string& text) {
+    CTransferDlgBase::ShowStatusArg(nId, text);
+}
+
+void CHttpDownloadDlg::ShowStatusId(unsigned nId) {
+    CTransferDlgBase::ShowStatusId(nId);
+}
+
+void CHttpDownloadDlg::ShowStatus(const std::string& text) {
+    CTransferDlgBase::ShowStatus(text);
+}
+
+void CHttpDownloadDlg::ShowRate(double dRate) {
+    CTransferDlgBase::ShowRate(dRate);
+}
+
+void CHttpDownloadDlg::StartAnimation() {
+    CTransferDlgBase::StartAnimation();
+}
+
+void CHttpDownloadDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick, uint32_t dwDone,
+                                      uint32_t& dwLastBytes, int& nLastPercent, bool bSizeKnown,
+                                      uint32_t dwTotal) {
+    struct Sink : IProgressSink {
+        CHttpDownloadDlg& dlg;
+        explicit Sink(CHttpDownloadDlg& d) : dlg(d) {}
+        void ShowPercent(int p) override { dlg.ShowPercent(p); }
+        void ShowProgressPos(uint32_t done) override { dlg.ShowProgressPos(done); }
+        void ShowRate(double r) override { dlg.ShowRate(r); }
+        void ShowTimeLeft(uint32_t s, uint32_t d, uint32_t t) override {
+            dlg.ShowTimeLeft(s, d, t);
+        }
+    } sink(*this);
+    fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
+                           nLastPercent, bSizeKnown, dwTotal, true);
+}
+
+void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& info) {
+    switch (dwStatus) {
+        case inet::kStatusResolvingName:
+            return ShowStatusArg(104, info);
+        case inet::kStatusNameResolved:
+            return ShowStatusArg(105, info);
+        case inet::kStatusConnecting:
+            return ShowStatusArg(106, info);
+        case inet::kStatusConnected:
+            return ShowStatusArg(103, info);
+        case inet::kStatusRedirect:
+            return ShowStatusArg(107, info);
+        default:
+            return;
+    }
+}
+
+bool CHttpDownloadDlg::SendRequest() {
+    const std::string headers =
+        m_bSendRange ? inet::RangeHeader(m_dwRangeStart, m_dwRangeEnd) : std::string();
+    bool serverCredentialsSent = false, proxyCredentialsSent = false;
+    std::string promptUser = m_strProxyUser, promptPassword = m_strProxyPassword;
+    for (;;) {
+        if (!m_hRequest->Send(headers, !m_bSizeOnly)) {
+            Failed(m_hRequest->LastError());
+            ReportError(111, 0);
+            return false;
+        }
+        uint32_t status = 0;
+        if (!m_hRequest->QueryStatusCode(status)) {
+            ReportErrorId(112);
+            return false;
+        }
+        if (status == 407 || status == 401) {
+            char discard[kDiscardBlock];
+            size_t got = 0;
+            while (m_hRequest->Read(discard, sizeof discard, got) && got > 0) {
+            }
+            bool again = false;
+            if (status == 407 && !m_strProxyUser.empty()) {
+                // Configured credentials are tried once; a second 407 means they are wrong.
+                if (!proxyCredentialsSent) {
+                    m_hRequest->SetProxyCredentials(m_strProxyUser, m_strProxyPassword);
+                    again = proxyCredentialsSent = true;
+                }
+            } else if (status == 407 && m_bPromptProxyLogin) {
+                bool retry = false;
+                m_view->Send([&] { retry = m_view->PromptProxyLogin(promptUser, promptPassword); });
+                if (retry && !m_bAbort) {
+                    m_hRequest->SetProxyCredentials(promptUser, promptPassword);
+                    again = true;
+                }
+            } else if (status == 401 && !m_strUser.empty()) {
+                if (!serverCredentialsSent) {
+                    m_hRequest->SetCredentials(m_strUser, m_strPassword);
+                    again = serverCredentialsSent = true;
+                }
+            }
+            if (m_bAbort) {
+                Stop();
+                return false;
+            }
+            if (again) continue;
+            // No (more) credentials to offer: the answer stands as it is, and outside
+            // size-only mode an authentication answer is no valid response.
+        }
+        if (m_bSizeOnly || status == 206) return true;
+        ReportError(113, status);
+        return false;
+    }
+}
+
+void CHttpDownloadDlg::RunTransfer() {
+    m_dwLastError = 0;
+    const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
+    if (!m_hSession->Open(agent, m_nAccessType, m_strProxy)) {
+        Failed(m_hSession->LastError());
+        return ReportError(110, 0);
+    }
+    if (m_bAbort) return Stop();
+    m_hSession->SetStatusCallback(
+        [this](uint32_t status, const std::string& info) { OnStatusCallback(status, info); });
+    if (m_bAbort) return Stop();
+    const bool withUser = !m_strUser.empty();
+    m_hConnection = m_hSession->Connect(m_strServer, m_nPort, withUser ? m_strUser : "",
+                                        withUser ? m_strPassword : "");
+    if (!m_hConnection) {
+        Failed(m_hSession->LastError());
+        return ReportError(111, 0);
+    }
+    if (m_bAbort) return Stop();
+    StartAnimation();
+    // TLS follows the port alone; the peer's certificate is checked in full.
+    m_hRequest = m_hConnection->OpenRequest(m_strObject, m_nPort == 443);
+    if (!m_hRequest) {
+        Failed(m_hConnection->LastError());
+        return ReportError(111, 0);
+    }
+    if (m_bAbort) return Stop();
+    if (!SendRequest()) return;
+
+    ShowStatusId(108);
+    bool sizeKnown = false;
+    uint32_t total = 0;
+    uint64_t length = 0;
+    if (m_hRequest->QueryContentLength(length)) {
+        if (length > UINT32_MAX) return ReportError(113, 0);  // beyond 32-bit sizes
+        total = static_cast<uint32_t>(length);
+        sizeKnown = true;
+        ShowProgressRange(total);
+        m_dwFileSize = total;
+        if (m_bSizeOnly) {
+            m_file.Close();
+            return PostCompletion(0);
+        }
+    } else {
+        const uint32_t queryError = m_hRequest->LastError();
+        uint64_t end = 0;
+        if (!m_hRequest->SeekToEnd(end) || end > UINT32_MAX) {
+            if (m_bAbort) return Stop();
+            return ReportError(134, queryError);
+        }
+        m_dwFileSize = static_cast<uint32_t>(end);
+        if (!m_hRequest->SeekToBegin()) {
+            if (m_bAbort) return Stop();
+            Failed(m_hRequest->LastError());
+            return ReportError(114, 0);
+        }
+        if (m_bSizeOnly) {
+            m_file.Close();
+            return PostCompletion(0);
+        }
+    }
+    ShowStatusId(116);
+
+    const uint32_t t0 = m_clock();
+    uint32_t done = 0, lastTick = t0, lastBytes = 0;
+    int lastPercent = 0;
+    char buffer[kBodyBlock];
+    for (;;) {
+        size_t got = 0;
+        if (!m_hRequest->Read(buffer, sizeof buffer, got)) {
+            // A read cut short by Cancel is a stop like any other after Cancel.
+            if (m_bAbort) break;
+            Failed(m_hRequest->LastError());
+            return ReportError(114, 0);
+        }
+        if (got > 0 && !m_bAbort) {
+            if (const int err = m_file.Write(buffer, got)) return ReportError(114, err);
+        }
+        done += static_cast<uint32_t>(got);
+        UpdateProgress(t0, lastTick, done, lastBytes, lastPercent, sizeKnown, total);
+        if (got == 0 || m_bAbort) break;
+    }
+    m_file.Close();
+    PostCompletion(0);
+}
+
+}  // namespace fennic

@@ -1,0 +1,124 @@
+#include "transfer/transfer_dlg.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+#include "app/frontend.h"
+#include "app/strings.h"
+
+namespace fennic {
+
+std::string ApplicationName() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string path = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("fennic");
+    std::string name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+CTransferDlgBase::CTransferDlgBase(IProgressHost& host, unsigned texts)
+    : m_host(host), m_texts(texts) {}
+
+CTransferDlgBase::~CTransferDlgBase() {
+    // A run always joins in OnDestroy; this only guards against a host that skipped it.
+    if (m_pThread && m_pThread->joinable()) m_pThread->join();
+}
+
+int CTransferDlgBase::DoModal() {
+    return m_host.RunModal(*this);
+}
+
+void CTransferDlgBase::ShowStatus(const std::string& text) {
+    m_view->Send([this, text] { m_view->SetText(IDC_STATUS, text); });
+}
+
+void CTransferDlgBase::ShowStatusId(unsigned id) {
+    ShowStatus(LoadString(id));
+}
+
+void CTransferDlgBase::ShowStatusArg(unsigned id, const std::string& arg) {
+    ShowStatus(FormatMessageId(id, arg));
+}
+
+void CTransferDlgBase::ShowCaptionPercent(int percent, const std::string& name) {
+    std::string caption = PercentCaption(percent, name, m_texts);
+    m_view->Send([this, caption] { m_view->SetCaption(caption); });
+}
+
+void CTransferDlgBase::ShowTimeLeft(uint32_t seconds, uint32_t done, uint32_t total) {
+    std::string text = TimeLeftText(seconds, done, total, m_texts);
+    m_view->Send([this, text] { m_view->SetText(IDC_TIMELEFT, text); });
+}
+
+void CTransferDlgBase::ShowRate(double bytesPerMs) {
+    std::string text = RateText(bytesPerMs, m_texts);
+    m_view->Send([this, text] { m_view->SetText(IDC_TRANSFER_RATE, text); });
+}
+
+void CTransferDlgBase::ShowBarRange(uint16_t upper) {
+    m_view->Send([this, upper] { m_view->SetProgressRange(upper); });
+}
+
+void CTransferDlgBase::ShowBarPos(int pos) {
+    m_view->Send([this, pos] { m_view->SetProgressPos(pos); });
+}
+
+void CTransferDlgBase::StartAnimation() {
+    m_view->Send([this] { m_view->StartAnimation(); });
+}
+
+void CTransferDlgBase::PostCompletion(int wParam) {
+    m_view->Post([this, wParam] { OnTransferComplete(wParam); });
+}
+
+bool CTransferDlgBase::StartWorker() {
+    try {
+        m_pThread = std::make_unique<std::thread>([this] { WorkerMain(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+int CTransferDlgBase::ShowMessage(const std::string& text, unsigned style) {
+    return m_view->MessageBox(text, std::string(), style);
+}
+
+void CTransferDlgBase::OnTransferComplete(int wParam) {
+    m_bFinished = true;
+    m_view->StopAnimation();
+    if (m_bAbort) {
+        m_view->EndDialog(IDCANCEL);
+    } else if (wParam == 0) {
+        m_view->EndDialog(IDOK);
+    } else {
+        if (!(m_bSkipEmptyErrorBox && m_strError.empty())) ShowMessage(m_strError, MB_OK);
+        m_view->EndDialog(IDCANCEL);
+    }
+}
+
+void CTransferDlgBase::OnCancel() {
+    m_bAbort = true;
+    m_view->EnableCancel(false);
+    m_view->SetText(IDC_STATUS, LoadString(m_texts + 32));
+}
+
+void CTransferDlgBase::OnClose() {
+    // Once finished, the default handling of a dialog turns the close box into Cancel; before
+    // that the close box is Cancel by design. Both take the same steps.
+    OnCancel();
+}
+
+void CTransferDlgBase::OnDestroy() {
+    if (m_pThread) {
+        if (m_pThread->joinable()) m_pThread->join();
+        m_pThread.reset();
+    }
+    CloseHandles();
+    m_view = nullptr;
+}
+
+}  // namespace fennic

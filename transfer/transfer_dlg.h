@@ -1,0 +1,81 @@
+#pragma once
+// What the two transfer engines share: the modal run on a progress window, the flags, the
+// display operations that hand every update to the window thread and wait for it, the
+// completion message, Cancel, close and the joining of the worker.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "transfer/local_file.h"
+#include "transfer/progress.h"
+#include "transfer/progress_view.h"
+
+namespace fennic {
+
+// The executable's file name without its extension (the session's default agent).
+std::string ApplicationName();
+
+class CTransferDlgBase : public IProgressDialog {
+public:
+    CTransferDlgBase(IProgressHost& host, unsigned texts);
+    ~CTransferDlgBase() override;
+    CTransferDlgBase(const CTransferDlgBase&) = delete;
+    CTransferDlgBase& operator=(const CTransferDlgBase&) = delete;
+
+    // Runs the transfer with its progress window: IDOK when done, IDCANCEL on failure (the
+    // user has seen the message) or cancel (no message). Can be called again.
+    int DoModal();
+    uint32_t GetRemoteFileSize() const { return m_dwFileSize; }
+
+    // The millisecond clock of the progress arithmetic (tests steer it). Set before DoModal.
+    void SetTickClock(TickClock clock) { m_clock = std::move(clock); }
+
+    // IProgressDialog, on the window thread.
+    void OnCancel() override;
+    void OnClose() override;
+    void OnDestroy() override;
+
+protected:
+    // Display operations, called on the worker (or connection) thread.
+    void ShowStatus(const std::string& text);
+    void ShowStatusId(unsigned id);
+    void ShowStatusArg(unsigned id, const std::string& arg);
+    void ShowCaptionPercent(int percent, const std::string& name);
+    void ShowTimeLeft(uint32_t seconds, uint32_t done, uint32_t total);
+    void ShowRate(double bytesPerMs);
+    void ShowBarRange(uint16_t upper);
+    void ShowBarPos(int pos);
+    void StartAnimation();
+
+    // Worker: posts the completion message (0 done or stopped, 1 failed with m_strError).
+    void PostCompletion(int wParam);
+    // Window thread, dialog start: starts RunTransfer() on the worker; false when it could not.
+    bool StartWorker();
+    // Window thread: a message box over the progress window, captioned with the app's name.
+    int ShowMessage(const std::string& text, unsigned style);
+
+    // Worker body and the handles to close at teardown (after the worker was joined).
+    virtual void WorkerMain() = 0;
+    virtual void CloseHandles() = 0;
+
+    IProgressView* m_view = nullptr;  // set on the window thread before the worker starts
+    std::atomic<bool> m_bAbort{false};
+    std::atomic<bool> m_bFinished{false};
+    uint32_t m_dwFileSize = 0;  // worker writes; read after the run
+    std::string m_strError;     // worker writes before posting; window thread reads on arrival
+    CLocalFile m_file;
+    TickClock m_clock = SteadyTickCount;
+    bool m_bSkipEmptyErrorBox = false;  // the FTP engine shows no box for an empty text
+
+private:
+    void OnTransferComplete(int wParam);
+
+    IProgressHost& m_host;
+    const unsigned m_texts;
+    std::unique_ptr<std::thread> m_pThread;
+};
+
+}  // namespace fennic
