@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "zip/zip_entry_header.h"
+
 namespace fennic::remote {
 
 namespace {
@@ -79,7 +81,34 @@ SaveResult Fail(const std::string& why, int error = 0) {
     return r;
 }
 
+std::vector<uint8_t> BytesOf(const CZipBuffer& b) {
+    const auto* p = reinterpret_cast<const uint8_t*>(b.GetBuffer());
+    return p ? std::vector<uint8_t>(p, p + b.GetSize()) : std::vector<uint8_t>();
+}
+
 }  // namespace
+
+EntryRecord EntryRecordFrom(const CZipEntryHeader& h) {
+    EntryRecord e;
+    e.versionMadeBy = h.versionMadeBy;
+    e.versionNeeded = h.versionNeeded;
+    e.flags = h.flags;
+    e.method = h.method;
+    e.modTime = h.modTime;
+    e.modDate = h.modDate;
+    e.crc32 = h.crc32;
+    e.compressedSize = h.compressedSize;
+    e.uncompressedSize = h.uncompressedSize;
+    e.diskStart = h.diskStart;
+    e.internalAttributes = h.internalAttributes;
+    e.externalAttributes = h.externalAttributes;
+    e.localHeaderOffset = h.localHeaderOffset;
+    const std::string& raw = h.GetRawFileName();
+    e.storedName.assign(raw.begin(), raw.end());
+    e.extraField = BytesOf(h.extraField);
+    e.comment = BytesOf(h.comment);
+    return e;
+}
 
 SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
                             uint16_t diskNumber, uint16_t centralDirDisk,

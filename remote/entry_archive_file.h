@@ -6,7 +6,14 @@
 
 #include "remote/entry_archive.h"
 
+namespace fennic {
+class CZipEntryHeader;
+}
+
 namespace fennic::remote {
+
+// The record of an entry as the engine read it, with the name bytes as stored.
+EntryRecord EntryRecordFrom(const CZipEntryHeader& header);
 
 struct SaveResult {
     bool ok = false;

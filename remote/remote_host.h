@@ -46,7 +46,12 @@ public:
     // The save dialog: proposes `proposal`, asks before overwriting an existing file; true
     // with the chosen full path, false (path untouched) when cancelled.
     virtual bool PromptZipFileName(std::string& path, const std::string& proposal) = 0;
+    // Details of a failure that the windows do not show (the command line prints them).
+    virtual void Note(const std::string& /*text*/) {}
 };
+
+// "Invalid Zip Archive", the message of a failed extraction.
+extern const char kInvalidZipArchive[];
 
 // "Get": splits UrlText() into Session() (asking the credentials question when needed),
 // deletes our previous tail file and lists the remote archive through FillEntryList().

@@ -1,0 +1,182 @@
+// Saving one entry from the bytes a ranged fetch would bring, for archives made by the real
+// tools, checked by the real testers; and the destination kept when the save fails.
+
+#include "remote/entry_archive_file.h"
+
+#include <gtest/gtest.h>
+
+#include "remote/le_bytes.h"
+#include "tests/remote/remote_support.h"
+#include "zip/zip_engine.h"
+
+namespace fennic::remote {
+namespace {
+
+using test::Scratch;
+
+class SaveEntryArchiveTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new Scratch;
+        ASSERT_TRUE(test::MakeArchives(s_dir->path()));
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+    struct Listed {
+        std::vector<EntryRecord> entries;
+        std::vector<uint32_t> offsets;
+        uint32_t centralDir = 0;
+    };
+    static Listed List(const std::string& archive) {
+        Listed l;
+        CZipEngine engine;
+        engine.Open(archive);
+        for (int i = 0; i < engine.GetEntryCount(); ++i) {
+            CZipEntryHeader h;
+            EXPECT_TRUE(engine.GetEntryInfo(h, static_cast<uint16_t>(i)));
+            l.entries.push_back(EntryRecordFrom(h));
+            l.offsets.push_back(h.localHeaderOffset);
+        }
+        l.centralDir = engine.GetDirectory().GetCentralDirOffset();
+        engine.Close();
+        return l;
+    }
+    // What a ranged fetch of span would have brought.
+    static std::string Slice(const std::string& archive, ByteSpan span) {
+        return test::ReadBytes(archive).substr(span.start, span.length);
+    }
+    // Saves entry i of archive and checks the result with the testers.
+    void SaveAndVerify(const std::string& archive, const Listed& l, size_t i) {
+        SCOPED_TRACE(archive + " entry " + std::to_string(i));
+        auto span = EntryFetchSpan(l.entries[i], l.offsets, l.centralDir);
+        ASSERT_TRUE(span);
+        const std::string fetched = work / "fetched";
+        ASSERT_TRUE(test::WriteBytes(fetched, Slice(archive, *span)));
+        const std::string dest = work / "saved.zip";
+        SaveResult r = SaveEntryArchive(fetched, l.entries[i], 0, 0, dest);
+        ASSERT_TRUE(r.ok) << r.why;
+        EXPECT_EQ(test::VerifySaved(dest, archive), "");
+        const size_t central = 46 + l.entries[i].storedName.size() +
+                               l.entries[i].extraField.size() + l.entries[i].comment.size();
+        EXPECT_EQ(test::ReadBytes(dest).size(), r.kept + central + 54);
+        EXPECT_EQ(test::ListDir(work.path()).size(), 2u) << "no part file left behind";
+    }
+
+    static Scratch* s_dir;
+    Scratch work;
+};
+Scratch* SaveEntryArchiveTest::s_dir = nullptr;
+
+TEST_F(SaveEntryArchiveTest, EveryEntryOfSmallArchivesFromEachTool) {
+    for (const char* name : {"py.zip", "sevenz.zip", "stream.zip", "pipe.zip", "commented.zip"}) {
+        const std::string archive = *s_dir / name;
+        Listed l = List(archive);
+        ASSERT_FALSE(l.entries.empty()) << name;
+        for (size_t i = 0; i < l.entries.size(); ++i) SaveAndVerify(archive, l, i);
+    }
+}
+
+TEST_F(SaveEntryArchiveTest, InfoZipLocalExtraLongerThanCentralIsKeptWhole) {
+    const std::string archive = *s_dir / "zip_many.zip";
+    Listed l = List(archive);
+    ASSERT_EQ(l.entries.size(), 3030u);  // 3000 files and 30 folders
+    const std::string bytes = test::ReadBytes(archive);
+    int longer = 0;
+    for (size_t i : {size_t{0}, size_t{1}, size_t{7}, size_t{1500}, l.entries.size() - 1}) {
+        const EntryRecord& e = l.entries[i];
+        LeReader r(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        uint16_t localExtra = 0;
+        ASSERT_TRUE(r.U16At(e.localHeaderOffset + 28, localExtra));
+        if (localExtra > e.extraField.size()) ++longer;
+        SaveAndVerify(archive, l, i);
+    }
+    // The case the central lengths alone would cut short is really there.
+    EXPECT_GT(longer, 0);
+}
+
+TEST_F(SaveEntryArchiveTest, CentralRecordCarriesTheStoredNameBytes) {
+    const std::string archive = *s_dir / "py.zip";
+    Listed l = List(archive);
+    const std::string want =
+        "docs/caf\xC3\xA9 na\xC3\xAFve \xC3\xBC"
+        "ber.txt";
+    size_t i = 0;
+    while (i < l.entries.size() &&
+           std::string(l.entries[i].storedName.begin(), l.entries[i].storedName.end()) != want)
+        ++i;
+    ASSERT_LT(i, l.entries.size()) << "stored name not found as UTF-8 bytes with '/'";
+    SaveAndVerify(archive, l, i);
+    const std::string saved = test::ReadBytes(work / "saved.zip");
+    // Both the local header and the central record hold the same stored bytes.
+    EXPECT_EQ(saved.substr(30, want.size()), want);
+    EXPECT_NE(saved.find("PK\x01\x02"), std::string::npos);
+    EXPECT_EQ(saved.substr(saved.find("PK\x01\x02") + 46, want.size()), want);
+}
+
+TEST_F(SaveEntryArchiveTest, BadBytesLeaveTheDestinationAsItWas) {
+    const std::string archive = *s_dir / "py.zip";
+    Listed l = List(archive);
+    auto span = EntryFetchSpan(l.entries[1], l.offsets, l.centralDir);
+    ASSERT_TRUE(span);
+    const std::string good = Slice(archive, *span);
+    const std::string dest = work / "keep.zip";
+    ASSERT_TRUE(test::WriteBytes(dest, "old content"));
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"not a local header", "XX" + good.substr(2)},
+        {"cut inside the fixed part", good.substr(0, 20)},
+        {"cut inside the data", good.substr(0, good.size() - 5)},
+        {"nothing at all", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(test::WriteBytes(work / "fetched", c.bytes));
+        SaveResult r = SaveEntryArchive(work / "fetched", l.entries[1], 0, 0, dest);
+        EXPECT_FALSE(r.ok);
+        EXPECT_FALSE(r.why.empty());
+        EXPECT_EQ(test::ReadBytes(dest), "old content");
+        EXPECT_EQ(test::ListDir(work.path()).size(), 2u);
+    }
+}
+
+TEST_F(SaveEntryArchiveTest, DescriptorThatIsNotThereIsRefused) {
+    const std::string archive = *s_dir / "stream.zip";
+    Listed l = List(archive);
+    ASSERT_TRUE(l.entries[0].HasDataDescriptor());
+    auto span = EntryFetchSpan(l.entries[0], l.offsets, l.centralDir);
+    ASSERT_TRUE(span);
+    std::string bytes = Slice(archive, *span);
+    EntryRecord wrongCrc = l.entries[0];
+    wrongCrc.crc32 ^= 1;
+    ASSERT_TRUE(test::WriteBytes(work / "fetched", bytes));
+    EXPECT_FALSE(SaveEntryArchive(work / "fetched", wrongCrc, 0, 0, work / "x.zip").ok);
+    EXPECT_FALSE(test::Exists(work / "x.zip"));
+}
+
+TEST_F(SaveEntryArchiveTest, FailedRenameKeepsTheOldFileAndLeavesNoPart) {
+    const std::string archive = *s_dir / "py.zip";
+    Listed l = List(archive);
+    auto span = EntryFetchSpan(l.entries[0], l.offsets, l.centralDir);
+    ASSERT_TRUE(span);
+    ASSERT_TRUE(test::WriteBytes(work / "fetched", Slice(archive, *span)));
+    // A non-empty folder at the destination cannot be replaced by a file.
+    ASSERT_EQ(test::Run("mkdir -p " + test::Quote(work / "dest.zip/inner")).status, 0);
+    SaveResult r = SaveEntryArchive(work / "fetched", l.entries[0], 0, 0, work / "dest.zip");
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error, 0);
+    EXPECT_TRUE(test::Exists(work / "dest.zip/inner"));
+    EXPECT_EQ(test::ListDir(work.path()).size(), 2u);
+    // A destination folder that does not exist: nothing can be created there.
+    r = SaveEntryArchive(work / "fetched", l.entries[0], 0, 0, work / "missing/dest.zip");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, ENOENT);
+}
+
+}  // namespace
+}  // namespace fennic::remote
