@@ -87,9 +87,11 @@ void UpdateProgress(IProgressSink& sink, const TickClock& clock, uint32_t startT
     lastTick = now;
     lastBytes = done;
     if (sizeKnown && done > 0) {
+        // More bytes than the known size leaves nothing to wait for, not 4 GiB.
+        const uint32_t remaining = done > total ? 0 : total - done;
         const double seconds =
-            static_cast<double>(now - startTick) / done * static_cast<double>(total - done) * 0.001;
-        // A wrapped total - done would not fit the text's 32 bits; show the largest value.
+            static_cast<double>(now - startTick) / done * static_cast<double>(remaining) * 0.001;
+        // A slow start on a large file can exceed the text's 32 bits: show the largest value.
         const uint32_t whole =
             seconds >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(seconds);
         sink.ShowTimeLeft(whole, done, total);

@@ -75,6 +75,11 @@ bool CWindowThread::QuitRequested() const {
     return m_quit;
 }
 
+size_t CWindowThread::QueuedCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.size();
+}
+
 void CWindowThread::Close() {
     std::lock_guard<std::mutex> lock(m_mutex);
     DropAllLocked();

@@ -29,6 +29,8 @@ public:
     // Window thread. Ends Run() after the function being served returns.
     void Quit(int result);
     bool QuitRequested() const;
+    // Functions waiting to be served (Send and Post alike).
+    size_t QueuedCount() const;
     // Closes the queue without serving (the run ended before its loop started).
     void Close();
     // While Run() waits, idle is called on the window thread at least every period.
