@@ -113,8 +113,9 @@ public:
 private:
     friend class FtpConnection;
     FtpFile() = default;
+    bool Mine() const;
     std::shared_ptr<FtpConnection::State> conn_;
-    int fd_ = -1;
+    uint64_t serial_ = 0;
     uint32_t error_ = 0;
     std::string error_text_;
     bool eof_ = false;

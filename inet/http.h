@@ -116,9 +116,10 @@ public:
     uint32_t LastError() const;
     std::string LastErrorText() const;
 
+    struct State;  // internal
+
 private:
     friend class HttpConnection;
-    struct State;
     HttpRequest();
     std::unique_ptr<State> state_;
 };

@@ -1,0 +1,56 @@
+#pragma once
+// Small POSIX socket helpers for the FTP client: an owning descriptor, a wake-up pipe, waits
+// with a deadline, and address texts.
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace fennic::inet {
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
+    UniqueFd& operator=(UniqueFd&& o) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int Release();
+    void Reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// A pipe whose read end becomes readable, and stays so, once Signal() was called.
+class WakePipe {
+public:
+    WakePipe();  // check ok() afterwards
+    bool ok() const { return bool(read_) && bool(write_); }
+    int read_fd() const { return read_.get(); }
+    void Signal();  // async-signal and thread safe
+
+private:
+    UniqueFd read_, write_;
+};
+
+enum class WaitResult { kReady, kTimeout, kWoken, kError };
+
+// Waits until fd has events (POLLIN/POLLOUT), the wake fd is readable or the deadline passes.
+// A second fd (-1 for none) may be waited on too; ready tells which are ready (bit 0: fd,
+// bit 1: fd2).
+WaitResult WaitFor(int fd, short events, int fd2, short events2, int wake_fd,
+                   Clock::time_point deadline, int* ready = nullptr);
+
+// "127.0.0.1" or "::1".
+std::string AddressText(const sockaddr* addr);
+
+}  // namespace fennic::inet
