@@ -9,5 +9,6 @@ namespace fennic::cli {
 using Args = std::vector<std::string>;
 
 int CmdList(const Args& args);
+int CmdFetch(const Args& args);
 
 }  // namespace fennic::cli

@@ -20,6 +20,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", fennic::cli::CmdList, "list [--json] PATH"},
+    {"fetch", fennic::cli::CmdFetch, "fetch [--size-only | --range START END] URL FILE"},
 };
 
 int Usage() {
