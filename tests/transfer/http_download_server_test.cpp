@@ -1,0 +1,470 @@
+// CHttpDownloadDlg against nginx, tinyproxy and our own HTTP server on 127.0.0.1.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/frontend.h"
+#include "inet/http.h"
+#include "tests/fixtures/fixtures.h"
+#include "tests/transfer/recording_view.h"
+#include "transfer/http_download.h"
+
+namespace fennic {
+namespace {
+
+using test::AccessRecord;
+using test::ViewEvent;
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+class HttpDownloadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(inet::InitNetwork()); }
+    void Prepare(CHttpDownloadDlg& dlg, const std::string& url) {
+        dlg.m_strUrl = url;
+        dlg.m_strLocalFile = local;
+        dlg.m_nAccessType = 1;  // no proxy from the environment
+    }
+    test::TempDir dir;
+    std::string local = dir.path() + "/out.bin";
+    test::RecordingView view;
+};
+
+class NginxTest : public HttpDownloadTest {
+protected:
+    NginxTest() : root(), body(test::PatternBytes(3 * 1000 * 1000, 7)) {
+        root.Write("a.zip", body);
+        root.Write("small.zip", body.substr(0, 100000));
+    }
+    test::TempDir root;
+    std::string body;
+};
+
+TEST_F(NginxTest, SizeOnlyTakesNoBody) {
+    // 64 MiB without data blocks: far more than the socket buffers can hold.
+    ASSERT_EQ(::truncate(root.Write("big.zip", "").c_str(), 64 << 20), 0);
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/big.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetRemoteFileSize(), 64u << 20);
+    EXPECT_TRUE(Exists(local));
+    EXPECT_EQ(test::ReadFile(local), "");
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].request, "GET /big.zip HTTP/1.1");
+    EXPECT_EQ(log[0].range, "-");
+    EXPECT_EQ(log[0].status, 200);
+    // The client closes at the blank line after the headers; nginx counts what it pushed into
+    // the socket buffers before it saw the close, never the body.
+    EXPECT_LT(log[0].body_bytes_sent, uint64_t(16) << 20);
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(view.Texts(IDC_FILESTATUS), std::vector<std::string>{"big.zip from 127.0.0.1"});
+    EXPECT_TRUE(Contains(view.Texts(IDC_STATUS), "Getting file information"));
+    EXPECT_FALSE(Contains(view.Texts(IDC_STATUS), "Retrieving the file"));
+}
+
+TEST_F(NginxTest, SizeThenTheLast22BytesOnOneObject) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/a.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    const uint32_t size = dlg.GetRemoteFileSize();
+    ASSERT_EQ(size, body.size());
+    dlg.m_bSizeOnly = false;
+    dlg.m_bSendRange = true;
+    dlg.m_dwRangeStart = size - 22;
+    dlg.m_dwRangeEnd = size - 1;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetRemoteFileSize(), 22u);  // the length of the range
+    EXPECT_EQ(test::ReadFile(local), body.substr(size - 22));
+    const auto log = nginx.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].request, "GET /a.zip HTTP/1.1");
+    EXPECT_EQ(log[1].range, "bytes=2999978-2999999");
+    EXPECT_EQ(log[1].status, 206);
+    EXPECT_EQ(log[1].body_bytes_sent, 22u);
+    EXPECT_TRUE(view.Boxes().empty());
+}
+
+TEST_F(NginxTest, MiddleRangeOfOneMegabyte) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    uint32_t tick = 0;
+    dlg.SetTickClock([&tick] { return tick += 300; });  // past a second every fourth block
+    Prepare(dlg, nginx.Url("/a.zip"));
+    dlg.m_dwRangeStart = 1000000;
+    dlg.m_dwRangeEnd = 1999999;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetRemoteFileSize(), 1000000u);
+    EXPECT_TRUE(test::ReadFile(local) == body.substr(1000000, 1000000));
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=1000000-1999999");
+    EXPECT_EQ(log[0].status, 206);
+    EXPECT_EQ(log[0].body_bytes_sent, 1000000u);
+
+    // Caption once per percent, 1 to 100, against the range's length.
+    const auto captions = view.Captions();
+    ASSERT_EQ(captions.size(), 100u);
+    EXPECT_EQ(captions.front(), "1% of a.zip Completed");
+    EXPECT_EQ(captions.back(), "100% of a.zip Completed");
+    EXPECT_EQ(view.Values(ViewEvent::kRange), std::vector<int>{977});  // KiB, rounded
+    const auto pos = view.Values(ViewEvent::kPos);
+    ASSERT_EQ(pos.size(), 100u);
+    EXPECT_EQ(pos.back(), 976);
+    EXPECT_FALSE(view.Texts(IDC_TRANSFER_RATE).empty());
+    const auto left = view.Texts(IDC_TIMELEFT);
+    ASSERT_FALSE(left.empty());
+    EXPECT_NE(left.back().find(" copied)"), std::string::npos);
+    EXPECT_NE(left.back().find(" of 976.6 KB"), std::string::npos);
+    const auto status = view.Texts(IDC_STATUS);
+    ASSERT_GE(status.size(), 2u);
+    EXPECT_EQ(status[status.size() - 2], "Getting file information");
+    EXPECT_EQ(status.back(), "Retrieving the file");
+    EXPECT_EQ(view.Values(ViewEvent::kAnimStart).size(), 1u);
+    EXPECT_EQ(view.Values(ViewEvent::kAnimStop).size(), 1u);
+}
+
+TEST_F(NginxTest, WholeAnswerToARangeFails) {
+    test::NginxOptions options;
+    options.max_ranges_zero = true;
+    test::NginxServer nginx(root.path(), options);
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/small.zip"));
+    dlg.m_dwRangeStart = 100000 - 22;
+    dlg.m_dwRangeEnd = 100000 - 1;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(view.Boxes(),
+              std::vector<std::string>{"Failed to receive a valid HTTP response from the server"});
+    EXPECT_FALSE(Exists(local));
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=99978-99999");
+    EXPECT_EQ(log[0].status, 200);
+}
+
+TEST_F(NginxTest, PlainGetIsNoValidAnswerOutsideSizeOnly) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/small.zip"));
+    dlg.m_bSendRange = false;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(view.Boxes(),
+              std::vector<std::string>{"Failed to receive a valid HTTP response from the server"});
+}
+
+TEST_F(NginxTest, SizeOnlyAcceptsAnyStatus) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/missing.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_GT(dlg.GetRemoteFileSize(), 0u);  // the 404 page's length
+    EXPECT_EQ(nginx.WaitForAccessLog(1).at(0).status, 404);
+}
+
+TEST_F(NginxTest, AddressWithoutSchemeGetsHttpInFront) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    const std::string bare = "127.0.0.1:" + std::to_string(nginx.port()) + "/small.zip";
+    Prepare(dlg, bare);
+    dlg.m_dwRangeStart = 0;
+    dlg.m_dwRangeEnd = 9;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.m_strUrl, "http://" + bare);
+    EXPECT_EQ(test::ReadFile(local), body.substr(0, 10));
+}
+
+TEST_F(NginxTest, LaterStartAppendsAndStartZeroTruncates) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/small.zip"));
+    dir.Write("out.bin", "old");
+    dlg.m_dwRangeStart = 10;
+    dlg.m_dwRangeEnd = 19;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), "old" + body.substr(10, 10));
+    dlg.m_dwRangeStart = 0;
+    dlg.m_dwRangeEnd = 4;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), body.substr(0, 5));
+}
+
+TEST_F(NginxTest, ThroughTinyproxy) {
+    test::NginxServer nginx(root.path());
+    test::TinyProxy proxy;
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/small.zip"));
+    dlg.m_nAccessType = 2;
+    dlg.m_strProxy = "127.0.0.1:" + std::to_string(proxy.port());
+    dlg.m_dwRangeStart = 100000 - 22;
+    dlg.m_dwRangeEnd = 100000 - 1;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), body.substr(100000 - 22, 22));
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=99978-99999");
+    EXPECT_TRUE(test::WaitUntil([&] {
+        return proxy.Log().find(nginx.Url("/small.zip")) != std::string::npos;
+    })) << proxy.Log();
+}
+
+TEST_F(HttpDownloadTest, LocalFileThatCannotBeOpened) {
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, "http://127.0.0.1:9/a.zip");
+    dlg.m_strLocalFile = dir.path() + "/no/such/folder/out.bin";
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0], "An error occured while opening the file to be downloaded, Error:2");
+    EXPECT_TRUE(view.Values(ViewEvent::kAnimStart).empty());  // no worker ran
+}
+
+TEST_F(HttpDownloadTest, RefusedConnection) {
+    const uint16_t port = test::FreePort();  // nobody listens there
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, "http://127.0.0.1:" + std::to_string(port) + "/a.zip");
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0], "An error occurred connecting to the server, Error:12029");
+    EXPECT_FALSE(Exists(local));
+}
+
+TEST_F(HttpDownloadTest, UnknownAccessTypeOpensNoSession) {
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, "http://127.0.0.1:9/a.zip");
+    dlg.m_nAccessType = 5;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{"An error occurred while attempting to "
+                                                     "download the file, Error:12009"});
+}
+
+TEST_F(HttpDownloadTest, ObjectEndingInSlashHasNoFileName) {
+    test::ScriptHttpServer server([](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+        test::ServeBody(req, peer, "0123456789");
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/dir/"));
+    dlg.m_dwRangeEnd = 3;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.FileName(), "");
+    EXPECT_EQ(view.Texts(IDC_FILESTATUS), std::vector<std::string>{" from 127.0.0.1"});
+    EXPECT_EQ(test::ReadFile(local), "0123");
+}
+
+TEST_F(HttpDownloadTest, NoContentLengthTakesTheSizeFromTheBody) {
+    const std::string body = test::PatternBytes(5000, 3);
+    test::ScriptHttpServer server([&](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+        test::ServeBody(req, peer, body, /*omit_length=*/true);
+    });
+    CHttpDownloadDlg dlg(view);
+    uint32_t tick = 0;
+    dlg.SetTickClock([&tick] { return tick += 700; });
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_dwRangeStart = 1000;
+    dlg.m_dwRangeEnd = 4999;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetRemoteFileSize(), 4000u);
+    EXPECT_TRUE(test::ReadFile(local) == body.substr(1000));
+    EXPECT_TRUE(view.Captions().empty());
+    EXPECT_TRUE(view.Texts(IDC_TIMELEFT).empty());
+    EXPECT_TRUE(view.Values(ViewEvent::kPos).empty());
+    EXPECT_TRUE(view.Values(ViewEvent::kRange).empty());
+    EXPECT_FALSE(view.Texts(IDC_TRANSFER_RATE).empty());
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("range"), "bytes=1000-4999");
+}
+
+TEST_F(HttpDownloadTest, ServerCredentialsOn401) {
+    test::ScriptHttpServer server([](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+        if (req.Header("authorization") != test::BasicAuth("ann", "pw"))
+            return (void)peer.Respond(401, "who are you?", {"WWW-Authenticate: Basic realm=\"x\""});
+        test::ServeBody(req, peer, "abcdefghij");
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_strUser = "ann";
+    dlg.m_strPassword = "pw";
+    dlg.m_dwRangeStart = 2;
+    dlg.m_dwRangeEnd = 5;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), "cdef");
+
+    // Wrong credentials: tried again once, then the 401 stands as no valid answer.
+    dlg.m_strPassword = "wrong";
+    dlg.m_dwRangeStart = 0;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(view.Boxes(),
+              std::vector<std::string>{"Failed to receive a valid HTTP response from the server"});
+    EXPECT_FALSE(Exists(local));
+    const auto requests = server.Requests();
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests.back().Header("authorization"), test::BasicAuth("ann", "wrong"));
+    EXPECT_LE(requests.size(), 4u);  // never a loop
+}
+
+// Our server as a proxy that wants Basic credentials before it serves anything.
+class ProxyAuthTest : public HttpDownloadTest {
+protected:
+    ProxyAuthTest()
+        : proxy([this](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+              if (req.Header("proxy-authorization") != test::BasicAuth("pu", "pp"))
+                  return (void)peer.Respond(407, "proxy says no",
+                                            {"Proxy-Authenticate: Basic realm=\"p\""});
+              test::ServeBody(req, peer, "0123456789");
+          }) {}
+    void PrepareProxied(CHttpDownloadDlg& dlg) {
+        Prepare(dlg, "http://files.invalid/a.zip");
+        dlg.m_nAccessType = 2;
+        dlg.m_strProxy = "127.0.0.1:" + std::to_string(proxy.port());
+        dlg.m_dwRangeStart = 4;
+        dlg.m_dwRangeEnd = 6;
+    }
+    test::ScriptHttpServer proxy;
+};
+
+TEST_F(ProxyAuthTest, ConfiguredCredentialsAreAttached) {
+    CHttpDownloadDlg dlg(view);
+    PrepareProxied(dlg);
+    dlg.m_strProxyUser = "pu";
+    dlg.m_strProxyPassword = "pp";
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), "456");
+    EXPECT_EQ(view.prompts, 0);
+    const auto requests = proxy.Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().target, "http://files.invalid/a.zip");
+    EXPECT_EQ(requests.back().Header("range"), "bytes=4-6");
+}
+
+TEST_F(ProxyAuthTest, PromptGivesCredentialsAndRetries) {
+    CHttpDownloadDlg dlg(view);
+    PrepareProxied(dlg);
+    view.promptAnswers.push_back({true, "pu", "pp"});
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(view.prompts, 1);
+    EXPECT_EQ(test::ReadFile(local), "456");
+    const auto requests = proxy.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("proxy-authorization"), "");
+    EXPECT_EQ(requests[1].Header("proxy-authorization"), test::BasicAuth("pu", "pp"));
+}
+
+TEST_F(ProxyAuthTest, DismissedPromptOrNoPromptFails) {
+    for (bool prompt : {true, false}) {
+        test::RecordingView v;
+        CHttpDownloadDlg dlg(v);
+        PrepareProxied(dlg);
+        dlg.m_strLocalFile = local;
+        dlg.m_bPromptProxyLogin = prompt;
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        EXPECT_EQ(v.prompts, prompt ? 1 : 0);
+        EXPECT_EQ(v.Boxes(), std::vector<std::string>{
+                                 "Failed to receive a valid HTTP response from the server"});
+        EXPECT_FALSE(Exists(local));
+    }
+}
+
+TEST_F(HttpDownloadTest, RedirectIsFollowedAndShown) {
+    test::ScriptHttpServer server([](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+        if (req.target == "/old.zip") return (void)peer.Respond(302, "", {"Location: /new.zip"});
+        test::ServeBody(req, peer, "0123456789");
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/old.zip"));
+    dlg.m_dwRangeStart = 7;
+    dlg.m_dwRangeEnd = 9;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(test::ReadFile(local), "789");
+    EXPECT_TRUE(Contains(view.Texts(IDC_STATUS), "Redirecting to " + server.Url("/new.zip")));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/new.zip");
+    EXPECT_EQ(requests[1].Header("range"), "bytes=7-9");
+}
+
+TEST_F(HttpDownloadTest, CutConnectionFailsAndDeletesTheFile) {
+    test::ScriptHttpServer server([](const test::RawHttpRequest&, test::HttpPeer& peer) {
+        peer.Send(
+            "HTTP/1.1 206 Partial Content\r\nContent-Length: 10000\r\n"
+            "Content-Range: bytes 0-9999/20000\r\n\r\n" +
+            std::string(3000, 'x'));
+        peer.Cut();
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_dwRangeEnd = 9999;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0].rfind("An error occurred while downloading the file, Error:", 0), 0u)
+        << view.Boxes()[0];
+    EXPECT_FALSE(Exists(local));
+}
+
+TEST_F(HttpDownloadTest, CancelWhileTheBodyFlows) {
+    test::Gate gate;
+    const std::string body = test::PatternBytes(100000, 5);
+    test::ScriptHttpServer server([&](const test::RawHttpRequest&, test::HttpPeer& peer) {
+        peer.Send(
+            "HTTP/1.1 206 Partial Content\r\nContent-Length: 100000\r\n"
+            "Content-Range: bytes 0-99999/100000\r\n\r\n" +
+            body.substr(0, 4096));
+        peer.Wait(gate);  // the rest waits until the test is over
+        peer.Send(body.substr(4096));
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_dwRangeEnd = 99999;
+    view.onEvent = [&](const ViewEvent& e) {
+        if (e.kind == ViewEvent::kText && e.text == "Retrieving the file") view.Cancel();
+    };
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    gate.Open();
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(view.Texts(IDC_STATUS).back(), "Aborting transfer");
+    EXPECT_EQ(view.Values(ViewEvent::kCancelEnabled), std::vector<int>{0});
+    ASSERT_TRUE(Exists(local));  // closed and kept
+    const std::string got = test::ReadFile(local);
+    EXPECT_LE(got.size(), 4096u);
+    EXPECT_EQ(got, body.substr(0, got.size()));
+}
+
+TEST_F(HttpDownloadTest, CloseBoxDuringTheTransferActsAsCancel) {
+    test::Gate gate;
+    test::ScriptHttpServer server([&](const test::RawHttpRequest&, test::HttpPeer& peer) {
+        peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 100\r\n\r\n0123456789");
+        peer.Wait(gate);
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_dwRangeEnd = 99;
+    view.onEvent = [&](const ViewEvent& e) {
+        if (e.kind == ViewEvent::kText && e.text == "Retrieving the file") view.Close();
+    };
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    gate.Open();
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(view.Texts(IDC_STATUS).back(), "Aborting transfer");
+}
+
+}  // namespace
+}  // namespace fennic
