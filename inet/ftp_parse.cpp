@@ -60,14 +60,16 @@ bool ParseUnix(std::string_view line, FtpListEntry& entry) {
     std::string_view rest;
     // perms links owner group size month day time|year name
     auto f = Fields(line, 8, rest);
-    if (f.size() < 8 || !IsPermissions(f[0]) || rest.empty()) return false;
-    size_t size_field = 4;
+    if (f.size() < 8 || !IsPermissions(f[0])) return false;
     uint64_t size = 0;
-    if (!ParseUnsigned(f[size_field], size)) {
-        // Some servers leave out the group: perms links owner size month day time name.
-        if (!ParseUnsigned(f[3], size)) return false;
-        std::string_view name(f[7].data(), line.data() + line.size() - f[7].data());
-        rest = name;
+    if (!rest.empty() && ParseUnsigned(f[4], size)) {
+        // perms links owner group size month day time|year name
+    } else if (ParseUnsigned(f[3], size)) {
+        // Some servers leave out the group; the name then starts at the eighth field.
+        rest = std::string_view(f[7].data(), static_cast<size_t>(line.data() + line.size() -
+                                                                 f[7].data()));
+    } else {
+        return false;
     }
     std::string_view name = rest;
     if (f[0][0] == 'l') {
