@@ -21,7 +21,8 @@ std::string ArchiveTextToUtf8(const CZipEntryHeader& header, const std::string& 
 
 std::vector<std::string> EntryColumnHeaders() {
     std::vector<std::string> headers;
-    for (unsigned i = 0; i < kEntryColumnCount; ++i) headers.push_back(LoadString(kFirstHeaderId + i));
+    for (unsigned i = 0; i < kEntryColumnCount; ++i)
+        headers.push_back(LoadString(kFirstHeaderId + i));
     return headers;
 }
 
@@ -33,7 +34,9 @@ std::string FormatEntryName(const CZipEntryHeader& header) {
     return (header.IsEncrypted() ? "(*) " : "") + EntryNameUtf8(header);
 }
 
-std::string FormatSize(uint32_t uncompressedSize) { return std::to_string(uncompressedSize); }
+std::string FormatSize(uint32_t uncompressedSize) {
+    return std::to_string(uncompressedSize);
+}
 
 std::string FormatTime(time_t localTime) {
     struct tm t;

@@ -37,10 +37,14 @@ size_t SequenceLength(const std::string& text, size_t i) {
     if (lead < 0x80) return 1;
     size_t n;
     uint32_t cp;
-    if (lead >= 0xC2 && lead <= 0xDF) n = 2, cp = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) n = 3, cp = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) n = 4, cp = lead & 0x07;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        n = 2, cp = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        n = 3, cp = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        n = 4, cp = lead & 0x07;
+    else
+        return 0;
     if (text.size() - i < n) return 0;
     for (size_t k = 1; k < n; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
@@ -60,9 +64,12 @@ std::string Cp1252ToUtf8(const std::string& text) {
     out.reserve(text.size() * 2);
     for (char ch : text) {
         const uint8_t c = static_cast<uint8_t>(ch);
-        if (c < 0x80) out += ch;
-        else if (c < 0xA0) AppendUtf8(out, kCp1252High[c - 0x80]);
-        else AppendUtf8(out, c);
+        if (c < 0x80)
+            out += ch;
+        else if (c < 0xA0)
+            AppendUtf8(out, kCp1252High[c - 0x80]);
+        else
+            AppendUtf8(out, c);
     }
     return out;
 }

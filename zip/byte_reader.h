@@ -29,8 +29,10 @@ public:
         return v;
     }
     void Skip(size_t n) {
-        if (Has(n)) m_pos += n;
-        else Fail8();
+        if (Has(n))
+            m_pos += n;
+        else
+            Fail8();
     }
 
     bool Ok() const { return m_ok; }

@@ -4,7 +4,9 @@
 
 namespace fennic {
 
-CZipBuffer::CZipBuffer(const CZipBuffer& other) { *this = other; }
+CZipBuffer::CZipBuffer(const CZipBuffer& other) {
+    *this = other;
+}
 
 CZipBuffer& CZipBuffer::operator=(const CZipBuffer& other) {
     if (this == &other) return *this;

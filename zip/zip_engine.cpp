@@ -2,7 +2,9 @@
 
 namespace fennic {
 
-CZipEngine::CZipEngine() { m_centralDir.SetVolume(&m_storage); }
+CZipEngine::CZipEngine() {
+    m_centralDir.SetVolume(&m_storage);
+}
 
 CZipEngine::~CZipEngine() = default;
 
@@ -45,7 +47,9 @@ void CZipEngine::Close(bool afterError) {
     m_storage.Close(afterError);
 }
 
-int CZipEngine::GetEntryCount() const { return static_cast<int>(m_centralDir.GetCount()); }
+int CZipEngine::GetEntryCount() const {
+    return static_cast<int>(m_centralDir.GetCount());
+}
 
 bool CZipEngine::GetEntryInfo(CZipEntryHeader& header, uint16_t index) const {
     if (IsClosed() || !m_centralDir.IsValidIndex(index)) return false;

@@ -68,7 +68,9 @@ bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     return true;
 }
 
-void CZipEntryHeader::ConvertCodePage() { OemToCharBuff(fileName.GetBuffer(), fileName.GetSize()); }
+void CZipEntryHeader::ConvertCodePage() {
+    OemToCharBuff(fileName.GetBuffer(), fileName.GetSize());
+}
 
 void CZipEntryHeader::ChangeSlashes() {
     char* name = fileName.GetBuffer();

@@ -16,41 +16,59 @@ CFileException::CFileException(int cause, int osError, std::string path)
     m_what = m_strFileName + ": " + std::strerror(m_lOsError);
 }
 
-const char* CFileException::what() const noexcept { return m_what.c_str(); }
+const char* CFileException::what() const noexcept {
+    return m_what.c_str();
+}
 
 int CFileException::CauseFromErrno(int err) {
     switch (err) {
-        case 0: return none;
-        case ENOENT: return fileNotFound;
+        case 0:
+            return none;
+        case ENOENT:
+            return fileNotFound;
         case ENOTDIR:
         case ENAMETOOLONG:
-        case ELOOP: return badPath;
+        case ELOOP:
+            return badPath;
         case EMFILE:
-        case ENFILE: return tooManyOpenFiles;
+        case ENFILE:
+            return tooManyOpenFiles;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return accessDenied;
-        case EBADF: return invalidFile;
-        case EWOULDBLOCK: return sharingViolation;
+        case EISDIR:
+            return accessDenied;
+        case EBADF:
+            return invalidFile;
+        case EWOULDBLOCK:
+            return sharingViolation;
         case ENOSPC:
-        case EDQUOT: return diskFull;
+        case EDQUOT:
+            return diskFull;
         case EINVAL:
-        case ESPIPE: return badSeek;
-        case EIO: return hardIO;
-        default: return genericException;
+        case ESPIPE:
+            return badSeek;
+        case EIO:
+            return hardIO;
+        default:
+            return genericException;
     }
 }
 
-CFile::~CFile() { Abort(); }
+CFile::~CFile() {
+    Abort();
+}
 
 bool CFile::Open(const std::string& path, unsigned flags, CFileException* error) {
     Abort();
     int oflags = O_CLOEXEC;
     const bool writing = (flags & (modeWrite | modeReadWrite)) != 0;
-    if (flags & modeReadWrite) oflags |= O_RDWR;
-    else if (flags & modeWrite) oflags |= O_WRONLY;
-    else oflags |= O_RDONLY;
+    if (flags & modeReadWrite)
+        oflags |= O_RDWR;
+    else if (flags & modeWrite)
+        oflags |= O_WRONLY;
+    else
+        oflags |= O_RDONLY;
     if (flags & modeCreate) {
         oflags |= O_CREAT;
         if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
@@ -62,8 +80,10 @@ bool CFile::Open(const std::string& path, unsigned flags, CFileException* error)
     int err = fd < 0 ? errno : 0;
     if (fd >= 0) {
         struct stat st;
-        if (::fstat(fd, &st) != 0) err = errno;
-        else if (S_ISDIR(st.st_mode)) err = EISDIR;
+        if (::fstat(fd, &st) != 0)
+            err = errno;
+        else if (S_ISDIR(st.st_mode))
+            err = EISDIR;
         else if ((flags & shareDenyWrite) &&
                  ::flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
             err = errno;

@@ -15,7 +15,9 @@ namespace fennic {
 
 CZipVolume::CZipVolume() : m_removableProbe(&CZipVolume::IsOnRemovableDrive) {}
 
-void CZipVolume::Throw(int code) const { CZipException::Throw(code, GetFilePath()); }
+void CZipVolume::Throw(int code) const {
+    CZipException::Throw(code, GetFilePath());
+}
 
 bool CZipVolume::OpenFile(const std::string& path, unsigned flags, bool raise) {
     CFileException error(CFileException::none, 0, path);
@@ -158,8 +160,10 @@ void CZipVolume::Close(bool afterError) {
     m_creating = false;
     m_file = nullptr;
     if (!file) return;
-    if (afterError) file->Abort();
-    else file->Close();
+    if (afterError)
+        file->Abort();
+    else
+        file->Close();
 }
 
 bool CZipVolume::IsOnRemovableDrive(const std::string& path) {
@@ -167,8 +171,7 @@ bool CZipVolume::IsOnRemovableDrive(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) return false;
     const std::string link = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
                              std::to_string(minor(st.st_dev));
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(link.c_str(), nullptr),
-                                                     &std::free);
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(link.c_str(), nullptr), &std::free);
     if (!real) return false;
     std::string device = real.get();
     // A partition's flag lives with the whole disk, one folder up.

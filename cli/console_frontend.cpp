@@ -1,0 +1,39 @@
+#include "cli/console_frontend.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <string>
+
+namespace fennic::cli {
+
+CConsoleFrontEnd::CConsoleFrontEnd() : CConsoleFrontEnd(stdin, stderr, ::isatty(0) == 1) {}
+
+CConsoleFrontEnd::CConsoleFrontEnd(std::FILE* in, std::FILE* err, bool interactive)
+    : m_in(in), m_err(err), m_interactive(interactive) {}
+
+int CConsoleFrontEnd::MessageBox(const std::string& text, const std::string& caption,
+                                 unsigned style) {
+    const std::string line = caption.empty() ? text : caption + ": " + text;
+    const bool question = (style & 0xF) == MB_YESNO;
+    if (!question) {
+        std::fprintf(m_err, "%s\n", line.c_str());
+        return IDOK;
+    }
+    if (!m_interactive) {
+        std::fprintf(m_err, "%s [y/n] n\n", line.c_str());
+        return IDNO;
+    }
+    for (;;) {
+        std::fprintf(m_err, "%s [y/n] ", line.c_str());
+        std::fflush(m_err);
+        std::string answer;
+        int c;
+        while ((c = std::fgetc(m_in)) != EOF && c != '\n') answer += static_cast<char>(c);
+        const char first = answer.empty() ? '\0' : static_cast<char>(std::tolower(answer[0]));
+        if (first == 'y') return IDYES;
+        if (first == 'n' || c == EOF) return IDNO;
+    }
+}
+
+}  // namespace fennic::cli

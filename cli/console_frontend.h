@@ -1,0 +1,25 @@
+#pragma once
+// The command line's front end: message boxes become lines on stderr; a Yes/No question is
+// asked on a terminal and answered No when stdin is not one.
+
+#include <cstdio>
+
+#include "app/frontend.h"
+
+namespace fennic::cli {
+
+class CConsoleFrontEnd : public IFrontEnd {
+public:
+    // `in` and `err` default to stdin and stderr; `interactive` to whether `in` is a terminal.
+    CConsoleFrontEnd();
+    CConsoleFrontEnd(std::FILE* in, std::FILE* err, bool interactive);
+
+    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+
+private:
+    std::FILE* m_in;
+    std::FILE* m_err;
+    bool m_interactive;
+};
+
+}  // namespace fennic::cli

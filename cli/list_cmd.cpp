@@ -1,0 +1,150 @@
+#include "cli/list_cmd.h"
+
+#include <cinttypes>
+#include <string>
+
+#include "app/entry_columns.h"
+#include "app/text_convert.h"
+#include "cli/commands.h"
+#include "cli/console_frontend.h"
+
+namespace fennic::cli {
+namespace {
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"')
+            out += "\\\"";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0xF];
+    }
+    return out;
+}
+
+std::string CommentUtf8(const CZipEntryHeader& h) {
+    return h.IsUtf8() ? SanitizeUtf8(h.GetComment()) : Cp1252ToUtf8(h.GetComment());
+}
+
+}  // namespace
+
+void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
+    auto printRow = [out](const std::vector<std::string>& cells) {
+        std::string line;
+        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+    };
+    printRow(EntryColumnHeaders());
+    for (const EntryRow& row : view.FillEntryList()) printRow(row);
+}
+
+void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
+    const CZipEngine& engine = view.Engine();
+    std::string text = "[";
+    const int count = engine.GetEntryCount();
+    for (int i = 0; i < count; ++i) {
+        CZipEntryHeader h;
+        const auto index = static_cast<uint16_t>(i);
+        if (!engine.GetEntryInfo(h, index)) continue;
+        const EntryRow cells = FormatEntryColumns(h, engine.IsEntryDirectory(index));
+        char numbers[640];
+        std::snprintf(numbers, sizeof numbers,
+                      "\"compressed_size\": %" PRIu32 ", \"uncompressed_size\": %" PRIu32
+                      ", \"crc32\": %" PRIu32
+                      ", \"method\": %u, \"flags\": %u"
+                      ", \"dos_time\": %u, \"dos_date\": %u, \"mtime\": %lld"
+                      ", \"internal_attributes\": %u, \"external_attributes\": %" PRIu32
+                      ", \"local_header_offset\": %" PRIu32
+                      ", \"disk_start\": %u"
+                      ", \"version_made_by\": %u, \"version_needed\": %u",
+                      h.compressedSize, h.uncompressedSize, h.crc32, unsigned{h.method},
+                      unsigned{h.flags}, unsigned{h.modTime}, unsigned{h.modDate},
+                      static_cast<long long>(h.GetModTime()), unsigned{h.internalAttributes},
+                      h.externalAttributes, h.localHeaderOffset, unsigned{h.diskStart},
+                      unsigned{h.versionMadeBy}, unsigned{h.versionNeeded});
+        text += i ? ",\n " : "\n ";
+        text += "{\"name\": " + JsonString(cells[0]) + ", \"name_bytes\": \"" +
+                Hex(h.GetRawFileName()) + "\", \"utf8\": " + (h.IsUtf8() ? "true" : "false") +
+                ", \"encrypted\": " + (h.IsEncrypted() ? "true" : "false") +
+                ", \"directory\": " + (cells[1] == "YES" ? "true" : "false") + ", " + numbers +
+                ", \"time\": " + JsonString(cells[3]) +
+                ", \"attributes\": " + JsonString(cells[4]) + ", \"crc\": " + JsonString(cells[6]) +
+                ", \"comment\": " + JsonString(CommentUtf8(h)) + "}";
+    }
+    text += count ? "\n]\n" : "]\n";
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, std::FILE* out) {
+    CArchiveView view;
+    view.SetArchivePath(path, false);
+    // Listing never writes, so a read-only archive lists too.
+    view.SetOpenMode(ZipOpenReadOnly);
+    if (!view.OpenArchive(frontEnd)) {
+        view.CloseArchive(frontEnd);
+        return 1;
+    }
+    if (json)
+        PrintEntryJson(view, out);
+    else
+        PrintEntryTable(view, out);
+    std::fflush(out);
+    return view.CloseArchive(frontEnd) ? 0 : 1;
+}
+
+int CmdList(const Args& args) {
+    bool json = false;
+    std::string path;
+    bool havePath = false;
+    bool options = true;
+    for (const std::string& a : args) {
+        if (options && a == "--json") {
+            json = true;
+        } else if (options && a == "--") {
+            options = false;
+        } else if (options && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "fennic list: unknown option '%s'\n", a.c_str());
+            return 2;
+        } else if (!havePath) {
+            path = a;
+            havePath = true;
+        } else {
+            std::fprintf(stderr, "fennic list: one archive at a time\n");
+            return 2;
+        }
+    }
+    if (!havePath) {
+        std::fprintf(stderr, "usage: fennic list [--json] PATH\n");
+        return 2;
+    }
+    CConsoleFrontEnd frontEnd;
+    return ListLocalArchive(path, json, frontEnd, stdout);
+}
+
+}  // namespace fennic::cli

@@ -1,0 +1,22 @@
+#pragma once
+// `fennic list`: the entry list of an archive on the local disk.
+
+#include <cstdio>
+#include <string>
+
+#include "app/archive_view.h"
+#include "app/frontend.h"
+
+namespace fennic::cli {
+
+// Text: a header line of the eight column names, then one line per entry in engine order,
+// cells separated by one tab. JSON: an array with one object of raw fields per entry; the
+// name's stored bytes are a lower-case hex string ("name_bytes").
+void PrintEntryTable(const CArchiveView& view, std::FILE* out);
+void PrintEntryJson(const CArchiveView& view, std::FILE* out);
+
+// Opens, lists and closes the archive at `path` (read only). Messages go through `frontEnd`.
+// Returns the exit status: 0 listed, 1 the archive could not be opened or closed.
+int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, std::FILE* out);
+
+}  // namespace fennic::cli

@@ -1,0 +1,237 @@
+// The entry list's cells, the code page conversions behind them, and the archive view.
+
+#include "app/entry_columns.h"
+
+#include "app/archive_view.h"
+#include "app/text_convert.h"
+#include "zip/code_page.h"
+#include "zip_test_util.h"
+
+namespace fennic {
+namespace {
+
+using test::BuildArchive;
+using test::Entry;
+using test::TempDir;
+using test::WriteFile;
+
+TEST(EntryColumnsTest, Headers) {
+    EXPECT_EQ(EntryColumnHeaders(), (std::vector<std::string>{"File Name", "Dir", "Size", "Time",
+                                                              "Attr", "Ratio", "CRC", "Comment"}));
+}
+
+TEST(EntryColumnsTest, Ratio) {
+    EXPECT_EQ(FormatRatio(0, 0), "0%");
+    EXPECT_EQ(FormatRatio(5, 0), "0%");
+    EXPECT_EQ(FormatRatio(31, 31), "100%");
+    EXPECT_EQ(FormatRatio(9, 7), "128%");
+    EXPECT_EQ(FormatRatio(1, 3), "33%");
+    EXPECT_EQ(FormatRatio(2, 3), "66%");
+    EXPECT_EQ(FormatRatio(0xFFFFFFFF, 0xFFFFFFFF), "100%");
+    EXPECT_EQ(FormatRatio(0xFFFFFFFF, 1), "429496729500%");
+    EXPECT_EQ(FormatRatio(50000000, 100000000), "50%");
+}
+
+TEST(EntryColumnsTest, AttributesCrcAndSize) {
+    EXPECT_EQ(FormatAttributes(0x21), "ra--");
+    EXPECT_EQ(FormatAttributes(0), "----");
+    EXPECT_EQ(FormatAttributes(0x03), "r-h-");
+    EXPECT_EQ(FormatAttributes(0x27), "rahs");
+    EXPECT_EQ(FormatAttributes(0x81A40000), "----");
+    EXPECT_EQ(FormatCrc(0xABCD), "ABCD");
+    EXPECT_EQ(FormatCrc(0), "0");
+    EXPECT_EQ(FormatCrc(0xFFFFFFFF), "FFFFFFFF");
+    EXPECT_EQ(FormatSize(4294967295u), "4294967295");
+}
+
+TEST(EntryColumnsTest, TimeInTheCLocale) {
+    const char* old = getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    CZipEntryHeader h;
+    h.modDate = uint16_t(((2004 - 1980) << 9) | (3 << 5) | 5);
+    h.modTime = uint16_t((14 << 11) | (3 << 5) | (9 / 2));
+    EXPECT_EQ(FormatTime(h.GetModTime()), "05 Mar 2004, 14:03:08");
+    h.modDate = uint16_t((30 << 9) | (12 << 5) | 31);
+    h.modTime = uint16_t((23 << 11) | (59 << 5) | 29);
+    EXPECT_EQ(FormatTime(h.GetModTime()), "31 Dec 2010, 23:59:58");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST(EntryColumnsTest, NamesAndComments) {
+    CZipEntryHeader h;
+    h.fileName.Assign("dir\\caf\xE9");
+    EXPECT_EQ(FormatEntryName(h), "dir\\caf\xC3\xA9");
+    h.flags = kFlagEncrypted;
+    EXPECT_EQ(FormatEntryName(h), "(*) dir\\caf\xC3\xA9");
+    h.flags = kFlagUtf8;
+    h.fileName.Assign("\xE6\x97\xA5\xFF");  // valid, then a stray byte
+    EXPECT_EQ(FormatEntryName(h), "\xE6\x97\xA5\xEF\xBF\xBD");
+
+    h.flags = 0;
+    h.comment.Assign(std::string(1024, 'c'));
+    EXPECT_EQ(FormatComment(h), std::string(1024, 'c'));
+    h.comment.Assign(std::string(1025, 'c'));
+    EXPECT_EQ(FormatComment(h), std::string(1024, 'c') + "...");
+    h.comment.Assign(std::string(1024, '\x80'));  // the euro sign, three bytes in UTF-8
+    EXPECT_EQ(FormatComment(h).size(), 3072u);
+    h.flags = kFlagUtf8;
+    std::string e;
+    for (int i = 0; i < 1025; ++i) e += "\xC3\xA9";
+    h.comment.Assign(e);
+    EXPECT_EQ(FormatComment(h), e.substr(0, 2048) + "...");
+    h.comment.Assign(e.substr(0, 2048));
+    EXPECT_EQ(FormatComment(h), e.substr(0, 2048));
+}
+
+TEST(EntryColumnsTest, RowOfEightCells) {
+    CZipEntryHeader h;
+    h.fileName.Assign("a.txt");
+    h.uncompressedSize = 10;
+    h.compressedSize = 5;
+    h.crc32 = 0x1F;
+    h.externalAttributes = 0x10;
+    const EntryRow row = FormatEntryColumns(h, true);
+    ASSERT_EQ(row.size(), 8u);
+    EXPECT_EQ(row[0], "a.txt");
+    EXPECT_EQ(row[1], "YES");
+    EXPECT_EQ(row[2], "10");
+    EXPECT_EQ(row[4], "----");
+    EXPECT_EQ(row[5], "50%");
+    EXPECT_EQ(row[6], "1F");
+    EXPECT_EQ(FormatEntryColumns(h, false)[1], "NO");
+}
+
+TEST(CodePageTest, OemToAnsi) {
+    for (int c = 0; c < 0x80; ++c) EXPECT_EQ(Cp437ToCp1252(uint8_t(c)), c);
+    const std::pair<uint8_t, uint8_t> spots[] = {
+        {0x81, 0xFC}, {0x80, 0xC7}, {0x9F, 0x83}, {0xE1, 0xDF}, {0xC4, 0x2D},
+        {0xB3, 0xA6}, {0xDA, 0x2B}, {0xFF, 0xA0}, {0xE0, 0x61}, {0x9E, 0x50},
+    };
+    for (auto [oem, ansi] : spots) EXPECT_EQ(Cp437ToCp1252(oem), ansi) << int(oem);
+    char name[] =
+        "\x81"
+        "ber/\\x";
+    OemToCharBuff(name, 7);
+    EXPECT_EQ(std::string(name),
+              "\xFC"
+              "ber/\\x");
+}
+
+TEST(CodePageTest, ExactCharactersAgreeWithPython) {
+    // Where code page 1252 has the character itself, that byte is the answer.
+    const auto r = test::RunShell(std::string(FENNIC_PYTHON) +
+                                  " -c \"import sys\nfor b in range(128, 256):\n"
+                                  "  c = bytes([b]).decode('cp437')\n"
+                                  "  try: print(b, c.encode('cp1252')[0])\n"
+                                  "  except UnicodeEncodeError: pass\"");
+    ASSERT_EQ(r.status, 0);
+    int checked = 0;
+    for (const std::string& line : test::Split(r.out, '\n')) {
+        if (line.empty()) continue;
+        const auto parts = test::Split(line, ' ');
+        EXPECT_EQ(Cp437ToCp1252(uint8_t(std::stoi(parts[0]))), std::stoi(parts[1])) << line;
+        ++checked;
+    }
+    EXPECT_GE(checked, 54);
+}
+
+TEST(TextConvertTest, Cp1252AndUtf8) {
+    EXPECT_EQ(Cp1252ToUtf8("a\x80\x81\xFF"), "a\xE2\x82\xAC\xC2\x81\xC3\xBF");
+    EXPECT_EQ(SanitizeUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // overlong
+    EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+    EXPECT_EQ(SanitizeUtf8("\xF0\x9F\x98\x80!"), "\xF0\x9F\x98\x80!");
+    EXPECT_EQ(SanitizeUtf8("\xE6\x97"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+class ArchiveViewTest : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    CArchiveView m_view;
+    test::RecordingFrontEnd m_fe;
+};
+
+TEST_F(ArchiveViewTest, NotAnArchiveAsksAndThenFails) {
+    WriteFile(m_dir / "junk", std::string(100, 'j'));
+    m_view.SetArchivePath(m_dir / "junk", false);
+    m_fe.answers = {IDYES, IDYES, IDNO};
+    EXPECT_FALSE(m_view.OpenArchive(m_fe));
+    ASSERT_EQ(m_fe.boxes.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(m_fe.boxes[i].text, kDirNotFoundQuestion);
+        EXPECT_EQ(m_fe.boxes[i].style, unsigned(MB_YESNO | MB_ICONSTOP));
+    }
+    EXPECT_EQ(m_fe.boxes[3].text, "Open failed");
+    EXPECT_EQ(m_fe.boxes[3].style, unsigned(MB_OK | MB_ICONSTOP));
+    EXPECT_TRUE(m_view.FillEntryList().empty());
+    EXPECT_TRUE(m_view.CloseArchive(m_fe));
+    EXPECT_TRUE(m_view.Engine().IsClosed(false));  // the file was released
+}
+
+TEST_F(ArchiveViewTest, RetrySucceedsOnceTheLastDiskIsThere) {
+    struct Inserting : test::RecordingFrontEnd {
+        std::string path;
+        int MessageBox(const std::string& t, const std::string& c, unsigned s) override {
+            RecordingFrontEnd::MessageBox(t, c, s);
+            WriteFile(path, BuildArchive({Entry{"now/here"}}));
+            return IDYES;
+        }
+    } fe;
+    fe.path = m_dir / "disk";
+    WriteFile(fe.path, "not yet");
+    m_view.SetArchivePath(fe.path, false);
+    EXPECT_TRUE(m_view.OpenArchive(fe));
+    EXPECT_EQ(fe.boxes.size(), 1u);
+    const auto rows = m_view.FillEntryList();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "now\\here");
+}
+
+TEST_F(ArchiveViewTest, OtherFailuresDoNotAsk) {
+    m_view.SetArchivePath(m_dir / "missing.zip", false);
+    EXPECT_FALSE(m_view.OpenArchive(m_fe));
+    ASSERT_EQ(m_fe.boxes.size(), 1u);
+    EXPECT_EQ(m_fe.boxes[0].text, "Open failed");
+
+    std::string archive = BuildArchive({Entry{"a"}});
+    archive[archive.size() - 7] = 0x7F;  // a directory size larger than the file
+    WriteFile(m_dir / "beyond.zip", archive);
+    m_view.SetArchivePath(m_dir / "beyond.zip", false);
+    m_fe.boxes.clear();
+    EXPECT_FALSE(m_view.OpenArchive(m_fe));
+    ASSERT_EQ(m_fe.boxes.size(), 1u);
+    EXPECT_EQ(m_fe.boxes[0].text, "Open failed");
+    EXPECT_TRUE(m_view.CloseArchive(m_fe));
+    EXPECT_TRUE(m_view.Engine().IsClosed(false));
+}
+
+TEST_F(ArchiveViewTest, RowsInEngineOrderAndTailFileDeletion) {
+    Entry z{"z"};
+    Entry a{"a"};
+    a.flags = kFlagEncrypted;
+    WriteFile(m_dir / "tail", BuildArchive({z, a}));
+    m_view.SetArchivePath(m_dir / "tail", true);
+    ASSERT_TRUE(m_view.OpenArchive(m_fe));
+    const auto rows = m_view.FillEntryList();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "z");
+    EXPECT_EQ(rows[1][0], "(*) a");
+    EXPECT_TRUE(m_view.CloseArchive(m_fe));
+    EXPECT_TRUE(m_fe.boxes.empty());
+    m_view.DeleteTailFile();
+    EXPECT_NE(::access((m_dir / "tail").c_str(), F_OK), 0);
+    EXPECT_EQ(m_view.GetArchivePath(), "");
+    // A user's file is never deleted.
+    WriteFile(m_dir / "mine", "x");
+    m_view.SetArchivePath(m_dir / "mine", false);
+    m_view.DeleteTailFile();
+    EXPECT_EQ(::access((m_dir / "mine").c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace fennic
