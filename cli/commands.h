@@ -10,5 +10,6 @@ using Args = std::vector<std::string>;
 
 int CmdList(const Args& args);
 int CmdFetch(const Args& args);
+int CmdExtract(const Args& args);
 
 }  // namespace fennic::cli

@@ -7,6 +7,7 @@
 #include "app/text_convert.h"
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
+#include "cli/remote_list.h"
 
 namespace fennic::cli {
 namespace {
@@ -119,6 +120,7 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
 }
 
 int CmdList(const Args& args) {
+    if (int status = 0; RouteRemoteList(args, status)) return status;  // a URL: remote listing
     bool json = false;
     std::string path;
     bool havePath = false;

@@ -21,6 +21,10 @@ struct Command {
 const Command kCommands[] = {
     {"list", fennic::cli::CmdList, "list [--json] PATH"},
     {"fetch", fennic::cli::CmdFetch, "fetch [--size-only | --range START END] URL FILE"},
+    {"list", fennic::cli::CmdList,
+     "list [--json] [--url-credentials|--settings-credentials] URL"},
+    {"extract", fennic::cli::CmdExtract,
+     "extract [--url-credentials|--settings-credentials] URL (ENTRY | --index N) -o FILE"},
 };
 
 int Usage() {

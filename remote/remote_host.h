@@ -55,8 +55,9 @@ extern const char kInvalidZipArchive[];
 
 // "Get": splits UrlText() into Session() (asking the credentials question when needed),
 // deletes our previous tail file and lists the remote archive through FillEntryList().
-// Returns 1 when the listing step was reached, 0 when it gave up earlier.
-int Get(IRemoteHost& host);
+// Returns 1 when the listing step was reached, 0 when it gave up earlier; listComplete, when
+// given, tells whether the central directory arrived whole ("Files list has been downloaded").
+int Get(IRemoteHost& host, bool* listComplete = nullptr);
 
 // "Extract" on the list's popup menu. selectedIndex is the first selected row (-1: none),
 // itemText that row's first-column text. Shows "Invalid Zip Archive" on failure.

@@ -1,0 +1,84 @@
+// `fennic extract URL ENTRY -o FILE`: lists the remote archive as "Get" does, then saves one
+// entry as a one-entry archive, as "Extract" does.
+
+#include <cstdlib>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/remote_list.h"
+
+namespace fennic::cli {
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: fennic extract [--url-credentials|--settings-credentials] URL "
+                 "(ENTRY | --index N) -o FILE\n");
+    return 2;
+}
+
+}  // namespace
+
+int CmdExtract(const Args& args) {
+    std::string url, entry, dest;
+    long index = -1;
+    bool haveEntry = false, haveIndex = false;
+    CredentialChoice choice = CredentialChoice::kAsk;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--url-credentials" || a == "--settings-credentials") {
+            const auto c =
+                a == "--url-credentials" ? CredentialChoice::kUrl : CredentialChoice::kSettings;
+            if (choice != CredentialChoice::kAsk && choice != c) return Usage();
+            choice = c;
+        } else if (a == "-o" || a == "--output") {
+            if (++i == args.size()) return Usage();
+            dest = args[i];
+        } else if (a == "--index") {
+            if (++i == args.size()) return Usage();
+            char* end = nullptr;
+            index = std::strtol(args[i].c_str(), &end, 10);
+            if (args[i].empty() || *end != '\0' || index < 0 || index > 0xFFFF) return Usage();
+            haveIndex = true;
+        } else if (a == "--") {
+            if (++i == args.size() || haveEntry) return Usage();
+            entry = args[i];
+            haveEntry = true;
+        } else if (url.empty() && IsUrl(a)) {
+            url = a;
+        } else if (!haveEntry && (a.empty() || a[0] != '-')) {
+            entry = a;
+            haveEntry = true;
+        } else {
+            return Usage();
+        }
+    }
+    if (url.empty() || dest.empty() || haveEntry == haveIndex) return Usage();
+
+    CCliRemoteHost host(url, choice, CCliRemoteHost::Listing::kNone, stdout);
+    host.SetDestination(dest);
+    bool complete = false;
+    if (!remote::Get(host, &complete) || !complete || !host.Listed()) {
+        host.Note("no entry list from " + url);
+        return 1;
+    }
+    if (haveEntry) {
+        index = FindRow(host.Rows(), entry);
+        if (index < 0) {
+            host.Note("no entry named '" + entry + "' in " + url);
+            return 1;
+        }
+    } else if (static_cast<size_t>(index) >= host.Rows().size()) {
+        host.Note("no entry with index " + std::to_string(index) + " (the archive has " +
+                  std::to_string(host.Rows().size()) + ")");
+        return 1;
+    }
+    if (remote::ExtractEntry(host, static_cast<int>(index), dest) == 0) {
+        host.FrontEnd().MessageBox(remote::kInvalidZipArchive, "", MB_OK);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace fennic::cli

@@ -1,0 +1,154 @@
+#include "cli/remote_list.h"
+
+#include <unistd.h>
+
+#include "app/settings.h"
+#include "cli/list_cmd.h"
+
+namespace fennic::cli {
+
+namespace {
+// The question of the address split, as it asks it.
+const char kCredentialsQuestion[] =
+    "Should i use entered port/user/pass rather than those used in Settings";
+const char kCredentialsCaption[] = "Differeny settings";
+}  // namespace
+
+CCredentialAnswering::CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice,
+                                           bool interactive)
+    : m_inner(inner), m_choice(choice), m_interactive(interactive) {}
+
+int CCredentialAnswering::MessageBox(const std::string& text, const std::string& caption,
+                                     unsigned style) {
+    const bool credentialsQuestion =
+        (style & 0xF) == MB_YESNO && text == kCredentialsQuestion && caption == kCredentialsCaption;
+    if (!credentialsQuestion) return m_inner.MessageBox(text, caption, style);
+    if (m_choice == CredentialChoice::kUrl) return IDYES;
+    if (m_choice == CredentialChoice::kSettings) return IDNO;
+    if (m_interactive) return m_inner.MessageBox(text, caption, style);
+    std::fprintf(stderr, "%s: %s [y/n] y\n", caption.c_str(), text.c_str());
+    return IDYES;
+}
+
+CCliRemoteHost::CCliRemoteHost(const std::string& url, CredentialChoice choice, Listing listing,
+                               std::FILE* out)
+    : m_url(url),
+      m_listing(listing),
+      m_out(out),
+      m_answering(m_console, choice, ::isatty(0) == 1),
+      m_progress(m_answering) {
+    fennic::Settings().LoadSettings();
+    // Listing and extraction only read the tail file.
+    m_view.SetOpenMode(ZipOpenReadOnly);
+}
+
+CCliRemoteHost::~CCliRemoteHost() {
+    m_view.DeleteTailFile();
+}
+
+CSettings& CCliRemoteHost::Settings() {
+    return fennic::Settings();
+}
+
+void CCliRemoteHost::FillEntryList() {
+    m_listed = !m_view.Engine().IsClosed();
+    m_rows.clear();
+    if (!m_listed) return;
+    m_rows = m_view.FillEntryList();
+    if (m_listing == Listing::kText) PrintEntryTable(m_view, m_out);
+    if (m_listing == Listing::kJson) PrintEntryJson(m_view, m_out);
+    std::fflush(m_out);
+}
+
+bool CCliRemoteHost::PromptZipFileName(std::string& path, const std::string&) {
+    if (m_dest.empty()) return false;
+    path = m_dest;
+    return true;
+}
+
+void CCliRemoteHost::Note(const std::string& text) {
+    std::fprintf(stderr, "fennic: %s\n", text.c_str());
+}
+
+bool IsUrl(const std::string& arg) {
+    const size_t colon = arg.find("://");
+    if (colon == std::string::npos || colon == 0) return false;
+    for (size_t i = 0; i < colon; ++i) {
+        const char c = arg[i];
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Parses the credentials switches out of args; false (with a message) on a usage error.
+bool TakeCredentialChoice(const std::string& arg, CredentialChoice& choice, bool& taken) {
+    taken = arg == "--url-credentials" || arg == "--settings-credentials";
+    if (!taken) return true;
+    const CredentialChoice c =
+        arg == "--url-credentials" ? CredentialChoice::kUrl : CredentialChoice::kSettings;
+    if (choice != CredentialChoice::kAsk && choice != c) {
+        std::fprintf(stderr,
+                     "fennic: --url-credentials and --settings-credentials exclude "
+                     "each other\n");
+        return false;
+    }
+    choice = c;
+    return true;
+}
+
+}  // namespace
+
+bool RouteRemoteList(const Args& args, int& status) {
+    std::string url;
+    for (const std::string& a : args) {
+        if (IsUrl(a)) url = a;
+    }
+    if (url.empty()) return false;
+
+    bool json = false;
+    CredentialChoice choice = CredentialChoice::kAsk;
+    int urls = 0;
+    for (const std::string& a : args) {
+        bool taken = false;
+        if (!TakeCredentialChoice(a, choice, taken)) return status = 2, true;
+        if (taken) continue;
+        if (a == "--json") {
+            json = true;
+        } else if (IsUrl(a)) {
+            ++urls;
+        } else {
+            std::fprintf(stderr,
+                         "usage: fennic list [--json] [--url-credentials|"
+                         "--settings-credentials] URL\n");
+            return status = 2, true;
+        }
+    }
+    if (urls != 1) {
+        std::fprintf(stderr, "fennic list: one archive at a time\n");
+        return status = 2, true;
+    }
+    CCliRemoteHost host(url, choice,
+                        json ? CCliRemoteHost::Listing::kJson : CCliRemoteHost::Listing::kText,
+                        stdout);
+    bool complete = false;
+    const int reached = remote::Get(host, &complete);
+    status = reached && complete && host.Listed() ? 0 : 1;
+    if (status != 0 && !host.Listed()) host.Note("no entry list from " + url);
+    return true;
+}
+
+int FindRow(const std::vector<EntryRow>& rows, const std::string& name) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].empty()) continue;
+        std::string slashed = rows[i][0];
+        for (char& c : slashed) c = c == '\\' ? '/' : c;
+        if (rows[i][0] == name || slashed == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace fennic::cli

@@ -1,0 +1,155 @@
+// "Get": the remote archive's size, its last 22 bytes and its central directory, each by one
+// run of one transfer object, then the listing of the tail file.
+
+#include <unistd.h>
+
+#include <string>
+
+#include "app/archive_view.h"
+#include "app/frontend.h"
+#include "app/settings.h"
+#include "remote/end_record_reader.h"
+#include "remote/entry_archive.h"
+#include "remote/remote_host.h"
+#include "remote/remote_session.h"
+#include "remote/transfer_runs.h"
+#include "transfer/ftp_transfer.h"
+#include "transfer/http_download.h"
+
+namespace fennic::remote {
+
+extern const char kFilesListDownloaded[] = "Files list has been downloaded";
+extern const char kFtpNoEndRecord[] = "Hmm ..it seems that InetApi's can't deal with this server";
+
+namespace {
+
+void RemoveFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+std::string NewTempPath(IRemoteHost& host) {
+    return GetTempPath() + host.Settings().MakeTempName();
+}
+
+// The central directory offset read from the probe file, when it is an end record that can
+// belong to an archive of `size` bytes.
+bool ReadCentralDirOffset(IRemoteHost& host, const std::string& probe, uint32_t size,
+                          uint32_t& offset) {
+    CEndRecordReader reader(probe, host.FrontEnd());
+    if (!reader.HasSignature()) return false;
+    offset = reader.GetRawCentralDirOffset();
+    if (offset > size - kEndRecordSize) {
+        host.Note("the end record's central directory offset lies outside the archive");
+        return false;
+    }
+    return true;
+}
+
+// Steps 7 and 8 of both fetches: the tail file becomes the listed archive.
+void ListTailFile(IRemoteHost& host, const std::string& tail, bool complete) {
+    if (complete) host.FrontEnd().MessageBox(kFilesListDownloaded, "", MB_OK);
+    CArchiveView& view = host.Archive();
+    view.SetArchivePath(tail, true);
+    view.OpenArchive(host.FrontEnd());
+    host.FillEntryList();
+    view.CloseArchive(host.FrontEnd());
+}
+
+int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
+    const std::string probe = NewTempPath(host);
+    RemoveFile(probe);
+    CHttpDownloadDlg dlg(host.ProgressHost());
+    FillHttpRequest(dlg, host, url, probe);
+    dlg.m_bPromptProxyLogin = true;
+    dlg.m_dwRangeStart = 0;
+    dlg.m_dwRangeEnd = 0;
+
+    RemoveFile(probe);
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    if (dlg.DoModal() != IDOK) return 0;
+
+    const uint32_t size = dlg.GetRemoteFileSize();
+    if (size < kEndRecordSize) {
+        host.Note("the remote file is " + std::to_string(size) +
+                  " bytes long, too short for an archive");
+        return 0;
+    }
+    dlg.m_bSizeOnly = false;
+    dlg.m_bSendRange = true;
+    dlg.m_dwRangeStart = size - kEndRecordSize;
+    dlg.m_dwRangeEnd = size - 1;
+    if (dlg.DoModal() != IDOK) return 0;
+
+    uint32_t centralDir = 0;
+    if (!ReadCentralDirOffset(host, probe, size, centralDir)) {
+        host.Note("the last 22 bytes are not an end record (an archive with a comment?)");
+        return 0;
+    }
+    RemoveFile(probe);
+    const std::string tail = NewTempPath(host);
+    dlg.m_strLocalFile = tail;
+    dlg.m_dwRangeStart = centralDir;
+    dlg.m_dwRangeEnd = size - 1;
+    complete = dlg.DoModal() == IDOK;
+    ListTailFile(host, tail, complete);
+    return 1;
+}
+
+int FtpFetch(IRemoteHost& host, bool& complete) {
+    const std::string probe = NewTempPath(host);
+    CFTPTransferDlg dlg(host.ProgressHost());
+    FillFtpRequest(dlg, host, probe);
+    dlg.m_dwRangeStart = 0;
+
+    RemoveFile(probe);
+    dlg.m_bSizeOnly = true;
+    if (dlg.DoModal() != IDOK) return 0;
+
+    RemoveFile(probe);
+    dlg.m_bSizeOnly = false;
+    const uint32_t size = dlg.GetRemoteFileSize();
+    if (size < kEndRecordSize) {
+        host.Note("the remote file is " + std::to_string(size) +
+                  " bytes long, too short for an archive");
+        host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
+        return 0;
+    }
+    dlg.m_dwRangeEnd = size;
+    dlg.m_bRangeOnly = true;
+    dlg.m_dwRangeStart = size - kEndRecordSize;
+    if (dlg.DoModal() != IDOK) return 0;
+
+    uint32_t centralDir = 0;
+    if (!ReadCentralDirOffset(host, probe, size, centralDir)) {
+        host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
+        RemoveFile(probe);
+        return 0;
+    }
+    RemoveFile(probe);
+    const std::string tail = NewTempPath(host);
+    dlg.m_strLocalFile = tail;
+    dlg.m_dwRangeStart = centralDir;
+    dlg.m_dwRangeEnd = size;
+    complete = dlg.DoModal() == IDOK;
+    ListTailFile(host, tail, complete);
+    return 1;
+}
+
+}  // namespace
+
+int Get(IRemoteHost& host, bool* listComplete) {
+    bool complete = false;
+    if (listComplete) *listComplete = false;
+    const std::string url = host.UrlText();
+    RemoteSession& session = host.Session();
+    if (!SplitAddress(url, host.Settings(), host.FrontEnd(), session)) return 0;
+    host.Archive().DeleteTailFile();
+    int reached = 0;
+    if (session.serviceType == kServiceHttp) reached = HttpFetch(host, url, complete);
+    if (session.serviceType == kServiceFtp) reached = FtpFetch(host, complete);
+    if (listComplete) *listComplete = complete;
+    return reached;
+}
+
+}  // namespace fennic::remote

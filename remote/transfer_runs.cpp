@@ -1,0 +1,63 @@
+#include "remote/transfer_runs.h"
+
+#include "app/frontend.h"
+#include "remote/proxy_fields.h"
+#include "remote/remote_host.h"
+#include "remote/remote_session.h"
+#include "transfer/ftp_transfer.h"
+#include "transfer/http_download.h"
+
+namespace fennic::remote {
+
+void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
+                     const std::string& localFile) {
+    const RemoteSession& session = host.Session();
+    const HttpProxyFields proxy = HttpProxyFor(host.Settings());
+    dlg.m_strUrl = url;
+    dlg.m_strLocalFile = localFile;
+    dlg.m_strUserAgent = kUserAgent;
+    dlg.m_strUser = session.user;
+    dlg.m_strPassword = session.password;
+    dlg.m_nAccessType = proxy.accessType;
+    dlg.m_strProxy = proxy.proxy;
+    dlg.m_strProxyUser = proxy.user;
+    dlg.m_strProxyPassword = proxy.password;
+}
+
+void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile) {
+    const RemoteSession& session = host.Session();
+    dlg.m_strServer = session.server;
+    dlg.m_strRemoteFile = session.object;
+    dlg.m_strLocalFile = localFile;
+    dlg.m_strUser = session.user;
+    dlg.m_strPassword = session.password;
+    dlg.m_nPort = static_cast<uint16_t>(session.port & 0xFFFF);
+    dlg.m_bUseProxy = FtpUseProxy(host.Settings());
+    if (dlg.m_bUseProxy) dlg.m_strProxy = FtpProxyFor(host.Settings());
+}
+
+bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
+                    ByteSpan span) {
+    if (span.length == 0) return false;
+    CHttpDownloadDlg dlg(host.ProgressHost());
+    FillHttpRequest(dlg, host, url, localFile);
+    dlg.m_bPromptProxyLogin = false;
+    dlg.m_bSizeOnly = false;
+    dlg.m_bSendRange = true;
+    dlg.m_dwRangeStart = span.start;
+    dlg.m_dwRangeEnd = span.start + (span.length - 1);
+    return dlg.DoModal() == IDOK;
+}
+
+bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span) {
+    if (span.length == 0) return false;
+    CFTPTransferDlg dlg(host.ProgressHost());
+    FillFtpRequest(dlg, host, localFile);
+    dlg.m_bSizeOnly = false;
+    dlg.m_bRangeOnly = true;
+    dlg.m_dwRangeStart = span.start;
+    dlg.m_dwRangeEnd = span.start + span.length;
+    return dlg.DoModal() == IDOK;
+}
+
+}  // namespace fennic::remote

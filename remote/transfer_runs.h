@@ -1,0 +1,32 @@
+#pragma once
+// The transfer requests of the two roads, filled from the session and the settings, and the
+// ranged run of the extraction.
+
+#include <string>
+
+#include "remote/entry_archive.h"
+
+namespace fennic {
+class CHttpDownloadDlg;
+class CFTPTransferDlg;
+}  // namespace fennic
+
+namespace fennic::remote {
+
+class IRemoteHost;
+
+constexpr char kUserAgent[] = "Microsoft Internet Explorer";
+
+// URL, local file, agent, session credentials and the proxy fields; the switches and the
+// range are left to the caller.
+void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
+                     const std::string& localFile);
+// Server, object path, credentials and port of the session, the proxy, the local file.
+void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile);
+
+// One ranged run for the bytes of span into localFile; true when it completed.
+bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
+                    ByteSpan span);
+bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span);
+
+}  // namespace fennic::remote
