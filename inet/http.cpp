@@ -48,6 +48,7 @@ struct HttpCore {
     std::string error_text;
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
     std::string host;                      // for the resolving notification
+    std::string proxy_host;                // the named proxy's host: looked up instead
     bool resolving = false;                // a name lookup started for this request
     bool new_socket = false;               // a socket was opened since the last request start
     char errbuf[CURL_ERROR_SIZE] = {};
@@ -199,7 +200,7 @@ size_t BodyThunk(char* data, size_t size, size_t n, void* user) {
 int ResolverStart(void*, void*, void* user) {
     auto* core = static_cast<HttpCore*>(user);
     core->resolving = true;
-    core->Notify(kStatusResolvingName, core->host);
+    core->Notify(kStatusResolvingName, core->proxy_host.empty() ? core->host : core->proxy_host);
     return 0;
 }
 
@@ -407,6 +408,9 @@ bool HttpSession::Open(const std::string& agent, int access_type, const std::str
     } else if (access_type == kAccessProxy) {
         o.Set(CURLOPT_PROXY, proxy_url);
         o.Set(CURLOPT_NOPROXY, std::string());
+        std::string host = proxy_url.substr(7);  // after "http://"
+        size_t colon = host[0] == '[' ? host.find("]:") + 1 : host.rfind(':');
+        c.proxy_host = host.substr(host[0] == '[' ? 1 : 0, colon - (host[0] == '[' ? 2 : 0));
     }
     if (!o.ok()) return c.Fail(kErrorInternal, o.failed_option());
     c.opened = true;

@@ -1,0 +1,424 @@
+#include "inet/http.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+#include "inet/errors.h"
+#include "tests/fixtures/fixtures.h"
+
+namespace fennic::inet {
+namespace {
+
+using fennic::test::AccessRecord;
+using fennic::test::HttpPeer;
+using fennic::test::PatternBytes;
+using fennic::test::RawHttpRequest;
+using std::chrono::milliseconds;
+
+constexpr size_t kMiB = 1 << 20;
+
+struct Client {
+    HttpSession session;
+    std::unique_ptr<HttpConnection> conn;
+    std::vector<std::pair<uint32_t, std::string>> notes;
+
+    explicit Client(uint16_t port, int access = kAccessDirect, const std::string& proxy = "",
+                    const std::string& host = "127.0.0.1") {
+        EXPECT_TRUE(session.Open("Fennic test", access, proxy)) << session.LastErrorText();
+        session.SetStatusCallback(
+            [this](uint32_t s, const std::string& info) { notes.emplace_back(s, info); });
+        conn = session.Connect(host, port, "", "");
+        EXPECT_TRUE(conn);
+    }
+    std::unique_ptr<HttpRequest> Get(const std::string& path, const std::string& headers,
+                                     bool body_wanted = true, bool secure = false) {
+        auto req = conn->OpenRequest(path, secure);
+        EXPECT_TRUE(req);
+        if (req && !req->Send(headers, body_wanted)) {
+            ADD_FAILURE() << "send: " << req->LastErrorText();
+        }
+        return req;
+    }
+};
+
+uint32_t Status(HttpRequest& req) {
+    uint32_t s = 0;
+    EXPECT_TRUE(req.QueryStatusCode(s));
+    return s;
+}
+
+std::string Body(HttpRequest& req, size_t chunk = 1024) {
+    std::string out;
+    std::vector<char> buf(chunk);
+    size_t got = 0;
+    while (req.Read(buf.data(), buf.size(), got) && got > 0) out.append(buf.data(), got);
+    return out;
+}
+
+class Nginx : public ::testing::Test {
+protected:
+    void SetUp() override {
+        content_ = PatternBytes(3 * kMiB, 11);
+        root_.Write("a.zip", content_);
+    }
+    fennic::test::TempDir root_;
+    std::string content_;
+};
+
+TEST_F(Nginx, SizeOnlyStopsAtTheHeaders) {
+    fennic::test::NginxServer server(root_.path());
+    Client c(server.port());
+    auto req = c.Get("/a.zip", "", false);
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 200u);
+    uint64_t len = 0;
+    ASSERT_TRUE(req->QueryContentLength(len));
+    EXPECT_EQ(len, content_.size());
+    char buf[64];
+    size_t got = 99;
+    ASSERT_TRUE(req->Read(buf, sizeof buf, got));
+    EXPECT_EQ(got, 0u);  // not one body byte reaches the caller
+    auto log = server.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].request, "GET /a.zip HTTP/1.1");
+    EXPECT_EQ(log[0].range, "-");
+    EXPECT_EQ(log[0].status, 200);
+    // The body was not drained to keep the connection: the next request needs a new one.
+    // (nginx counts what it pushed into the socket before it saw the close, so its byte count
+    // depends on timing.)
+    auto next = c.Get("/a.zip", RangeHeader(0, 0));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(Body(*next), content_.substr(0, 1));
+    log = server.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].connection_requests, 1);
+    std::cout << "size-only: status " << log[0].status << ", body_bytes_sent "
+              << log[0].body_bytes_sent << " of " << content_.size() << "\n";
+}
+
+TEST_F(Nginx, TailAndMiddleRangesShareOneConnection) {
+    fennic::test::NginxServer server(root_.path());
+    Client c(server.port());
+    const uint32_t n = static_cast<uint32_t>(content_.size());
+    auto tail = c.Get("/a.zip", RangeHeader(n - 22, n - 1));
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(Status(*tail), 206u);
+    uint64_t len = 0;
+    ASSERT_TRUE(tail->QueryContentLength(len));
+    EXPECT_EQ(len, 22u);
+    EXPECT_EQ(Body(*tail), content_.substr(n - 22));
+
+    auto mid = c.Get("/a.zip", RangeHeader(kMiB, 2 * kMiB - 1));
+    ASSERT_TRUE(mid);
+    EXPECT_EQ(Status(*mid), 206u);
+    ASSERT_TRUE(mid->QueryContentLength(len));
+    EXPECT_EQ(len, kMiB);
+    EXPECT_EQ(Body(*mid, 1024), content_.substr(kMiB, kMiB));
+
+    auto log = server.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].range, "bytes=3145706-3145727");
+    EXPECT_EQ(log[0].status, 206);
+    EXPECT_EQ(log[0].body_bytes_sent, 22u);
+    EXPECT_EQ(log[1].range, "bytes=1048576-2097151");
+    EXPECT_EQ(log[1].status, 206);
+    EXPECT_EQ(log[1].body_bytes_sent, kMiB);
+    EXPECT_EQ(log[0].connection_requests, 1);
+    EXPECT_EQ(log[1].connection_requests, 2);  // the second request reused the connection
+    for (const AccessRecord& r : log) {
+        std::cout << "nginx: " << r.request << " | " << r.range << " | " << r.status << " | "
+                  << r.body_bytes_sent << " | " << r.connection_requests << "\n";
+    }
+}
+
+TEST_F(Nginx, IgnoredRangeAndUnsatisfiableRangeExposeTheirStatus) {
+    fennic::test::NginxServer plain(root_.path(), {true, false});
+    Client c(plain.port());
+    auto req = c.Get("/a.zip", RangeHeader(0, 21));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 200u);
+    uint64_t len = 0;
+    ASSERT_TRUE(req->QueryContentLength(len));
+    EXPECT_EQ(len, content_.size());
+
+    fennic::test::NginxServer ranged(root_.path());
+    Client d(ranged.port());
+    auto beyond = d.Get("/a.zip", RangeHeader(4000000000u, 4294967295u));
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(Status(*beyond), 416u);
+    auto log = ranged.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=4000000000-4294967295");
+}
+
+TEST_F(Nginx, TlsVerifiesTheCertificate) {
+    fennic::test::NginxServer server(root_.path(), {false, true});
+    {
+        Client c(server.port());
+        auto req = c.conn->OpenRequest("/a.zip", true);
+        ASSERT_TRUE(req);
+        EXPECT_FALSE(req->Send(RangeHeader(0, 9)));
+        EXPECT_EQ(req->LastError(), kErrorInvalidCa) << req->LastErrorText();
+        EXPECT_NE(req->LastErrorText().find("not trusted"), std::string::npos);
+    }
+    Client c(server.port());
+    c.session.SetCaFile(server.cert_path());
+    auto req = c.Get("/a.zip", RangeHeader(0, 9), true, true);
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 206u);
+    EXPECT_EQ(Body(*req), content_.substr(0, 10));
+}
+
+TEST_F(Nginx, NamedProxyCarriesTheRequest) {
+    fennic::test::NginxServer server(root_.path());
+    fennic::test::TinyProxy proxy;
+    Client c(server.port(), kAccessProxy, "127.0.0.1:" + std::to_string(proxy.port()));
+    const uint32_t n = static_cast<uint32_t>(content_.size());
+    auto req = c.Get("/a.zip", RangeHeader(n - 22, n - 1));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 206u);
+    EXPECT_EQ(Body(*req), content_.substr(n - 22));
+    std::string want = "GET http://127.0.0.1:" + std::to_string(server.port()) + "/a.zip";
+    ASSERT_TRUE(fennic::test::WaitUntil(
+        [&] { return proxy.Log().find(want) != std::string::npos; }))
+        << proxy.Log();
+    auto log = server.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=3145706-3145727");
+    EXPECT_EQ(log[0].body_bytes_sent, 22u);
+}
+
+TEST(OwnHttp, ExactRangeHeaderOnTheWire) {
+    fennic::test::ScriptHttpServer server(
+        [](const RawHttpRequest& req, HttpPeer& peer) { fennic::test::ServeBody(req, peer, "x"); });
+    Client c(server.port());
+    auto req = c.Get("/f.zip", RangeHeader(4294967294u, 4294967295u));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 416u);
+    auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 1u);
+    const std::string& raw = seen[0].raw;
+    EXPECT_EQ(raw.substr(0, raw.find("\r\n")), "GET /f.zip HTTP/1.1");
+    EXPECT_NE(raw.find("\r\nRange: bytes=4294967294-4294967295\r\n"), std::string::npos) << raw;
+    EXPECT_EQ(raw.find("Range:"), raw.rfind("Range:"));
+    EXPECT_EQ(raw.find("Accept-Encoding"), std::string::npos) << raw;
+    EXPECT_EQ(raw.find("Authorization"), std::string::npos) << raw;
+    EXPECT_EQ(seen[0].Header("user-agent"), "Fennic test");
+    EXPECT_EQ(RangeHeader(0, 0), "Range: bytes=0-0\r\n");
+}
+
+TEST(OwnHttp, NoContentLengthSeeksToTheEnd) {
+    const std::string body = PatternBytes(200000, 4);
+    fennic::test::ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+        fennic::test::ServeBody(req, peer, body, true);
+    });
+    Client c(server.port());
+    auto req = c.Get("/x.zip", RangeHeader(1000, 150999));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 206u);
+    uint64_t len = 0;
+    EXPECT_FALSE(req->QueryContentLength(len));
+    EXPECT_EQ(req->LastError(), kErrorHeaderNotFound);
+    uint64_t end = 0;
+    ASSERT_TRUE(req->SeekToEnd(end)) << req->LastErrorText();
+    EXPECT_EQ(end, 150000u);
+    ASSERT_TRUE(req->SeekToBegin());
+    EXPECT_EQ(Body(*req), body.substr(1000, 150000));
+
+    // Size-only without a length must still read to learn it.
+    auto size_only = c.Get("/x.zip", "", false);
+    ASSERT_TRUE(size_only);
+    ASSERT_TRUE(size_only->SeekToEnd(end));
+    EXPECT_EQ(end, body.size());
+}
+
+TEST(OwnHttp, ServerCredentialsAfter401) {
+    const std::string body = "0123456789";
+    fennic::test::ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+        if (req.Header("authorization") != fennic::test::BasicAuth("joe", "pa ss")) {
+            peer.Respond(401, std::string(120, 'd'), {"WWW-Authenticate: Basic realm=\"t\""});
+            return;
+        }
+        fennic::test::ServeBody(req, peer, body);
+    });
+    Client c(server.port());
+    auto req = c.Get("/x.zip", RangeHeader(2, 5));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 401u);
+    EXPECT_EQ(Body(*req, 50), std::string(120, 'd'));  // discarded in small reads
+    req->SetCredentials("joe", "pa ss");
+    ASSERT_TRUE(req->Send(RangeHeader(2, 5))) << req->LastErrorText();
+    EXPECT_EQ(Status(*req), 206u);
+    EXPECT_EQ(Body(*req), "2345");
+    auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].Header("authorization"), "");
+    EXPECT_EQ(seen[1].Header("range"), "bytes=2-5");
+
+    // Credentials given to the connection go with the first request.
+    HttpSession s2;
+    ASSERT_TRUE(s2.Open("a", kAccessDirect, ""));
+    auto conn = s2.Connect("127.0.0.1", server.port(), "joe", "pa ss");
+    auto r2 = conn->OpenRequest("/x.zip", false);
+    ASSERT_TRUE(r2->Send(""));
+    EXPECT_EQ(Status(*r2), 200u);
+}
+
+TEST(OwnHttp, ProxyCredentialsAfter407) {
+    fennic::test::ScriptHttpServer proxy([](const RawHttpRequest& req, HttpPeer& peer) {
+        if (req.Header("proxy-authorization") != fennic::test::BasicAuth("px", "pw")) {
+            peer.Respond(407, "go away", {"Proxy-Authenticate: Basic realm=\"p\""});
+            return;
+        }
+        fennic::test::ServeBody(req, peer, "proxied body");
+    });
+    Client c(80, kAccessProxy, "127.0.0.1:" + std::to_string(proxy.port()), "files.test");
+    auto req = c.Get("/x.zip", RangeHeader(0, 6));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 407u);
+    EXPECT_EQ(Body(*req, 50), "go away");
+    req->SetProxyCredentials("px", "pw");
+    ASSERT_TRUE(req->Send(RangeHeader(0, 6)));
+    EXPECT_EQ(Status(*req), 206u);
+    EXPECT_EQ(Body(*req), "proxied");
+    auto seen = proxy.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].target, "http://files.test/x.zip");
+    EXPECT_EQ(seen[1].Header("range"), "bytes=0-6");
+    // The proxy is looked up and connected to; the named host only goes to the proxy.
+    ASSERT_FALSE(c.notes.empty());
+    EXPECT_EQ(c.notes[0], std::make_pair(uint32_t{kStatusResolvingName}, std::string("127.0.0.1")));
+    for (const auto& n : c.notes) EXPECT_EQ(n.second.find("files.test"), std::string::npos);
+}
+
+TEST(OwnHttp, RedirectIsReportedAndFollowed) {
+    fennic::test::ScriptHttpServer server([](const RawHttpRequest& req, HttpPeer& peer) {
+        if (req.target == "/old.zip") {
+            peer.Respond(302, "moved", {"Location: /new.zip"});
+            return;
+        }
+        fennic::test::ServeBody(req, peer, "abcdefghij");
+    });
+    Client c(server.port());
+    auto req = c.Get("/old.zip", RangeHeader(1, 3));
+    ASSERT_TRUE(req);
+    EXPECT_EQ(Status(*req), 206u);
+    EXPECT_EQ(Body(*req), "bcd");
+    std::string base = "127.0.0.1";
+    std::vector<std::pair<uint32_t, std::string>> want = {
+        {kStatusResolvingName, base},
+        {kStatusNameResolved, base},
+        {kStatusConnecting, base},
+        {kStatusConnected, base},
+        {kStatusRedirect, server.Url("/new.zip")}};
+    EXPECT_EQ(c.notes, want);
+    auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].target, "/new.zip");
+    EXPECT_EQ(seen[1].Header("range"), "bytes=1-3");
+}
+
+TEST(OwnHttp, HostNameIsResolvedAndAnnounced) {
+    fennic::test::ScriptHttpServer server(
+        [](const RawHttpRequest& req, HttpPeer& peer) { fennic::test::ServeBody(req, peer, "ok"); });
+    Client c(server.port(), kAccessDirect, "", "localhost");
+    auto req = c.Get("/", "");
+    ASSERT_TRUE(req);
+    ASSERT_GE(c.notes.size(), 4u);
+    EXPECT_EQ(c.notes[0], std::make_pair(uint32_t{kStatusResolvingName}, std::string("localhost")));
+    EXPECT_EQ(c.notes[1].first, kStatusNameResolved);
+    EXPECT_EQ(c.notes.back(), std::make_pair(uint32_t{kStatusConnected}, std::string("127.0.0.1")));
+}
+
+TEST(OwnHttp, CutConnectionIsAReadError) {
+    fennic::test::ScriptHttpServer server([](const RawHttpRequest&, HttpPeer& peer) {
+        peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 100000\r\n\r\n" +
+                  std::string(5000, 'z'));
+        peer.Cut();
+    });
+    Client c(server.port());
+    auto req = c.Get("/x.zip", RangeHeader(0, 99999));
+    ASSERT_TRUE(req);
+    std::string got;
+    char buf[1024];
+    size_t n = 0;
+    bool ok = true;
+    while ((ok = req->Read(buf, sizeof buf, n)) && n > 0) got.append(buf, n);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(got, std::string(5000, 'z'));
+    EXPECT_EQ(req->LastError(), kErrorConnectionAborted) << req->LastErrorText();
+}
+
+TEST(OwnHttp, CancelWakesABlockedRead) {
+    fennic::test::Gate gate;
+    fennic::test::ScriptHttpServer server([&](const RawHttpRequest&, HttpPeer& peer) {
+        peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 4000\r\n\r\n" +
+                  std::string(2000, 'a'));
+        if (peer.Wait(gate)) peer.Send(std::string(2000, 'b'));
+    });
+    Client c(server.port());
+    auto req = c.Get("/x.zip", RangeHeader(0, 3999));
+    ASSERT_TRUE(req);
+    char buf[4096];
+    size_t got = 0;
+    std::string first;
+    while (first.size() < 2000 && req->Read(buf, sizeof buf, got) && got > 0) first.append(buf, got);
+    EXPECT_EQ(first, std::string(2000, 'a'));  // reads return what is there, without waiting
+    auto reader = std::async(std::launch::async, [&] { return req->Read(buf, sizeof buf, got); });
+    EXPECT_EQ(reader.wait_for(milliseconds(100)), std::future_status::timeout);
+    c.session.Cancel();
+    ASSERT_EQ(reader.wait_for(milliseconds(500)), std::future_status::ready);
+    EXPECT_FALSE(reader.get());
+    EXPECT_EQ(req->LastError(), kErrorOperationCancelled);
+    gate.Open();
+}
+
+TEST(OwnHttp, LargeBodyIsNotHeldInMemory) {
+    // A pull reader that is slow must see curl paused, not the whole body buffered: the server
+    // then blocks on a full socket and cannot finish early.
+    std::atomic<bool> finished{false};
+    const std::string body = PatternBytes(16 * kMiB, 2);
+    fennic::test::ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+        fennic::test::ServeBody(req, peer, body);
+        finished = true;
+    });
+    Client c(server.port());
+    auto req = c.Get("/x.zip", "");
+    ASSERT_TRUE(req);
+    char buf[1024];
+    size_t got = 0;
+    ASSERT_TRUE(req->Read(buf, sizeof buf, got));
+    EXPECT_FALSE(fennic::test::WaitUntil([&] { return finished.load(); }, 300));
+    std::string rest(buf, got);
+    rest += Body(*req, 65536);
+    EXPECT_EQ(rest, body);
+}
+
+TEST(HttpSetup, BadOptionsFailClearly) {
+    HttpSession s;
+    EXPECT_FALSE(s.Open("a", 3, ""));
+    EXPECT_EQ(s.LastError(), kErrorInvalidOption);
+    EXPECT_FALSE(s.Open("a", kAccessProxy, ""));
+    EXPECT_EQ(s.LastError(), kErrorInvalidOption);
+    EXPECT_FALSE(s.Connect("h", 80, "", ""));
+    EXPECT_EQ(s.LastError(), kErrorIncorrectHandleState);
+    ASSERT_TRUE(s.Open("a", kAccessDirect, ""));
+    auto conn = s.Connect("127.0.0.1", fennic::test::FreePort(), "", "");
+    auto req = conn->OpenRequest("/x", false);
+    EXPECT_FALSE(req->Send(""));
+    EXPECT_EQ(req->LastError(), kErrorCannotConnect) << req->LastErrorText();
+    EXPECT_FALSE(req->Send("Bad header line\r\n"));
+    EXPECT_EQ(req->LastError(), kErrorInvalidOption);
+    char b[4];
+    size_t got = 0;
+    HttpSession s3;
+    ASSERT_TRUE(s3.Open("a", kAccessDirect, ""));
+    auto r3 = s3.Connect("127.0.0.1", 1, "", "")->OpenRequest("/", false);
+    EXPECT_FALSE(r3->Read(b, sizeof b, got));
+    EXPECT_EQ(r3->LastError(), kErrorIncorrectHandleState);
+}
+
+}  // namespace
+}  // namespace fennic::inet
