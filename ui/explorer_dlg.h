@@ -1,0 +1,80 @@
+#pragma once
+// The main window (template 102): the URL field, "Get", the entry list with its popup, and the
+// Options, Help, About and OK commands. It owns the listed archive for the whole run.
+
+#include <wx/dialog.h>
+
+#include <memory>
+#include <string>
+
+#include "app/archive_view.h"
+#include "app/frontend.h"
+
+class wxListCtrl;
+class wxStaticBitmap;
+class wxMenu;
+
+namespace fennic::ui {
+
+class CExplorerRemote;
+
+class CExplorerDlg : public wxDialog, public IFrontEnd {
+public:
+    explicit CExplorerDlg(wxWindow* parent);
+    ~CExplorerDlg() override;
+
+    enum : int {
+        IDC_URL = 1000,
+        IDC_ENTRIES = 1001,
+        IDC_OPEN_ZIP = 1002,
+        IDC_GET = 1003,
+        IDC_OPTIONS = 1004,
+        IDC_HELP = 1005,
+    };
+
+    // The built-in example address shown in the URL field at start.
+    static const char kExampleUrl[];
+
+    // The operations the listing and extraction roads call back into.
+    void OpenArchive();
+    void FillEntryList();
+    void CloseArchive();
+    // Runs the open or save dialog proposing `name` cut at its first '.' plus ".zip"; true with
+    // the chosen full path in `result`, false (result untouched) when cancelled.
+    bool PromptZipFileName(std::string& result, bool open, const std::string& name);
+    // The same dialog with a ready-made proposal.
+    bool RunZipFileDialog(std::string& result, bool open, const std::string& proposal);
+    // Every column at least as wide as its widest cell and its header, and at least 10 pixels.
+    void AutoSizeColumns();
+
+    CArchiveView& Archive() { return m_archive; }
+    wxListCtrl* EntryList() const { return m_list; }
+    std::string UrlText() const;
+
+    // IFrontEnd: message boxes owned by this window.
+    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+
+    // The list's popup menu at a screen position, and the window menu with the About item.
+    void ShowEntryPopup(const wxPoint& screenPos);
+    void ShowWindowMenu();
+
+private:
+    void OnInitDialog();
+    void OnGet(wxCommandEvent& event);
+    void OnOpenZipFile(wxCommandEvent& event);
+    void OnOptions(wxCommandEvent& event);
+    void OnHelp(wxCommandEvent& event);
+    void OnExtract(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnListContextMenu(wxContextMenuEvent& event);
+    void OnWindowMouse(wxMouseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    int IconIndexFor(const std::string& name) const;
+
+    CArchiveView m_archive;
+    wxListCtrl* m_list = nullptr;
+    wxStaticBitmap* m_icon = nullptr;
+    std::unique_ptr<CExplorerRemote> m_remote;
+};
+
+}  // namespace fennic::ui
