@@ -1,0 +1,111 @@
+// fennic fetch, run as a program against nginx and pyftpdlib.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures/fixtures.h"
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+class FetchCliTest : public ::testing::Test {
+protected:
+    FetchCliTest() : body(fennic::test::PatternBytes(200000, 9)) { root.Write("a.zip", body); }
+
+    // Runs fennic with the given arguments; settings from an empty folder, no proxy variables.
+    CliRun Fetch(const std::string& args) {
+        const std::string errPath = dir.path() + "/stderr.txt";
+        const std::string cmd =
+            "env -u http_proxy -u HTTP_PROXY -u all_proxy -u ALL_PROXY "
+            "XDG_CONFIG_HOME=" +
+            dir.path() + "/config " FENNIC_CLI_PATH " fetch " + args + " </dev/null 2>" + errPath;
+        CliRun r;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p) return r;
+        char buf[256];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        const int st = ::pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        r.err = fennic::test::ReadFile(errPath);
+        return r;
+    }
+    fennic::test::TempDir dir, root;
+    std::string body;
+    std::string local = dir.path() + "/out.bin";
+};
+
+TEST_F(FetchCliTest, HttpSizeAndRanges) {
+    fennic::test::NginxServer nginx(root.path());
+    CliRun r = Fetch("--size-only " + nginx.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "200000\n");
+
+    r = Fetch("--range 199978 199999 " + nginx.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "22\n");
+    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(199978));
+    EXPECT_EQ(r.err, "");  // stderr is no terminal: no progress line
+
+    r = Fetch(nginx.Url("/a.zip") + " " + local);  // the whole resource
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fennic::test::ReadFile(local) == body);
+
+    const auto log = nginx.WaitForAccessLog(4);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].range, "-");
+    EXPECT_EQ(log[1].range, "bytes=199978-199999");
+    EXPECT_EQ(log[1].status, 206);
+    EXPECT_EQ(log[2].range, "-");
+    EXPECT_EQ(log[3].range, "bytes=0-199999");
+}
+
+TEST_F(FetchCliTest, HttpFailureExitsOneWithTheMessage) {
+    fennic::test::NginxServer nginx(root.path());
+    CliRun r = Fetch("--range 0 9 " + nginx.Url("/missing.zip") + " " + local);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Failed to receive a valid HTTP response from the server"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
+    fennic::test::PyFtpServer ftp(root.path(), "ann", "pw");
+    const std::string url = "ftp://ann:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip";
+    CliRun r = Fetch("--range 1000 1021 " + url + " " + local);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "200000\n");  // FTP reports the listed size of the whole file
+    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(1000, 22));
+    const auto commands = ftp.Commands();
+    int rests = 0;
+    for (const auto& c : commands) rests += c == "REST 1000";
+    EXPECT_EQ(rests, 2);  // the probe and the restart
+
+    r = Fetch(url + " " + local);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fennic::test::ReadFile(local) == body);
+}
+
+TEST_F(FetchCliTest, WrongArgumentsExitTwo) {
+    EXPECT_EQ(Fetch("--range 5 2 http://127.0.0.1/a " + local).status, 2);
+    EXPECT_EQ(Fetch("--range 1 99999999999 http://127.0.0.1/a " + local).status, 2);
+    EXPECT_EQ(Fetch("--size-only --range 1 2 http://127.0.0.1/a " + local).status, 2);
+    CliRun r = Fetch("https://127.0.0.1/a " + local);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("http:// or ftp://"), std::string::npos);
+    EXPECT_EQ(Fetch("onlyone").status, 2);
+    r = Fetch("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("INCLUSIVE"), std::string::npos);
+}
+
+}  // namespace
