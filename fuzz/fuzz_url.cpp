@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fennic::inet::CanonicalizeUrl(canonical, again) || again != canonical) __builtin_trap();
     fennic::inet::UrlParts parts;
     if (fennic::inet::CrackUrl(canonical, parts)) {
-        if (parts.host.size() > fennic::inet::kMaxHost || parts.path.size() > fennic::inet::kMaxPath)
+        if (parts.host.size() > fennic::inet::kMaxHost ||
+            parts.path.size() > fennic::inet::kMaxPath)
             __builtin_trap();
         for (char c : parts.path) {
             if (static_cast<unsigned char>(c) <= 0x20) __builtin_trap();

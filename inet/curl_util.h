@@ -124,6 +124,8 @@ private:
     CURLoption failed_opt_{};
 };
 
-inline std::string AddressTextOf(const sockaddr* addr) { return AddressText(addr); }
+inline std::string AddressTextOf(const sockaddr* addr) {
+    return AddressText(addr);
+}
 
 }  // namespace fennic::inet

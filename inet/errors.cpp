@@ -96,22 +96,29 @@ uint32_t ErrorFromCurlCode(int curl_code) {
 
 uint32_t ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return kErrorNone;
+        case 0:
+            return kErrorNone;
         case ECONNREFUSED:
         case ENETUNREACH:
         case EHOSTUNREACH:
         case EADDRNOTAVAIL:
-        case ENETDOWN: return kErrorCannotConnect;
-        case ETIMEDOUT: return kErrorTimeout;
-        case ECONNRESET: return kErrorConnectionReset;
+        case ENETDOWN:
+            return kErrorCannotConnect;
+        case ETIMEDOUT:
+            return kErrorTimeout;
+        case ECONNRESET:
+            return kErrorConnectionReset;
         case EPIPE:
-        case ECONNABORTED: return kErrorConnectionAborted;
+        case ECONNABORTED:
+            return kErrorConnectionAborted;
         case EMFILE:
         case ENFILE:
         case ENOBUFS:
         case ENOMEM:
-        case EAGAIN: return kErrorOutOfHandles;
-        default: return kErrorInternal;
+        case EAGAIN:
+            return kErrorOutOfHandles;
+        default:
+            return kErrorInternal;
     }
 }
 

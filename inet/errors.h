@@ -15,29 +15,29 @@ enum Error : uint32_t {
     kErrorNone = 0,
     // The connection was not made within the caller's time limit (connect and greeting).
     kErrorConnectTimeout = 1460,
-    kErrorOutOfHandles = 12001,       // socket, pipe, thread or curl handle could not be made
-    kErrorTimeout = 12002,            // no progress within the idle time limit
-    kErrorExtended = 12003,           // the server refused; its reply text is attached
-    kErrorInternal = 12004,           // unexpected local failure (e.g. spool file)
-    kErrorInvalidUrl = 12005,         // malformed address or field too long
-    kErrorUnrecognizedScheme = 12006, // scheme not usable for this operation
-    kErrorNameNotResolved = 12007,    // host name lookup failed
-    kErrorInvalidOption = 12009,      // bad argument: access type, proxy text, header text
-    kErrorOperationCancelled = 12017, // Cancel()/Abort() from another thread
-    kErrorIncorrectHandleState = 12019,  // call out of order (read before send, ...)
-    kErrorProxyNotSupported = 12020,  // a proxy was asked for where none can be used (FTP)
-    kErrorCannotConnect = 12029,      // TCP connect refused or unreachable
-    kErrorConnectionAborted = 12030,  // the peer closed the connection early
-    kErrorConnectionReset = 12031,    // the peer reset the connection
-    kErrorCertDateInvalid = 12037,    // server certificate expired or not yet valid
-    kErrorCertNameInvalid = 12038,    // server certificate does not name this host
-    kErrorInvalidCa = 12045,          // server certificate not signed by a trusted authority
+    kErrorOutOfHandles = 12001,           // socket, pipe, thread or curl handle could not be made
+    kErrorTimeout = 12002,                // no progress within the idle time limit
+    kErrorExtended = 12003,               // the server refused; its reply text is attached
+    kErrorInternal = 12004,               // unexpected local failure (e.g. spool file)
+    kErrorInvalidUrl = 12005,             // malformed address or field too long
+    kErrorUnrecognizedScheme = 12006,     // scheme not usable for this operation
+    kErrorNameNotResolved = 12007,        // host name lookup failed
+    kErrorInvalidOption = 12009,          // bad argument: access type, proxy text, header text
+    kErrorOperationCancelled = 12017,     // Cancel()/Abort() from another thread
+    kErrorIncorrectHandleState = 12019,   // call out of order (read before send, ...)
+    kErrorProxyNotSupported = 12020,      // a proxy was asked for where none can be used (FTP)
+    kErrorCannotConnect = 12029,          // TCP connect refused or unreachable
+    kErrorConnectionAborted = 12030,      // the peer closed the connection early
+    kErrorConnectionReset = 12031,        // the peer reset the connection
+    kErrorCertDateInvalid = 12037,        // server certificate expired or not yet valid
+    kErrorCertNameInvalid = 12038,        // server certificate does not name this host
+    kErrorInvalidCa = 12045,              // server certificate not signed by a trusted authority
     kErrorFtpTransferInProgress = 12110,  // a data transfer is already open on the connection
-    kErrorFtpDropped = 12111,         // the control connection is gone
-    kErrorHeaderNotFound = 12150,     // the asked-for header is not in the response
+    kErrorFtpDropped = 12111,             // the control connection is gone
+    kErrorHeaderNotFound = 12150,         // the asked-for header is not in the response
     kErrorInvalidServerResponse = 12152,  // reply or response could not be parsed
-    kErrorRedirectFailed = 12156,     // a redirect could not be followed
-    kErrorSecureChannel = 12157,      // TLS handshake or other TLS failure
+    kErrorRedirectFailed = 12156,         // a redirect could not be followed
+    kErrorSecureChannel = 12157,          // TLS handshake or other TLS failure
 };
 
 // Short English text of an error number; "Unknown network error" for numbers not in the table.

@@ -27,7 +27,7 @@ struct FtpCore {
     StatusCallback callback;
     uint32_t connect_ms = 60000;
     uint32_t io_ms = 30000;
-    bool opened = false;
+    std::atomic<bool> opened{false};
 
     void Notify(uint32_t status, const std::string& info) const {
         if (callback) callback(status, info);
@@ -83,9 +83,12 @@ struct FtpConnection::State {
     }
     bool WaitResultFail(WaitResult r, uint32_t timeout_code) {
         switch (r) {
-            case WaitResult::kTimeout: return Break(timeout_code);
-            case WaitResult::kWoken: return Break(kErrorOperationCancelled);
-            default: return Break(kErrorInternal, std::strerror(errno));
+            case WaitResult::kTimeout:
+                return Break(timeout_code);
+            case WaitResult::kWoken:
+                return Break(kErrorOperationCancelled);
+            default:
+                return Break(kErrorInternal, std::strerror(errno));
         }
     }
 
@@ -180,8 +183,8 @@ struct FtpConnection::State {
             auto* in = reinterpret_cast<sockaddr_in*>(&local);
             uint32_t a = ntohl(in->sin_addr.s_addr);
             unsigned p = ntohs(in->sin_port);
-            line = "PORT " + std::to_string(a >> 24) + "," + std::to_string((a >> 16) & 255) +
-                   "," + std::to_string((a >> 8) & 255) + "," + std::to_string(a & 255) + "," +
+            line = "PORT " + std::to_string(a >> 24) + "," + std::to_string((a >> 16) & 255) + "," +
+                   std::to_string((a >> 8) & 255) + "," + std::to_string(a & 255) + "," +
                    std::to_string(p >> 8) + "," + std::to_string(p & 255) + "\r\n";
         } else {
             auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
@@ -214,13 +217,11 @@ struct FtpConnection::State {
         while (!conn || !(prelim || done)) {
             size_t used = 0;
             FtpReply reply;
-            bool have_reply = !done &&
-                              ParseFtpReply(inbuf, reply, used) != ReplyParse::kIncomplete;
+            bool have_reply = !done && ParseFtpReply(inbuf, reply, used) != ReplyParse::kIncomplete;
             int ready = 0;
             if (!have_reply) {
-                WaitResult r = WaitFor(conn ? -1 : listener.get(), POLLIN,
-                                       done ? -1 : ctrl.get(), POLLIN,
-                                       core->wake.read_fd(), deadline, &ready);
+                WaitResult r = WaitFor(conn ? -1 : listener.get(), POLLIN, done ? -1 : ctrl.get(),
+                                       POLLIN, core->wake.read_fd(), deadline, &ready);
                 if (r != WaitResult::kReady) return WaitResultFail(r, kErrorTimeout);
             }
             if (ready & 1) {
@@ -256,8 +257,8 @@ std::string Verb(const std::string& line) {
 }
 
 bool IsTransferVerb(const std::string& v) {
-    return v == "RETR" || v == "LIST" || v == "NLST" || v == "MLSD" || v == "STOR" ||
-           v == "APPE" || v == "STOU";
+    return v == "RETR" || v == "LIST" || v == "NLST" || v == "MLSD" || v == "STOR" || v == "APPE" ||
+           v == "STOU";
 }
 
 // Splits a command text into lines that keep their bytes; each gets its CR LF.
@@ -266,8 +267,8 @@ std::vector<std::string> CommandLines(const std::string& text) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find("\r\n", pos);
-        std::string line = text.substr(pos, end == std::string::npos ? std::string::npos
-                                                                     : end - pos);
+        std::string line =
+            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         pos = end == std::string::npos ? text.size() : end + 2;
         if (!line.empty()) lines.push_back(line + "\r\n");
     }
@@ -289,7 +290,9 @@ struct Resolved {
 // ---- FtpSession
 
 FtpSession::FtpSession() : core_(std::make_shared<FtpCore>()) {}
-FtpSession::~FtpSession() { Close(); }
+FtpSession::~FtpSession() {
+    Close();
+}
 
 bool FtpSession::Open(const std::string& agent, const std::string& proxy) {
     (void)agent;  // FTP has no place for it
@@ -307,7 +310,9 @@ bool FtpSession::Open(const std::string& agent, const std::string& proxy) {
     return true;
 }
 
-void FtpSession::SetStatusCallback(StatusCallback callback) { core_->callback = std::move(callback); }
+void FtpSession::SetStatusCallback(StatusCallback callback) {
+    core_->callback = std::move(callback);
+}
 
 void FtpSession::SetTimeouts(uint32_t connect_ms, uint32_t io_ms) {
     core_->connect_ms = connect_ms;
@@ -319,11 +324,20 @@ void FtpSession::Abort() {
     core_->wake.Signal();
 }
 
-void FtpSession::Close() { core_->opened = false; }
+void FtpSession::Close() {
+    core_->opened = false;
+    Abort();
+}
 
-uint32_t FtpSession::LastError() const { return error_; }
-std::string FtpSession::LastErrorText() const { return error_text_; }
-std::string FtpSession::LastResponse() const { return response_; }
+uint32_t FtpSession::LastError() const {
+    return error_;
+}
+std::string FtpSession::LastErrorText() const {
+    return error_text_;
+}
+std::string FtpSession::LastResponse() const {
+    return response_;
+}
 
 std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, uint16_t port,
                                                    const std::string& user,
@@ -445,11 +459,19 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
 // ---- FtpConnection
 
 FtpConnection::FtpConnection() : state_(std::make_shared<State>()) {}
-FtpConnection::~FtpConnection() { Close(); }
+FtpConnection::~FtpConnection() {
+    Close();
+}
 
-std::string FtpConnection::LastResponse() const { return state_->last_response; }
-uint32_t FtpConnection::LastError() const { return state_->error; }
-std::string FtpConnection::LastErrorText() const { return state_->error_text; }
+std::string FtpConnection::LastResponse() const {
+    return state_->last_response;
+}
+uint32_t FtpConnection::LastError() const {
+    return state_->error;
+}
+std::string FtpConnection::LastErrorText() const {
+    return state_->error_text;
+}
 
 bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
     State& st = *state_;
@@ -481,10 +503,12 @@ bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
-        std::string_view line(text.data() + pos, (nl == std::string::npos ? text.size() : nl) - pos);
+        std::string_view line(text.data() + pos,
+                              (nl == std::string::npos ? text.size() : nl) - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
         FtpListEntry entry;
-        if (ParseListLine(line, entry) && !entry.is_dir && (entry.name == base || entry.name == path)) {
+        if (ParseListLine(line, entry) && !entry.is_dir &&
+            (entry.name == base || entry.name == path)) {
             info.size = entry.size;
             return true;
         }
@@ -579,11 +603,19 @@ void FtpConnection::Close() {
 
 // ---- FtpFile
 
-FtpFile::~FtpFile() { Close(); }
-uint32_t FtpFile::LastError() const { return error_; }
-std::string FtpFile::LastErrorText() const { return error_text_; }
+FtpFile::~FtpFile() {
+    Close();
+}
+uint32_t FtpFile::LastError() const {
+    return error_;
+}
+std::string FtpFile::LastErrorText() const {
+    return error_text_;
+}
 
-bool FtpFile::Mine() const { return conn_ && conn_->file_open && conn_->file_serial == serial_; }
+bool FtpFile::Mine() const {
+    return conn_ && conn_->file_open && conn_->file_serial == serial_;
+}
 
 bool FtpFile::Read(void* buffer, size_t size, size_t& got) {
     got = 0;

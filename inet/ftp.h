@@ -56,6 +56,8 @@ public:
     // Any thread: wakes every pending wait of this session and its connections; they fail with
     // kErrorOperationCancelled. Later calls fail the same way.
     void Abort();
+    // Abort() and no further connects: like closing the session handle, it also ends a pending
+    // connect on another thread. Connections made earlier fail from now on.
     void Close();
 
     uint32_t LastError() const;

@@ -7,7 +7,9 @@ namespace fennic::inet {
 
 namespace {
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool Digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The three-digit code at the start of line, or -1.
 int LineCode(std::string_view line) {
@@ -66,8 +68,8 @@ bool ParseUnix(std::string_view line, FtpListEntry& entry) {
         // perms links owner group size month day time|year name
     } else if (ParseUnsigned(f[3], size)) {
         // Some servers leave out the group; the name then starts at the eighth field.
-        rest = std::string_view(f[7].data(), static_cast<size_t>(line.data() + line.size() -
-                                                                 f[7].data()));
+        rest = std::string_view(f[7].data(),
+                                static_cast<size_t>(line.data() + line.size() - f[7].data()));
     } else {
         return false;
     }
@@ -117,8 +119,7 @@ ReplyParse ParseFtpReply(std::string_view input, FtpReply& reply, size_t& consum
     while (true) {
         size_t nl = input.find('\n', pos);
         if (nl == std::string_view::npos) {
-            return input.size() > kMaxReplyBytes ? ReplyParse::kMalformed
-                                                 : ReplyParse::kIncomplete;
+            return input.size() > kMaxReplyBytes ? ReplyParse::kMalformed : ReplyParse::kIncomplete;
         }
         if (nl + 1 > kMaxReplyBytes) return ReplyParse::kMalformed;
         std::string_view line = input.substr(pos, nl - pos);

@@ -370,7 +370,9 @@ bool HttpRequest::State::Read(void* buffer, size_t size, size_t& got) {
 
 HttpSession::HttpSession() : core_(std::make_shared<HttpCore>()) {}
 
-HttpSession::~HttpSession() { Close(); }
+HttpSession::~HttpSession() {
+    Close();
+}
 
 bool HttpSession::Open(const std::string& agent, int access_type, const std::string& proxy) {
     HttpCore& c = *core_;
@@ -428,7 +430,9 @@ void HttpSession::SetTimeouts(uint32_t connect_ms, uint32_t idle_ms) {
     core_->idle_ms = idle_ms;
 }
 
-void HttpSession::SetCaFile(const std::string& path) { core_->ca_file = path; }
+void HttpSession::SetCaFile(const std::string& path) {
+    core_->ca_file = path;
+}
 
 void HttpSession::Cancel() {
     core_->cancelled = true;
@@ -440,8 +444,12 @@ void HttpSession::Close() {
     core_->opened = false;
 }
 
-uint32_t HttpSession::LastError() const { return core_->error; }
-std::string HttpSession::LastErrorText() const { return core_->error_text; }
+uint32_t HttpSession::LastError() const {
+    return core_->error;
+}
+std::string HttpSession::LastErrorText() const {
+    return core_->error_text;
+}
 
 std::unique_ptr<HttpConnection> HttpSession::Connect(const std::string& server, uint16_t port,
                                                      const std::string& user,
@@ -468,8 +476,12 @@ std::unique_ptr<HttpConnection> HttpSession::Connect(const std::string& server, 
 // ---- HttpConnection
 
 HttpConnection::~HttpConnection() = default;
-uint32_t HttpConnection::LastError() const { return error_; }
-std::string HttpConnection::LastErrorText() const { return error_text_; }
+uint32_t HttpConnection::LastError() const {
+    return error_;
+}
+std::string HttpConnection::LastErrorText() const {
+    return error_text_;
+}
 
 std::unique_ptr<HttpRequest> HttpConnection::OpenRequest(const std::string& object, bool secure) {
     if (!core_->opened) {
@@ -494,10 +506,16 @@ std::unique_ptr<HttpRequest> HttpConnection::OpenRequest(const std::string& obje
 
 HttpRequest::HttpRequest() : state_(std::make_unique<State>()) {}
 
-HttpRequest::~HttpRequest() { Close(); }
+HttpRequest::~HttpRequest() {
+    Close();
+}
 
-uint32_t HttpRequest::LastError() const { return state_->error; }
-std::string HttpRequest::LastErrorText() const { return state_->error_text; }
+uint32_t HttpRequest::LastError() const {
+    return state_->error;
+}
+std::string HttpRequest::LastErrorText() const {
+    return state_->error_text;
+}
 
 bool HttpRequest::Send(const std::string& headers, bool body_wanted) {
     State& s = *state_;
@@ -510,8 +528,8 @@ bool HttpRequest::Send(const std::string& headers, bool body_wanted) {
     size_t pos = 0;
     while (pos < headers.size()) {
         size_t end = headers.find("\r\n", pos);
-        std::string line = headers.substr(pos, end == std::string::npos ? std::string::npos
-                                                                        : end - pos);
+        std::string line =
+            headers.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         pos = end == std::string::npos ? headers.size() : end + 2;
         if (line.empty()) continue;
         if (line.find(':') == std::string::npos || line.find('\n') != std::string::npos) {

@@ -7,7 +7,9 @@ namespace fennic::inet {
 
 namespace {
 
-bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -17,9 +19,18 @@ int HexValue(char c) {
 bool IsUnsafe(unsigned char c) {
     if (c <= 0x20 || c >= 0x7F) return true;
     switch (c) {
-        case '<': case '>': case '"': case '{': case '}': case '|': case '\\': case '^':
-        case '`': return true;
-        default: return false;
+        case '<':
+        case '>':
+        case '"':
+        case '{':
+        case '}':
+        case '|':
+        case '\\':
+        case '^':
+        case '`':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -30,8 +41,8 @@ std::string Encode(const std::string& text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        bool escape_start = c == '%' && i + 2 < text.size() && IsHex(text[i + 1]) &&
-                            IsHex(text[i + 2]);
+        bool escape_start =
+            c == '%' && i + 2 < text.size() && IsHex(text[i + 1]) && IsHex(text[i + 2]);
         if (IsUnsafe(c) || (c == '%' && !escape_start)) {
             out += '%';
             out += kHex[c >> 4];
@@ -124,12 +135,18 @@ bool ValidHost(const std::string& host, bool bracketed) {
 
 uint16_t DefaultPort(Scheme scheme) {
     switch (scheme) {
-        case Scheme::kHttp: return 80;
-        case Scheme::kFtp: return 21;
-        case Scheme::kHttps: return 443;
-        case Scheme::kGopher: return 70;
-        case Scheme::kNews: return 119;
-        default: return 0;
+        case Scheme::kHttp:
+            return 80;
+        case Scheme::kFtp:
+            return 21;
+        case Scheme::kHttps:
+            return 443;
+        case Scheme::kGopher:
+            return 70;
+        case Scheme::kNews:
+            return 119;
+        default:
+            return 0;
     }
 }
 

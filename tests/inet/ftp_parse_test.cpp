@@ -41,7 +41,8 @@ TEST(FtpReply, RejectsGarbageAndHugeReplies) {
 
 TEST(FtpList, UnixAndDosLines) {
     FtpListEntry e;
-    ASSERT_TRUE(ParseListLine("-rw-r--r--    1 0        0          1048576 Jan 01 12:00 big file.zip\r\n", e));
+    ASSERT_TRUE(ParseListLine(
+        "-rw-r--r--    1 0        0          1048576 Jan 01 12:00 big file.zip\r\n", e));
     EXPECT_EQ(e.name, "big file.zip");
     EXPECT_EQ(e.size, 1048576u);
     EXPECT_FALSE(e.is_dir);

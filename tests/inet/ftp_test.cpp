@@ -65,14 +65,14 @@ protected:
 TEST_F(PyFtp, LoginSizeAndWholeFileInActiveMode) {
     FtpSession session;
     std::vector<std::pair<uint32_t, std::string>> notes;
-    session.SetStatusCallback([&](uint32_t s, const std::string& info) { notes.emplace_back(s, info); });
+    session.SetStatusCallback(
+        [&](uint32_t s, const std::string& info) { notes.emplace_back(s, info); });
     auto conn = Login(session, server_->port(), "joe", "s3cret");
     ASSERT_TRUE(conn);
-    std::vector<std::pair<uint32_t, std::string>> expected = {
-        {kStatusResolvingName, "127.0.0.1"},
-        {kStatusNameResolved, "127.0.0.1"},
-        {kStatusConnecting, "127.0.0.1"},
-        {kStatusConnected, "127.0.0.1"}};
+    std::vector<std::pair<uint32_t, std::string>> expected = {{kStatusResolvingName, "127.0.0.1"},
+                                                              {kStatusNameResolved, "127.0.0.1"},
+                                                              {kStatusConnecting, "127.0.0.1"},
+                                                              {kStatusConnected, "127.0.0.1"}};
     EXPECT_EQ(notes, expected);
 
     FtpFileInfo info;
@@ -86,8 +86,8 @@ TEST_F(PyFtp, LoginSizeAndWholeFileInActiveMode) {
     conn.reset();
 
     ASSERT_TRUE(fennic::test::WaitUntil([&] { return server_->Commands().size() >= 7; }));
-    std::vector<std::string> want = {"USER joe", "PASS s3cret", "TYPE I", "SIZE /pub/big.zip",
-                                     "PORT", "RETR /pub/big.zip", "QUIT"};
+    std::vector<std::string> want = {"USER joe", "PASS s3cret",       "TYPE I", "SIZE /pub/big.zip",
+                                     "PORT",     "RETR /pub/big.zip", "QUIT"};
     EXPECT_EQ(Normalised(server_->Commands()), want);
 }
 
@@ -105,8 +105,8 @@ TEST_F(PyFtp, RestartSequenceReachesServerInOrder) {
     std::unique_ptr<FtpFile> data;
     std::string start_text = "ABOR\r\nNOOP\r\nNOOP\r\nREST " + std::to_string(start) +
                              "\r\nRETR /pub/big.zip\r\nPWD\r\nNOOP\r\nNOOP\r\n";
-    ASSERT_TRUE(conn->Command(start_text, true, &data)) << conn->LastErrorText()
-                                                        << conn->LastResponse();
+    ASSERT_TRUE(conn->Command(start_text, true, &data))
+        << conn->LastErrorText() << conn->LastResponse();
     ASSERT_TRUE(data);
     EXPECT_EQ(ReadAll(*data), content_.substr(start));
     data->Close();
@@ -117,8 +117,9 @@ TEST_F(PyFtp, RestartSequenceReachesServerInOrder) {
 
     ASSERT_TRUE(fennic::test::WaitUntil([&] { return server_->Commands().size() >= 16; }));
     std::string rest = "REST " + std::to_string(start);
-    std::vector<std::string> want = {rest, "PWD ", "ABOR", "NOOP", "NOOP", "PORT", rest,
-                                     "RETR /pub/big.zip", "PWD", "NOOP", "NOOP", "NOOP", "QUIT"};
+    std::vector<std::string> want = {
+        rest,  "PWD ", "ABOR", "NOOP", "NOOP", "PORT", rest, "RETR /pub/big.zip",
+        "PWD", "NOOP", "NOOP", "NOOP", "QUIT"};
     EXPECT_EQ(From(Normalised(server_->Commands()), rest), want);
 }
 
@@ -176,9 +177,9 @@ TEST_F(Vsftpd, TailAndMegabyteRangeByRestart) {
         EXPECT_TRUE(conn->Command("REST " + s + "\r\nPWD \r\n", false, nullptr));
         EXPECT_NE(conn->LastResponse().find("350"), std::string::npos) << conn->LastResponse();
         std::unique_ptr<FtpFile> data;
-        EXPECT_TRUE(conn->Command("ABOR\r\nNOOP\r\nNOOP\r\nREST " + s +
-                                      "\r\nRETR /big.zip\r\nPWD\r\nNOOP\r\nNOOP\r\n",
-                                  true, &data))
+        EXPECT_TRUE(conn->Command(
+            "ABOR\r\nNOOP\r\nNOOP\r\nREST " + s + "\r\nRETR /big.zip\r\nPWD\r\nNOOP\r\nNOOP\r\n",
+            true, &data))
             << conn->LastResponse();
         if (!data) return std::string();
         std::string got = ReadAll(*data, want);
@@ -197,8 +198,8 @@ TEST_F(Vsftpd, TailAndMegabyteRangeByRestart) {
     }));
     std::string r = "REST " + std::to_string(tail);
     // vsftpd's log drops the blank after "PWD "; pyftpdlib's test shows it arrives.
-    std::vector<std::string> want = {r, "PWD", "ABOR", "NOOP", "NOOP", "PORT", r, "RETR /big.zip",
-                                     "PWD", "NOOP", "NOOP"};
+    std::vector<std::string> want = {r, "PWD",           "ABOR", "NOOP", "NOOP", "PORT",
+                                     r, "RETR /big.zip", "PWD",  "NOOP", "NOOP"};
     auto cmds = From(Normalised(server_->Commands()), r);
     ASSERT_GE(cmds.size(), want.size());
     EXPECT_EQ(std::vector<std::string>(cmds.begin(), cmds.begin() + 11), want);
@@ -304,7 +305,8 @@ TEST(ScriptFtp, AbortWakesABlockedRead) {
     char buf[4096];
     size_t got = 0;
     std::string first;
-    while (first.size() < 1024 && file->Read(buf, sizeof buf, got) && got > 0) first.append(buf, got);
+    while (first.size() < 1024 && file->Read(buf, sizeof buf, got) && got > 0)
+        first.append(buf, got);
     EXPECT_EQ(first.size(), 1024u);
     auto reader = std::async(std::launch::async, [&] { return file->Read(buf, sizeof buf, got); });
     EXPECT_EQ(reader.wait_for(milliseconds(100)), std::future_status::timeout);

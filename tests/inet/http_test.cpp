@@ -181,9 +181,9 @@ TEST_F(Nginx, NamedProxyCarriesTheRequest) {
     EXPECT_EQ(Status(*req), 206u);
     EXPECT_EQ(Body(*req), content_.substr(n - 22));
     std::string want = "GET http://127.0.0.1:" + std::to_string(server.port()) + "/a.zip";
-    ASSERT_TRUE(fennic::test::WaitUntil(
-        [&] { return proxy.Log().find(want) != std::string::npos; }))
-        << proxy.Log();
+    ASSERT_TRUE(fennic::test::WaitUntil([&] {
+        return proxy.Log().find(want) != std::string::npos;
+    })) << proxy.Log();
     auto log = server.WaitForAccessLog(1);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].range, "bytes=3145706-3145727");
@@ -321,8 +321,9 @@ TEST(OwnHttp, RedirectIsReportedAndFollowed) {
 }
 
 TEST(OwnHttp, HostNameIsResolvedAndAnnounced) {
-    fennic::test::ScriptHttpServer server(
-        [](const RawHttpRequest& req, HttpPeer& peer) { fennic::test::ServeBody(req, peer, "ok"); });
+    fennic::test::ScriptHttpServer server([](const RawHttpRequest& req, HttpPeer& peer) {
+        fennic::test::ServeBody(req, peer, "ok");
+    });
     Client c(server.port(), kAccessDirect, "", "localhost");
     auto req = c.Get("/", "");
     ASSERT_TRUE(req);
@@ -364,7 +365,8 @@ TEST(OwnHttp, CancelWakesABlockedRead) {
     char buf[4096];
     size_t got = 0;
     std::string first;
-    while (first.size() < 2000 && req->Read(buf, sizeof buf, got) && got > 0) first.append(buf, got);
+    while (first.size() < 2000 && req->Read(buf, sizeof buf, got) && got > 0)
+        first.append(buf, got);
     EXPECT_EQ(first, std::string(2000, 'a'));  // reads return what is there, without waiting
     auto reader = std::async(std::launch::async, [&] { return req->Read(buf, sizeof buf, got); });
     EXPECT_EQ(reader.wait_for(milliseconds(100)), std::future_status::timeout);

@@ -38,10 +38,10 @@ TEST(Crack, DefaultPortsPerScheme) {
         Scheme scheme;
         uint16_t port;
     } cases[] = {
-        {"http://h/", Scheme::kHttp, 80},      {"ftp://h/", Scheme::kFtp, 21},
-        {"https://h/", Scheme::kHttps, 443},   {"gopher://h/", Scheme::kGopher, 70},
-        {"file:///etc/x", Scheme::kFile, 0},   {"news:comp.lang", Scheme::kNews, 119},
-        {"mailto:a@b.c", Scheme::kMailto, 0},  {"foo://h/x", Scheme::kUnknown, 0},
+        {"http://h/", Scheme::kHttp, 80},     {"ftp://h/", Scheme::kFtp, 21},
+        {"https://h/", Scheme::kHttps, 443},  {"gopher://h/", Scheme::kGopher, 70},
+        {"file:///etc/x", Scheme::kFile, 0},  {"news:comp.lang", Scheme::kNews, 119},
+        {"mailto:a@b.c", Scheme::kMailto, 0}, {"foo://h/x", Scheme::kUnknown, 0},
     };
     for (const auto& c : cases) {
         UrlParts p;
@@ -85,10 +85,10 @@ TEST(Crack, SplitsEveryField) {
 
 TEST(Crack, RefusesMalformed) {
     UrlParts p;
-    for (const char* bad : {"", "http://", "http:///x", "http://host:abc/", "http://host:0/",
-                            "http://host:65536/", "http://host:123456/", "http:host/x",
-                            "host:8080/x.zip", "www.example.com/a.zip", "http://ho st/",
-                            "http://[::1/", "http://[::1]x/", "ftp://h%41st/"}) {
+    for (const char* bad :
+         {"", "http://", "http:///x", "http://host:abc/", "http://host:0/", "http://host:65536/",
+          "http://host:123456/", "http:host/x", "host:8080/x.zip", "www.example.com/a.zip",
+          "http://ho st/", "http://[::1/", "http://[::1]x/", "ftp://h%41st/"}) {
         EXPECT_FALSE(SplitUrl(bad, p)) << bad;
     }
     // A failed split leaves the previous result untouched.
