@@ -43,7 +43,7 @@ public:
     // the chosen full path in `result`, false (result untouched) when cancelled.
     bool PromptZipFileName(std::string& result, bool open, const std::string& name);
     // The same dialog with a ready-made proposal.
-    bool RunZipFileDialog(std::string& result, bool open, const std::string& proposal);
+    virtual bool RunZipFileDialog(std::string& result, bool open, const std::string& proposal);
     // Every column at least as wide as its widest cell and its header, and at least 10 pixels.
     void AutoSizeColumns();
 

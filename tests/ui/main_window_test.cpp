@@ -34,6 +34,16 @@ public:
     };
     std::vector<Popup> popups;
     int chooseCommand = 0;  // sent as if chosen from the menu
+    // When set, file dialogs are answered with this path instead of being shown.
+    std::string chosenFile;
+    std::vector<std::pair<bool, std::string>> fileDialogs;  // open mode, proposal
+
+    bool RunZipFileDialog(std::string& result, bool open, const std::string& proposal) override {
+        if (chosenFile.empty()) return CExplorerDlg::RunZipFileDialog(result, open, proposal);
+        fileDialogs.emplace_back(open, proposal);
+        result = chosenFile;
+        return true;
+    }
 
 protected:
     bool DoPopupMenu(wxMenu* menu, int, int) override {
@@ -327,17 +337,13 @@ TEST_F(MainWindow, OpenZipFileListsTheUsersFileAndNeverDeletesIt) {
     {
         RecordingExplorer dlg;
         DialogScript dialogs;
-        dialogs.Then([&](wxDialog* d) {
-            auto* fd = static_cast<wxFileDialog*>(d);
-            EXPECT_TRUE(fd->GetWindowStyle() & wxFD_OPEN);
-            fd->SetPath(mine);
-            return wxID_OK;
-        });
+        dlg.chosenFile = mine;
         // A remote listing's tail file first: replaced by the user's choice and deleted.
         dlg.Archive().SetArchivePath(tail, true);
         wxCommandEvent click(wxEVT_BUTTON, CExplorerDlg::IDC_OPEN_ZIP);
         dlg.ProcessWindowEvent(click);
-        EXPECT_EQ(dialogs.seen().size(), 1u);
+        EXPECT_TRUE(dialogs.seen().empty());
+        EXPECT_EQ(dlg.fileDialogs, (std::vector<std::pair<bool, std::string>>{{true, ".zip"}}));
         EXPECT_EQ(dlg.Archive().GetArchivePath(), mine);
         EXPECT_FALSE(dlg.Archive().IsTailFile());
         EXPECT_EQ(dlg.EntryList()->GetItemCount(), 8);

@@ -50,7 +50,7 @@ bool PumpUntil(const std::function<bool()>& pred, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline) return pred();
-        wxTheApp->SafeYieldFor(nullptr, wxEVT_CATEGORY_ALL);
+        wxTheApp->Yield(true);
         wxTheApp->ProcessPendingEvents();
         usleep(2000);
     }
