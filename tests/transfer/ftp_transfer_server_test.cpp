@@ -334,3 +334,24 @@ TEST_F(FtpTransferTest, CancelWhileConnectingKeepsTheFile) {
 
 }  // namespace
 }  // namespace fennic
+
+namespace fennic {
+namespace {
+
+TEST_F(FtpTransferTest, RestartOffsetPast2GiBGoesOutUnsigned) {
+    test::ScriptFtpOptions options;
+    options.files["/a.zip"] = "tiny";
+    test::ScriptFtpServer ftp(options);
+    CFTPTransferDlg dlg(view);
+    Prepare(dlg, ftp.port(), "/a.zip");
+    dlg.m_bRangeOnly = true;
+    dlg.m_dwRangeStart = 4294967274u;  // 4 GiB - 22
+    dlg.m_dwRangeEnd = 4294967295u;
+    dlg.DoModal();  // the server has no such bytes; only what was sent matters here
+    const auto commands = ftp.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "REST 4294967274"), commands.end());
+    for (const auto& c : commands) EXPECT_EQ(c.find("REST -"), std::string::npos) << c;
+}
+
+}  // namespace
+}  // namespace fennic

@@ -1,12 +1,18 @@
 // CHttpDownloadDlg against nginx, tinyproxy and our own HTTP server on 127.0.0.1.
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/frontend.h"
@@ -464,6 +470,113 @@ TEST_F(HttpDownloadTest, CloseBoxDuringTheTransferActsAsCancel) {
     gate.Open();
     EXPECT_TRUE(view.Boxes().empty());
     EXPECT_EQ(view.Texts(IDC_STATUS).back(), "Aborting transfer");
+}
+
+}  // namespace
+}  // namespace fennic
+
+namespace fennic {
+namespace {
+
+TEST_F(NginxTest, OffsetsPast2GiBGoOutUnsigned) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/small.zip"));
+    dlg.m_dwRangeStart = 3000000000u;
+    dlg.m_dwRangeEnd = 4294967294u;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);  // nginx: 416, no valid answer
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=3000000000-4294967294");
+    EXPECT_EQ(log[0].status, 416);
+}
+
+// Relays one connection at a time from addr:443 to 127.0.0.1:target (the port decides TLS).
+class Port443Relay {
+public:
+    Port443Relay(const char* addr, uint16_t target) : target_(target) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in sa = {};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(443);
+        ::inet_pton(AF_INET, addr, &sa.sin_addr);
+        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+              ::listen(fd_, 4) == 0 && ::pipe2(wake_, O_CLOEXEC) == 0;
+        if (ok_) thread_ = std::thread([this] { Serve(); });
+    }
+    ~Port443Relay() {
+        if (thread_.joinable()) {
+            (void)!::write(wake_[1], "x", 1);
+            thread_.join();
+        }
+        for (int fd : {fd_, wake_[0], wake_[1]})
+            if (fd >= 0) ::close(fd);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    void Serve() {
+        for (;;) {
+            pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            if (::poll(p, 2, 10000) <= 0 || p[1].revents) return;
+            const int in = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (in < 0) return;
+            const int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in sa = {};
+            sa.sin_family = AF_INET;
+            sa.sin_port = htons(target_);
+            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(out, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) Pump(in, out);
+            ::close(in);
+            ::close(out);
+        }
+    }
+    void Pump(int a, int b) {
+        char buf[16384];
+        for (;;) {
+            pollfd p[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            if (::poll(p, 3, 10000) <= 0 || p[2].revents) return;
+            for (int i = 0; i < 2; ++i) {
+                if (!p[i].revents) continue;
+                const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+                if (n <= 0 || ::write(p[1 - i].fd, buf, static_cast<size_t>(n)) != n) return;
+            }
+        }
+    }
+    uint16_t target_;
+    int fd_ = -1;
+    int wake_[2] = {-1, -1};
+    bool ok_ = false;
+    std::thread thread_;
+};
+
+TEST_F(NginxTest, Port443MeansTlsWithTheCertificateChecked) {
+    test::NginxOptions options;
+    options.tls = true;  // a self-signed certificate nobody trusts
+    test::NginxServer nginx(root.path(), options);
+    Port443Relay relay("127.0.0.2", nginx.port());
+    if (!relay.ok()) GTEST_SKIP() << "127.0.0.2:443 is not free";
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, "http://127.0.0.2:443/small.zip");
+    dlg.m_dwRangeEnd = 9;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    const std::string box = view.Boxes()[0];
+    EXPECT_EQ(box.rfind("An error occurred connecting to the server, Error:120", 0), 0u) << box;
+    EXPECT_NE(box.find("certificate"), std::string::npos) << box;
+    EXPECT_FALSE(Exists(local));
+    EXPECT_TRUE(nginx.AccessLog().empty());  // no request went out over the unchecked channel
+}
+
+TEST_F(NginxTest, OtherPortsStayPlainEvenWithHttpsScheme) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, "https://127.0.0.1:" + std::to_string(nginx.port()) + "/small.zip");
+    dlg.m_dwRangeEnd = 9;
+    ASSERT_EQ(dlg.DoModal(), IDOK);  // TLS follows the port alone
+    EXPECT_EQ(test::ReadFile(local), body.substr(0, 10));
 }
 
 }  // namespace
