@@ -229,6 +229,26 @@ TEST(ScriptFtp, RestWithout350KeepsReplyText) {
     EXPECT_EQ(conn->LastResponse().find("350"), std::string::npos);
 }
 
+TEST(ScriptFtp, ListingGivesTheSizeWhenSizeIsUnknown) {
+    fennic::test::ScriptFtpOptions opt;
+    opt.replies["SIZE"] = "502 SIZE not implemented";
+    opt.files["/d/x.zip"] = std::string(123457, 'x');
+    fennic::test::ScriptFtpServer server(opt);
+    FtpSession session;
+    auto conn = Login(session, server.port(), "u", "p");
+    ASSERT_TRUE(conn);
+    FtpFileInfo info;
+    ASSERT_TRUE(conn->FindFile("/d/x.zip", info)) << conn->LastErrorText();
+    EXPECT_EQ(info.size, 123457u);
+    EXPECT_FALSE(conn->FindFile("/d/none.zip", info));
+    EXPECT_EQ(conn->LastError(), kErrorExtended);
+    auto cmds = Normalised(server.Commands());
+    std::vector<std::string> want = {"USER u",           "PASS p", "TYPE I",
+                                     "SIZE /d/x.zip",    "PORT",   "LIST /d/x.zip",
+                                     "SIZE /d/none.zip", "PORT",   "LIST /d/none.zip"};
+    EXPECT_EQ(cmds, want);
+}
+
 TEST(ScriptFtp, NeverGreetingServerIsCutFromAnotherThread) {
     fennic::test::ScriptFtpOptions opt;
     opt.greet = false;

@@ -190,6 +190,35 @@ TEST_F(Nginx, NamedProxyCarriesTheRequest) {
     EXPECT_EQ(log[0].body_bytes_sent, 22u);
 }
 
+TEST_F(Nginx, PreconfiguredAccessHonoursTheEnvironmentAndDirectDoesNot) {
+    fennic::test::NginxServer server(root_.path());
+    fennic::test::TinyProxy proxy;
+    struct EnvProxy {
+        explicit EnvProxy(const std::string& v) { ::setenv("http_proxy", v.c_str(), 1); }
+        ~EnvProxy() { ::unsetenv("http_proxy"); }
+    } env("http://127.0.0.1:" + std::to_string(proxy.port()));
+    {
+        Client c(server.port(), kAccessPreconfig);
+        auto req = c.Get("/a.zip", RangeHeader(0, 3));
+        ASSERT_TRUE(req);
+        EXPECT_EQ(Body(*req), content_.substr(0, 4));
+    }
+    std::string via = "GET http://127.0.0.1:" + std::to_string(server.port()) + "/a.zip";
+    ASSERT_TRUE(
+        fennic::test::WaitUntil([&] { return proxy.Log().find(via) != std::string::npos; }));
+    {
+        Client c(server.port(), kAccessDirect);
+        auto req = c.Get("/a.zip", RangeHeader(4, 7));
+        ASSERT_TRUE(req);
+        EXPECT_EQ(Body(*req), content_.substr(4, 4));
+    }
+    auto log = server.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].range, "bytes=4-7");
+    size_t first = proxy.Log().find(via);
+    EXPECT_EQ(proxy.Log().find(via, first + 1), std::string::npos);  // only the first went there
+}
+
 TEST(OwnHttp, ExactRangeHeaderOnTheWire) {
     fennic::test::ScriptHttpServer server(
         [](const RawHttpRequest& req, HttpPeer& peer) { fennic::test::ServeBody(req, peer, "x"); });
