@@ -2,16 +2,11 @@
 
 #include "app/settings.h"
 #include "remote/remote_host.h"
-#include "ui/explorer_dlg.h"
-
-#if __has_include("remote/remote_session.h")
 #include "remote/remote_session.h"
-#define FENNIC_HAVE_REMOTE_ROADS 1
-#endif
+#include "ui/explorer_dlg.h"
 
 namespace fennic::ui {
 
-#ifdef FENNIC_HAVE_REMOTE_ROADS
 // The window as the roads see it.
 class CExplorerRemote::Host : public remote::IRemoteHost {
 public:
@@ -34,7 +29,7 @@ private:
 };
 
 CExplorerRemote::CExplorerRemote(CExplorerDlg& dlg)
-    : m_dlg(dlg), m_progress(&dlg), m_host(std::make_unique<Host>(dlg, m_progress)) {}
+    : m_progress(&dlg), m_host(std::make_unique<Host>(dlg, m_progress)) {}
 
 void CExplorerRemote::Get() {
     remote::Get(*m_host);
@@ -43,17 +38,6 @@ void CExplorerRemote::Get() {
 void CExplorerRemote::Extract(int selectedIndex, const std::string& itemText) {
     remote::OnExtractCommand(*m_host, selectedIndex, itemText);
 }
-#else
-class CExplorerRemote::Host {};
-
-CExplorerRemote::CExplorerRemote(CExplorerDlg& dlg) : m_dlg(dlg), m_progress(&dlg) {}
-
-void CExplorerRemote::Get() {
-    m_dlg.MessageBox("Remote listing is not available in this build.", "", MB_OK | MB_ICONSTOP);
-}
-
-void CExplorerRemote::Extract(int, const std::string&) {}
-#endif
 
 CExplorerRemote::~CExplorerRemote() = default;
 

@@ -29,7 +29,6 @@ public:
 
 private:
     class Host;
-    CExplorerDlg& m_dlg;
     CWxProgressHost m_progress;
     std::unique_ptr<Host> m_host;
 };

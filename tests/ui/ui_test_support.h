@@ -12,7 +12,8 @@
 
 namespace fennic::test {
 
-// Answers modal dialogs without showing them, in order. An answer returns the dialog's result;
+// Answers modal dialogs without showing them, in order; transfer progress windows are recorded
+// and run for real. An answer returns the dialog's result;
 // returning wxID_NONE lets the dialog run for real. Dialogs beyond the script are refused
 // (wxID_CANCEL) and counted as unexpected.
 class DialogScript : public wxModalDialogHook {

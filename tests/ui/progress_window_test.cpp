@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+#include <wx/animate.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
+
+#include <atomic>
+#include <memory>
+#include <regex>
+
+#include "tests/fixtures/fixtures.h"
+#include "tests/ui/ui_test_support.h"
+#include "transfer/http_download.h"
+#include "ui/progress_ui.h"
+#include "ui/wx_util.h"
+
+namespace fennic::test {
+namespace {
+
+using ui::CProgressWnd;
+
+// Runs the progress windows as the front end does, and keeps the last one for inspection.
+class KeepingHost : public IProgressHost {
+public:
+    int RunModal(IProgressDialog& dlg) override {
+        last = std::make_unique<CProgressWnd>(nullptr, dlg);
+        running = last.get();
+        const int result = last->Run();
+        running = nullptr;
+        return result;
+    }
+    std::string Text(int id) const {
+        return static_cast<wxStaticText*>(last->FindWindow(id))->GetLabel().utf8_string();
+    }
+    std::unique_ptr<CProgressWnd> last;
+    CProgressWnd* running = nullptr;
+};
+
+void Prepare(CHttpDownloadDlg& dlg, const std::string& url, const std::string& local,
+             uint32_t size) {
+    dlg.m_strUrl = url;
+    dlg.m_strLocalFile = local;
+    dlg.m_nAccessType = 1;  // direct
+    dlg.m_dwRangeStart = 0;
+    dlg.m_dwRangeEnd = size - 1;
+}
+
+TEST(ProgressWindow, TransferShowsCaptionRateAndTimeLeft) {
+    TempDir root;
+    const uint32_t size = 2 * 1048576;
+    root.Write("big.bin", PatternBytes(size, 3));
+    NginxServer nginx(root.path());
+    TempDir out;
+    KeepingHost host;
+    CHttpDownloadDlg dlg(host);
+    Prepare(dlg, nginx.Url("/big.bin"), out.path() + "/got.bin", size);
+    // A clock that moves 1.001 s per look, so that every block updates rate and time left.
+    auto now = std::make_shared<std::atomic<uint32_t>>(5000);
+    dlg.SetTickClock([now] { return now->fetch_add(1001); });
+    DialogScript dialogs;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+
+    ASSERT_EQ(dialogs.seen().size(), 1u);
+    EXPECT_EQ(dialogs.seen()[0].title, "File Download");  // the caption it opened with
+    EXPECT_EQ(host.last->GetTitle(), "100% of big.bin Completed");
+    EXPECT_EQ(host.Text(IDC_FILESTATUS), "big.bin from 127.0.0.1");
+    EXPECT_EQ(host.Text(IDC_STATUS), "Retrieving the file");
+    EXPECT_TRUE(
+        std::regex_match(host.Text(IDC_TIMELEFT),
+                         std::regex(R"(\d+ (sec|min)( \d+ sec)? \(2\.00 MB of 2\.00 MB copied\))")))
+        << host.Text(IDC_TIMELEFT);
+    EXPECT_TRUE(
+        std::regex_match(host.Text(IDC_TRANSFER_RATE), std::regex(R"([0-9.]+ (Bytes|KB)/Sec)")))
+        << host.Text(IDC_TRANSFER_RATE);
+    auto* bar = static_cast<wxGauge*>(host.last->FindWindow(IDC_PROGRESS));
+    EXPECT_EQ(bar->GetValue(), bar->GetRange());
+    EXPECT_EQ(bar->GetRange(), 2048);  // KiB
+    EXPECT_FALSE(static_cast<wxAnimationCtrl*>(host.last->FindWindow(IDC_ANIMATE))->IsPlaying());
+    EXPECT_EQ(ReadFile(out.path() + "/got.bin"), PatternBytes(size, 3));
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=0-2097151");
+    EXPECT_EQ(log[0].status, 206);
+}
+
+TEST(ProgressWindow, QuickTransferShowsNoRate) {
+    TempDir root;
+    root.Write("small.bin", PatternBytes(3000, 4));
+    NginxServer nginx(root.path());
+    TempDir out;
+    KeepingHost host;
+    CHttpDownloadDlg dlg(host);
+    Prepare(dlg, nginx.Url("/small.bin"), out.path() + "/got.bin", 3000);
+    dlg.SetTickClock([] { return 777u; });  // no time passes
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(host.Text(IDC_TRANSFER_RATE), "");
+    EXPECT_EQ(host.Text(IDC_TIMELEFT), "");
+    EXPECT_EQ(host.last->GetTitle(), "100% of small.bin Completed");
+}
+
+// A server that sends the first 4 KiB and holds the rest back until the gate opens.
+struct HeldBackServer {
+    Gate gate;
+    std::string body = PatternBytes(100000, 5);
+    ScriptHttpServer server{[this](const RawHttpRequest&, HttpPeer& peer) {
+        peer.Send(
+            "HTTP/1.1 206 Partial Content\r\nContent-Length: 100000\r\n"
+            "Content-Range: bytes 0-99999/100000\r\n\r\n" +
+            body.substr(0, 4096));
+        peer.Wait(gate);
+        peer.Send(body.substr(4096));
+    }};
+    ~HeldBackServer() { gate.Open(); }
+};
+
+TEST(ProgressWindow, CancelGreysTheButtonAndEndsWithCancel) {
+    HeldBackServer held;
+    TempDir out;
+    KeepingHost host;
+    CHttpDownloadDlg dlg(host);
+    Prepare(dlg, held.server.Url("/a.zip"), out.path() + "/got.bin", 100000);
+    bool clicked = false, greyed = false;
+    std::string statusAfter;
+    wxTimer poll;
+    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        CProgressWnd* wnd = host.running;
+        if (!wnd || clicked) return;
+        auto* status = static_cast<wxStaticText*>(wnd->FindWindow(IDC_STATUS));
+        if (status->GetLabel() != "Retrieving the file") return;
+        clicked = true;
+        wxWindow* cancel = wnd->FindWindow(ui::ID_CANCEL);
+        wxUIActionSimulator sim;
+        sim.MouseMove(cancel->GetScreenRect().GetPosition() + cancel->GetSize() / 2);
+        sim.MouseClick();
+        PumpUntil([&] { return !cancel->IsEnabled(); }, 3000);
+        greyed = !cancel->IsEnabled();
+        statusAfter = status->GetLabel().utf8_string();
+    });
+    poll.Start(20);
+    DialogScript dialogs;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    poll.Stop();
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(greyed);
+    EXPECT_EQ(statusAfter, "Aborting transfer");
+    EXPECT_EQ(dialogs.seen().size(), 1u);  // the progress window alone: no message box
+    EXPECT_EQ(dialogs.unexpected(), 0);
+}
+
+TEST(ProgressWindow, CloseBoxDuringTheTransferActsAsCancel) {
+    HeldBackServer held;
+    TempDir out;
+    KeepingHost host;
+    CHttpDownloadDlg dlg(host);
+    Prepare(dlg, held.server.Url("/a.zip"), out.path() + "/got.bin", 100000);
+    bool closed = false;
+    wxTimer poll;
+    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        CProgressWnd* wnd = host.running;
+        if (!wnd || closed) return;
+        if (static_cast<wxStaticText*>(wnd->FindWindow(IDC_STATUS))->GetLabel() !=
+            "Retrieving the file")
+            return;
+        closed = true;
+        wnd->Close();  // the close box; the window stays until the worker reports
+        EXPECT_TRUE(wnd->IsShown());
+    });
+    poll.Start(20);
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    poll.Stop();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(host.Text(IDC_STATUS), "Aborting transfer");
+}
+
+}  // namespace
+}  // namespace fennic::test
