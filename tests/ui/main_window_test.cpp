@@ -13,6 +13,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/settings.h"
 #include "app/strings.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
@@ -350,6 +351,60 @@ TEST_F(MainWindow, OpenZipFileListsTheUsersFileAndNeverDeletesIt) {
         EXPECT_FALSE(std::filesystem::exists(tail));
     }
     EXPECT_TRUE(std::filesystem::exists(mine));
+}
+
+TEST_F(MainWindow, GetListsARemoteArchiveAndExtractSavesOneEntry) {
+    TempDir root;
+    std::filesystem::copy_file(Archive("list.zip"), root.path() + "/list.zip");
+    NginxServer nginx(root.path());
+    Settings().m_strHttpPort = std::to_string(nginx.port());  // no credentials question
+    TempDir out;
+    std::string tail;
+    {
+        RecordingExplorer dlg;
+        DialogScript dialogs;
+        dialogs.ThenReply(wxID_OK);  // "Files list has been downloaded"
+        static_cast<wxTextCtrl*>(dlg.FindWindow(CExplorerDlg::IDC_URL))
+            ->ChangeValue(nginx.Url("/list.zip"));
+        wxCommandEvent get(wxEVT_BUTTON, CExplorerDlg::IDC_GET);
+        dlg.ProcessWindowEvent(get);
+        ASSERT_EQ(dlg.EntryList()->GetItemCount(), 8);
+        EXPECT_EQ(Cell(dlg.EntryList(), 1, 0), "stored.txt");
+        EXPECT_EQ(dialogs.Messages().back(), "Files list has been downloaded");
+        int transfers = 0;
+        for (const auto& seen : dialogs.seen()) transfers += seen.title == "File Download";
+        EXPECT_EQ(transfers, 3);  // size, end record, central directory
+        tail = dlg.Archive().GetArchivePath();
+        EXPECT_TRUE(dlg.Archive().IsTailFile());
+        EXPECT_TRUE(std::filesystem::exists(tail));
+
+        // Only ranges went over the wire after the size.
+        const uint64_t size = std::filesystem::file_size(Archive("list.zip"));
+        auto log = nginx.WaitForAccessLog(3);
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[1].range,
+                  "bytes=" + std::to_string(size - 22) + "-" + std::to_string(size - 1));
+        EXPECT_EQ(log[2].status, 206);
+
+        // "Extract" on the selected row proposes its name and fetches one range.
+        dlg.EntryList()->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+        dlg.chosenFile = out.path() + "/saved.zip";
+        wxCommandEvent extract(wxEVT_MENU, ui::ID_EXTRACT_COMMAND);
+        dlg.ProcessWindowEvent(extract);
+        EXPECT_EQ(dlg.fileDialogs,
+                  (std::vector<std::pair<bool, std::string>>{{false, "stored.zip"}}));
+        log = nginx.WaitForAccessLog(4);
+        ASSERT_EQ(log.size(), 4u);
+        EXPECT_EQ(log[3].status, 206);
+        EXPECT_EQ(dialogs.unexpected(), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(tail));  // the window's tail file went with it
+    const std::string check =
+        "/usr/bin/python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]);"
+        " sys.exit(z.testzip() is not None or z.namelist()!=['stored.txt']"
+        " or z.read('stored.txt')!=b'stored bytes\\n')\" " +
+        out.path() + "/saved.zip";
+    EXPECT_EQ(std::system(check.c_str()), 0);
 }
 
 TEST_F(MainWindow, OwnTailFileGoesWithTheWindow) {
