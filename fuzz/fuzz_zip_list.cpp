@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -26,11 +27,17 @@ public:
 
 const std::string& ScratchPath() {
     static const std::string path = [] {
+        // Memory-backed when there is such a folder: every run rewrites the file.
         const char* tmp = std::getenv("TMPDIR");
-        std::string p = std::string(tmp && *tmp ? tmp : "/tmp") + "/fennic-fuzz-XXXXXX";
+        std::string dir = tmp && *tmp ? tmp : "/tmp";
+        if (::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
+        std::string p = dir + "/fennic-fuzz-XXXXXX";
         int fd = ::mkstemp(p.data());
         if (fd < 0) std::abort();
         ::close(fd);
+        static char removeAtExit[512];
+        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", p.c_str());
+        std::atexit([] { ::unlink(removeAtExit); });
         return p;
     }();
     return path;

@@ -4,7 +4,7 @@
 # any crash. Usage: fuzz/run.sh BUILD_DIR SECONDS
 set -uo pipefail
 if [ $# -ne 2 ]; then echo "usage: $0 BUILD_DIR SECONDS" >&2; exit 2; fi
-build=$1
+build=$(cd "$1" && pwd) || { echo "no build folder $1" >&2; exit 2; }
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d /tmp/fennic-fuzz.XXXXXX)

@@ -65,7 +65,6 @@ private:
     uint32_t m_centralDirSize = 0;
     uint32_t m_centralDirOffset = 0;
     CZipBuffer m_endComment;
-    bool m_findFast = false;
     CZipEntryHeader* m_pOpenedHeader = nullptr;
     CZipVolume* m_pVolume = nullptr;
     uint32_t m_endRecordPosition = 0;

@@ -44,7 +44,6 @@ public:
 private:
     [[noreturn]] void Throw(int code) const;
 
-    bool m_bDetectZlibMemoryLeaks = true;
     CZipDirectory m_centralDir;
     CZipBuffer m_info;
     CZipVolume m_storage;

@@ -81,7 +81,6 @@ private:
     DiskChangeCallback m_callback = nullptr;
     uint32_t m_lastDisk = 0;
     uint32_t m_bytesInBuffer = 0;
-    uint32_t m_volumeFreeSpace = 0;
     CZipBuffer m_writeBuffer;
     uint32_t m_bytesOnVolume = 0;
     bool m_creating = false;
