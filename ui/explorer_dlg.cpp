@@ -38,6 +38,7 @@ CExplorerDlg::CExplorerDlg(wxWindow* parent) {
     // The archive options of the window live in their own section of the settings file.
     CSettings::BindSection("Options");
     wxXmlResource::Get()->LoadDialog(this, parent, "IDD_EXPLORER");
+    FitTemplateTexts(this);
     m_list = XRCCTRL(*this, "IDC_1001", wxListCtrl);
     m_icon = XRCCTRL(*this, "IDC_ICON135", wxStaticBitmap);
     m_remote = std::make_unique<CExplorerRemote>(*this);

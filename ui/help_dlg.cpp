@@ -16,6 +16,7 @@ namespace fennic::ui {
 CHelpDlg::CHelpDlg(wxWindow* parent) {
     InitResources();
     wxXmlResource::Get()->LoadDialog(this, parent, "IDD_HELP");
+    FitTemplateTexts(this);
     SetAffirmativeId(ID_OK);
     OnInitDialog();
 }
@@ -60,6 +61,7 @@ void CHelpDlg::OnInitDialog() {
 CAboutDlg::CAboutDlg(wxWindow* parent) {
     InitResources();
     wxXmlResource::Get()->LoadDialog(this, parent, "IDD_ABOUTBOX");
+    FitTemplateTexts(this);
     SetAffirmativeId(ID_OK);
 }
 

@@ -44,6 +44,7 @@ const Field* FindField(int id) {
 COptionsDlg::COptionsDlg(wxWindow* parent) {
     InitResources();
     wxXmlResource::Get()->LoadDialog(this, parent, "IDD_OPTIONS");
+    FitTemplateTexts(this);
     SetAffirmativeId(ID_OK);
     for (const Field& f : kFields) {
         auto* text = static_cast<wxTextCtrl*>(FindWindow(f.id));

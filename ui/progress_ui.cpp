@@ -63,6 +63,7 @@ void CWindowChannel::Close() {
 CProgressWnd::CProgressWnd(wxWindow* parent, IProgressDialog& dlg) : m_dlg(dlg) {
     InitResources();
     wxXmlResource::Get()->LoadDialog(this, parent, "IDD_PROGRESS");
+    FitTemplateTexts(this);
     m_animation = XRCCTRL(*this, "IDC_1000", wxAnimationCtrl);
     m_bar = XRCCTRL(*this, "IDC_1003", wxGauge);
     SetAffirmativeId(wxID_NONE);
@@ -88,9 +89,17 @@ int CProgressWnd::Run() {
 }
 
 void CProgressWnd::SetText(int controlId, const std::string& text) {
-    if (auto* label = dynamic_cast<wxStaticText*>(FindWindow(controlId))) {
-        label->SetLabelText(FromUtf8(text));  // '&' in a server name is shown as it is
+    auto* label = dynamic_cast<wxStaticText*>(FindWindow(controlId));
+    if (!label) return;
+    const wxString shown = FromUtf8(text);
+    label->SetFont(GetFont().Scaled(0.9f));
+    // A long text takes a smaller font before it is cut with an ellipsis.
+    wxFont font = label->GetFont();
+    for (int step = 0; step < 2 && label->GetTextExtent(shown).x > label->GetSize().x; ++step) {
+        font = font.Scaled(0.9f);
+        label->SetFont(font);
     }
+    label->SetLabelText(shown);  // '&' in a server name is shown as it is
 }
 
 void CProgressWnd::SetCaption(const std::string& text) {

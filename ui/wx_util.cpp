@@ -2,7 +2,10 @@
 
 #include <wx/image.h>
 #include <wx/msgdlg.h>
+#include <wx/stattext.h>
 #include <wx/xrc/xmlres.h>
+
+#include <algorithm>
 
 #include "app/frontend.h"
 
@@ -74,6 +77,20 @@ void InitResources() {
     for (const auto& entry : ids) wxXmlResource::GetXRCID(entry.name, entry.id);
     wxXmlResource::Get()->InitAllHandlers();
     InitFennicResources();
+}
+
+void FitTemplateTexts(wxWindow* dialog) {
+    const wxFont font = dialog->GetFont().Scaled(0.9f);
+    const int right = dialog->GetClientSize().x;
+    for (wxWindow* child : dialog->GetChildren()) {
+        child->SetFont(font);
+        auto* label = dynamic_cast<wxStaticText*>(child);
+        if (!label || label->HasFlag(wxST_NO_AUTORESIZE)) continue;
+        const wxSize best = label->GetBestSize();
+        const wxRect r = label->GetRect();
+        label->SetSize(std::min(std::max(r.width, best.x), right - r.x),
+                       std::max(r.height, best.y));
+    }
 }
 
 wxBitmap ResourceBitmap(const char* name) {

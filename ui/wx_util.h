@@ -32,6 +32,11 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, const std::string&
 // Loads the embedded templates and pictures once; the numeric control ids are registered
 // first so that each template's controls get the ids of their table.
 void InitResources();
+// The templates were laid out for a narrower dialog font than this desktop's: every control
+// gets a slightly smaller font than the one the dialog units come from, and labels grow to
+// their text (up to the dialog's edge) instead of cutting it.
+void FitTemplateTexts(wxWindow* dialog);
+
 // A picture embedded with the templates: "ICON_128", "ICON_135".
 wxBitmap ResourceBitmap(const char* name);
 

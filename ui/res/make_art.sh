@@ -46,5 +46,5 @@ for i in 0 1 2 3 4 5 6 7; do
     "$f"
   frames+=("$f")
 done
-$IM -delay 12 -loop 0 "${frames[@]}" -colors 32 anim130.gif
+$IM -dispose Background -delay 12 -loop 0 "${frames[@]}" -colors 32 anim130.gif
 rm -f "${frames[@]}"
