@@ -87,8 +87,9 @@ public:
 
     // Sends the GET with headers: empty, or lines each ending in "\r\n" (e.g. RangeHeader()).
     // Redirects are followed (each one notified as kStatusRedirect). Returns once the final
-    // response's headers are in. body_wanted false: when that response has a Content-Length,
-    // the transfer is stopped at the end of its headers and no body byte is taken.
+    // response's headers are in. body_wanted false: a HEAD asks for the length first; only when
+    // its answer has no Content-Length (or the server refuses HEAD) the GET is sent, stopped at
+    // the end of its headers when it has a length, so no body byte is taken.
     // A new call sends the request again (after SetCredentials, for instance).
     bool Send(const std::string& headers, bool body_wanted = true);
 
@@ -121,6 +122,7 @@ public:
 private:
     friend class HttpConnection;
     HttpRequest();
+    bool SendOnce(const std::string& headers, bool body_wanted, bool head);
     std::unique_ptr<State> state_;
 };
 

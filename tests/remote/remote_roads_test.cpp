@@ -133,8 +133,9 @@ TEST_F(RemoteRoads, HttpListingCostsThreeRequestsAndMatchesZipinfo) {
 
         const std::vector<AccessRecord> log = nginx.WaitForAccessLog(seen + 3);
         ASSERT_EQ(log.size(), seen + 3);
-        EXPECT_EQ(log[seen].request, std::string("GET /") + name + " HTTP/1.1");
+        EXPECT_EQ(log[seen].request, std::string("HEAD /") + name + " HTTP/1.1");
         EXPECT_EQ(log[seen].range, "-");
+        EXPECT_EQ(log[seen].body_bytes_sent, 0u);
         EXPECT_EQ(log[seen + 1].range, Range(b - 22, b - 1));
         EXPECT_EQ(log[seen + 1].status, 206);
         EXPECT_EQ(log[seen + 1].body_bytes_sent, 22u);
