@@ -3,12 +3,14 @@
 #include <wx/button.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
+#include <wx/thread.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
 #include <atomic>
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
@@ -45,6 +47,29 @@ void Prepare(CHttpDownloadDlg& dlg, const std::string& url, const std::string& l
     dlg.m_nAccessType = 1;  // direct
     dlg.m_dwRangeStart = 0;
     dlg.m_dwRangeEnd = size - 1;
+}
+
+TEST(WindowChannel, SendWaitsForTheWindowThreadAndClosingDropsTheRest) {
+    auto channel = std::make_shared<ui::CWindowChannel>();
+    std::atomic<int> ran{0};
+    std::atomic<bool> sent{false};
+    std::thread worker([&] {
+        channel->Send([&] {
+            EXPECT_TRUE(wxThread::IsMain());
+            ++ran;
+        });
+        sent = true;  // only once the function has run on the window thread
+        EXPECT_EQ(ran.load(), 1);
+    });
+    EXPECT_TRUE(PumpUntil([&] { return sent.load(); }));
+    worker.join();
+
+    channel->Post([&] { ran += 10; });
+    channel->Close();
+    std::thread late([&] { channel->Send([&] { ran += 100; }); });  // released, not run
+    late.join();
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(ran.load(), 1);
 }
 
 TEST(ProgressWindow, TransferShowsCaptionRateAndTimeLeft) {

@@ -112,6 +112,8 @@ public:
         static char name[] = "fennic_ui_tests";
         static char* argv[] = {name, nullptr};
         int argc = 1;
+        // No accessibility bus: its client keeps allocations until exit and is not needed.
+        setenv("NO_AT_BRIDGE", "1", 0);
         wxApp::SetInstance(new wxApp);
         ASSERT_TRUE(wxEntryStart(argc, argv)) << "no display (run under xvfb-run -a)";
         wxTheApp->SetAppDisplayName(wxEmptyString);
