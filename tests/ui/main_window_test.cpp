@@ -262,7 +262,7 @@ TEST_F(MainWindow, EnterInUrlFieldEndsTheWindowWithoutGet) {
     const int result = RunModalWithScript(&dlg, [&] {
         auto* url = static_cast<wxTextCtrl*>(dlg.FindWindow(CExplorerDlg::IDC_URL));
         url->SetFocus();
-        PumpUntil([&] { return url->HasFocus(); }, 2000);
+        EXPECT_TRUE(PumpUntil([&] { return url->HasFocus(); }, 2000));
         wxUIActionSimulator().Char(WXK_RETURN);
     });
     EXPECT_EQ(result, ui::ID_OK);
