@@ -1,8 +1,5 @@
 // Arbitrary bytes as the probe file of a remote archive's end record.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/scratch_file.h"
 #include "remote/end_record_reader.h"
 
 namespace {
@@ -21,32 +19,10 @@ public:
     }
 };
 
-const std::string& ScratchPath() {
-    static const std::string path = [] {
-        // Memory-backed when there is such a folder: every run rewrites the file.
-        const char* tmp = std::getenv("TMPDIR");
-        std::string dir = tmp && *tmp ? tmp : "/tmp";
-        if (::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
-        std::string p = dir + "/fennic-fuzz-XXXXXX";
-        int fd = ::mkstemp(p.data());
-        if (fd < 0) std::abort();
-        ::close(fd);
-        static char removeAtExit[512];
-        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", p.c_str());
-        std::atexit([] { ::unlink(removeAtExit); });
-        return p;
-    }();
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = ScratchPath();
-    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) std::abort();
-    if (size && ::write(fd, data, size) != static_cast<ssize_t>(size)) std::abort();
-    ::close(fd);
+    const std::string& path = fuzz::WriteScratch(data, size);
 
     SilentFrontEnd frontEnd;
     fennic::CEndRecordReader reader(path, frontEnd);

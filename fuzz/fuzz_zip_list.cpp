@@ -1,8 +1,5 @@
 // Arbitrary bytes as an archive file: open, list every entry's cells, close.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +8,7 @@
 
 #include "app/archive_view.h"
 #include "app/entry_columns.h"
+#include "fuzz/scratch_file.h"
 #include "zip/zip_engine.h"
 
 namespace {
@@ -25,36 +23,10 @@ public:
     int m_asked = 0;
 };
 
-const std::string& ScratchPath() {
-    static const std::string path = [] {
-        // Memory-backed when there is such a folder: every run rewrites the file.
-        const char* tmp = std::getenv("TMPDIR");
-        std::string dir = tmp && *tmp ? tmp : "/tmp";
-        if (::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
-        std::string p = dir + "/fennic-fuzz-XXXXXX";
-        int fd = ::mkstemp(p.data());
-        if (fd < 0) std::abort();
-        ::close(fd);
-        static char removeAtExit[512];
-        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", p.c_str());
-        std::atexit([] { ::unlink(removeAtExit); });
-        return p;
-    }();
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = ScratchPath();
-    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) std::abort();
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) std::abort();
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    const std::string& path = fuzz::WriteScratch(data, size);
 
     SilentFrontEnd frontEnd;
     fennic::CArchiveView view;

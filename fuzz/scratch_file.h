@@ -1,0 +1,49 @@
+#pragma once
+// The file a fuzz target hands to code that reads from a path.
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace fuzz {
+
+// One scratch file per process, memory-backed when /dev/shm exists (every input rewrites it),
+// removed at exit.
+inline const std::string& ScratchPath() {
+    static const std::string path = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string dir = tmp && *tmp ? tmp : "/tmp";
+        if (::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
+        std::string p = dir + "/fennic-fuzz-XXXXXX";
+        int fd = ::mkstemp(p.data());
+        if (fd < 0) std::abort();
+        ::close(fd);
+        static char removeAtExit[512];
+        std::snprintf(removeAtExit, sizeof removeAtExit, "%s", p.c_str());
+        std::atexit([] { ::unlink(removeAtExit); });
+        return p;
+    }();
+    return path;
+}
+
+// Replaces the scratch file's content with the input and returns its path.
+inline const std::string& WriteScratch(const uint8_t* data, size_t size) {
+    const std::string& path = ScratchPath();
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0) std::abort();
+    for (size_t done = 0; done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) std::abort();
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return path;
+}
+
+}  // namespace fuzz
