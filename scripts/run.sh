@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds Fennic and starts it; any arguments go to the program (none: the window).
 set -euo pipefail
+here=$PWD  # arguments such as archive paths are relative to where the user is
 cd "$(dirname "$0")/.."
+root=$PWD
 scripts/deps.sh run
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIC_TESTS=OFF >/dev/null
-cmake --build build --target fennic
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIC_TESTS=OFF -DFENNIC_UI=ON -DFENNIC_FUZZ=OFF \
+  -DFENNIC_SANITIZE=OFF -DFENNIC_TSAN=OFF >/dev/null
+cmake --build build --target fennic >&2  # stdout is the program's alone
 if [ $# -eq 0 ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found; starting under xvfb-run." >&2
-  exec xvfb-run -a build/fennic
+  exec xvfb-run -a "$root/build/cli/fennic"
 fi
-exec build/fennic "$@"
+cd "$here"
+exec "$root/build/cli/fennic" "$@"
