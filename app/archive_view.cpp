@@ -8,6 +8,7 @@ const char kDirNotFoundQuestion[] =
     "The central directory was not found. If you're opening a multi-disk archive, make sure "
     "you have inserted the last disk. Retry?";
 const char kOpenFailedText[] = "Open failed";
+const char kZip64Text[] = "ZIP64 archives are not supported";
 const char kCloseFailedText[] = "Close failed";
 
 void CArchiveView::SetArchivePath(const std::string& path, bool isTailFile) {
@@ -24,12 +25,14 @@ void CArchiveView::DeleteTailFile() {
 bool CArchiveView::OpenArchive(IFrontEnd& frontEnd) {
     const std::string path = m_strArchivePath;
     for (;;) {
-        enum { kOpened, kRetry, kFail } outcome = kFail;
+        enum { kOpened, kRetry, kFail, kZip64 } outcome = kFail;
         try {
             m_archive.Open(path, m_openMode, m_spanOption);
             outcome = kOpened;
         } catch (const CZipException& e) {
-            outcome = e.m_iCause == ZipErrDirNotFound ? kRetry : kFail;
+            outcome = e.m_iCause == ZipErrDirNotFound ? kRetry
+                      : e.m_iCause == ZipErrZip64     ? kZip64
+                                                      : kFail;
         } catch (...) {
             outcome = kFail;
         }
@@ -46,7 +49,8 @@ bool CArchiveView::OpenArchive(IFrontEnd& frontEnd) {
             }
             continue;
         }
-        frontEnd.MessageBox(kOpenFailedText, "", MB_OK | MB_ICONSTOP);
+        frontEnd.MessageBox(outcome == kZip64 ? kZip64Text : kOpenFailedText, "",
+                            MB_OK | MB_ICONSTOP);
         return false;
     }
 }

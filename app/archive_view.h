@@ -4,7 +4,8 @@
 // operations that the listing and extraction roads call.
 //
 //   OpenArchive(fe)    opens the archive path; asks to retry when no central directory is
-//                      found, shows "Open failed" otherwise; true when the archive is open.
+//                      found, shows "Open failed" otherwise ("ZIP64 archives are not
+//                      supported" for those); true when the archive is open.
 //   FillEntryList()    the rows of the entry table in engine order, eight cells each.
 //   CloseArchive(fe)   closes the engine, "Close failed" on error; after a failed open it
 //                      closes with the after-error flag so the file is released.
@@ -20,6 +21,7 @@ namespace fennic {
 
 extern const char kDirNotFoundQuestion[];
 extern const char kOpenFailedText[];
+extern const char kZip64Text[];
 extern const char kCloseFailedText[];
 
 class CArchiveView {
@@ -38,6 +40,8 @@ public:
 
     // Returns true when the archive is open afterwards.
     bool OpenArchive(IFrontEnd& frontEnd);
+    // The last OpenArchive failed: the engine may still hold the file, yet lists nothing.
+    bool LastOpenFailed() const { return m_bLastOpenFailed; }
     std::vector<EntryRow> FillEntryList() const;
     // Returns false when the close raised (the message has then been shown).
     bool CloseArchive(IFrontEnd& frontEnd);

@@ -90,6 +90,62 @@ std::string SanitizeUtf8(const std::string& text) {
     return out;
 }
 
+namespace {
+
+uint32_t CodePointAt(const std::string& text, size_t i, size_t n) {
+    static constexpr uint8_t kLeadMask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t cp = static_cast<uint8_t>(text[i]) & kLeadMask[n];
+    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+    return cp;
+}
+
+bool NeedsEscape(uint32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 ||
+           (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x200E ||
+           cp == 0x200F;
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text, bool keepNewlines) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = SequenceLength(text, i);
+        if (n == 0) {
+            const auto b = static_cast<uint8_t>(text[i++]);
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+            continue;
+        }
+        const uint32_t cp = CodePointAt(text, i, n);
+        if (keepNewlines && cp == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;  // a reply's CR LF line ends show as plain line breaks
+            continue;
+        }
+        if (!NeedsEscape(cp) || (keepNewlines && cp == '\n')) {
+            out.append(text, i, n);
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp < 0x80) {
+            out += "\\x";
+            out += kHex[cp >> 4];
+            out += kHex[cp & 0xF];
+        } else {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut) {
     size_t i = 0;
     size_t chars = 0;

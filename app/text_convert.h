@@ -11,6 +11,11 @@ std::string Cp1252ToUtf8(const std::string& text);
 // Copies valid UTF-8 and puts U+FFFD in place of every byte that does not start a valid
 // sequence (overlong forms, surrogates and values above U+10FFFF included).
 std::string SanitizeUtf8(const std::string& text);
+// Text for a terminal: control characters (C0, DEL, C1), line and paragraph separators and
+// bidirectional overrides become visible escapes (\t, \n, \r, \xHH, \u202E), as does every
+// byte outside valid UTF-8, so that no text can move the cursor, recolour the screen, ring
+// the bell or fake a row. `keepNewlines` lets '\n' through for multi-line messages.
+std::string TerminalText(const std::string& text, bool keepNewlines = false);
 // The first `maxChars` characters of valid UTF-8 text; `cut` tells whether any were left out.
 std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut);
 

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <string>
 
+#include "app/text_convert.h"
+
 namespace fennic::cli {
 
 CConsoleFrontEnd::CConsoleFrontEnd() : CConsoleFrontEnd(stdin, stderr, ::isatty(0) == 1) {}
@@ -14,7 +16,8 @@ CConsoleFrontEnd::CConsoleFrontEnd(std::FILE* in, std::FILE* err, bool interacti
 
 int CConsoleFrontEnd::MessageBox(const std::string& text, const std::string& caption,
                                  unsigned style) {
-    const std::string line = caption.empty() ? text : caption + ": " + text;
+    // Texts may carry server replies and archive names: shown, never obeyed.
+    const std::string line = TerminalText(caption.empty() ? text : caption + ": " + text, true);
     const bool question = (style & 0xF) == MB_YESNO;
     if (!question) {
         std::fprintf(m_err, "%s\n", line.c_str());

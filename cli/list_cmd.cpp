@@ -57,7 +57,9 @@ std::string CommentUtf8(const CZipEntryHeader& h) {
 void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
     auto printRow = [out](const std::vector<std::string>& cells) {
         std::string line;
-        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
+        // Names and comments come from the archive: no byte of theirs may act on the terminal
+        // or add a column or row.
+        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + TerminalText(cells[i]);
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), out);
     };

@@ -3,16 +3,11 @@
 #include <unistd.h>
 
 #include "app/settings.h"
+#include "app/text_convert.h"
+#include "inet/url.h"
 #include "cli/list_cmd.h"
 
 namespace fennic::cli {
-
-namespace {
-// The question of the address split, as it asks it.
-const char kCredentialsQuestion[] =
-    "Should i use entered port/user/pass rather than those used in Settings";
-const char kCredentialsCaption[] = "Differeny settings";
-}  // namespace
 
 CCredentialAnswering::CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice,
                                            bool interactive)
@@ -20,12 +15,16 @@ CCredentialAnswering::CCredentialAnswering(IFrontEnd& inner, CredentialChoice ch
 
 int CCredentialAnswering::MessageBox(const std::string& text, const std::string& caption,
                                      unsigned style) {
-    const bool credentialsQuestion =
-        (style & 0xF) == MB_YESNO && text == kCredentialsQuestion && caption == kCredentialsCaption;
-    if (!credentialsQuestion) return m_inner.MessageBox(text, caption, style);
+    return m_inner.MessageBox(text, caption, style);
+}
+
+int CCredentialAnswering::Ask(Question question, const std::string& text,
+                              const std::string& caption, unsigned style) {
+    if (question != Question::kUseAddressCredentials)
+        return m_inner.Ask(question, text, caption, style);
     if (m_choice == CredentialChoice::kUrl) return IDYES;
     if (m_choice == CredentialChoice::kSettings) return IDNO;
-    if (m_interactive) return m_inner.MessageBox(text, caption, style);
+    if (m_interactive) return m_inner.Ask(question, text, caption, style);
     std::fprintf(stderr, "%s: %s [y/n] y\n", caption.c_str(), text.c_str());
     return IDYES;
 }
@@ -51,7 +50,8 @@ CSettings& CCliRemoteHost::Settings() {
 }
 
 void CCliRemoteHost::FillEntryList() {
-    m_listed = !m_view.Engine().IsClosed();
+    // A failed open can leave the engine holding the file with no entries: that is no listing.
+    m_listed = !m_view.Engine().IsClosed() && !m_view.LastOpenFailed();
     m_rows.clear();
     if (!m_listed) return;
     m_rows = m_view.FillEntryList();
@@ -67,7 +67,7 @@ bool CCliRemoteHost::PromptZipFileName(std::string& path, const std::string&) {
 }
 
 void CCliRemoteHost::Note(const std::string& text) {
-    std::fprintf(stderr, "fennic: %s\n", text.c_str());
+    std::fprintf(stderr, "fennic: %s\n", TerminalText(text, true).c_str());
 }
 
 bool IsUrl(const std::string& arg) {
@@ -137,7 +137,7 @@ bool RouteRemoteList(const Args& args, int& status) {
     bool complete = false;
     const int reached = remote::Get(host, &complete);
     status = reached && complete && host.Listed() ? 0 : 1;
-    if (status != 0 && !host.Listed()) host.Note("no entry list from " + url);
+    if (status != 0 && !host.Listed()) host.Note("no entry list from " + inet::WithoutPassword(url));
     return true;
 }
 

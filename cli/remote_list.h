@@ -27,6 +27,8 @@ class CCredentialAnswering : public IFrontEnd {
 public:
     CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice, bool interactive);
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    int Ask(Question question, const std::string& text, const std::string& caption,
+            unsigned style) override;
 
 private:
     IFrontEnd& m_inner;

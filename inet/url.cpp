@@ -1,5 +1,6 @@
 #include "inet/url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -265,6 +266,27 @@ bool CrackUrl(const std::string& canonical, UrlParts& parts) {
 bool SplitUrl(const std::string& url, UrlParts& parts) {
     std::string canonical;
     return CanonicalizeUrl(url, canonical) && CrackUrl(canonical, parts);
+}
+
+std::string WithoutPassword(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    // The last '@' of the authority ends the user part; a password may hold '@' itself.
+    const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) return url;
+    const size_t colon = url.find(':', start);
+    if (colon == std::string::npos || colon > at) return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+bool HasLineBreak(const UrlParts& parts) {
+    return HasLineBreak(PercentDecode(parts.path)) || HasLineBreak(parts.user) ||
+           HasLineBreak(parts.password);
 }
 
 }  // namespace fennic::inet

@@ -44,4 +44,15 @@ bool SplitUrl(const std::string& url, UrlParts& parts);
 // Decodes %XX escapes; malformed escapes are kept as they are.
 std::string PercentDecode(const std::string& text);
 
+// The URL text as typed, with the password of its user part replaced by "***", for
+// messages and logs; text without a password comes back unchanged.
+std::string WithoutPassword(const std::string& url);
+
+// True when text holds CR, LF or NUL: such a text would end a protocol line early and let the
+// rest pass as a command or header of its own.
+bool HasLineBreak(const std::string& text);
+
+// True when the decoded path, the user or the password of parts holds CR, LF or NUL.
+bool HasLineBreak(const UrlParts& parts);
+
 }  // namespace fennic::inet

@@ -9,6 +9,10 @@
 
 namespace fennic {
 
+extern const char kLineBreakInAddress[] =
+    "The address or its user name or password holds a line break or NUL character; nothing "
+    "was sent";
+
 int32_t AtoiValue(const std::string& text) {
     size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
@@ -40,24 +44,34 @@ int SplitAddress(const std::string& urlText, const std::string& httpUsr, const s
         frontEnd.MessageBox("Only http/ftp protocols are supported", std::string(), MB_OK);
         return 0;
     }
-    session.serviceType = serviceType;
-    session.server = parts.host;
-    session.object = parts.path;
+    RemoteSession next;
+    next.serviceType = serviceType;
+    next.server = parts.host;
+    next.object = parts.path;
 
     const int32_t settingsPort = AtoiValue(httpPort);
     const bool same = parts.user == httpUsr && parts.password == httpPwd &&
                       static_cast<int32_t>(parts.port) == settingsPort;
-    if (same || frontEnd.MessageBox(
-                    "Should i use entered port/user/pass rather than those used in Settings",
-                    "Differeny settings", MB_YESNO) == IDYES) {
-        session.user = parts.user;
-        session.password = parts.password;
-        session.port = parts.port;
+    if (same || frontEnd.Ask(IFrontEnd::Question::kUseAddressCredentials,
+                             "Should i use entered port/user/pass rather than those used in "
+                             "Settings",
+                             "Differeny settings", MB_YESNO) == IDYES) {
+        next.user = parts.user;
+        next.password = parts.password;
+        next.port = parts.port;
     } else {
-        session.user = httpUsr;
-        session.password = httpPwd;
-        session.port = static_cast<uint32_t>(settingsPort);
+        next.user = httpUsr;
+        next.password = httpPwd;
+        next.port = static_cast<uint32_t>(settingsPort);
     }
+    // A line break in the path or the credentials would reach the server as a command of its
+    // own; nothing is sent for such an address.
+    if (inet::HasLineBreak(inet::PercentDecode(next.object)) || inet::HasLineBreak(next.user) ||
+        inet::HasLineBreak(next.password)) {
+        frontEnd.MessageBox(kLineBreakInAddress, std::string(), MB_OK);
+        return 0;
+    }
+    session = next;
     return 1;
 }
 

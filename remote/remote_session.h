@@ -21,13 +21,17 @@ struct RemoteSession {
     uint32_t port = 0;  // the URL's port or HttpPort's number; FTP uses the low 16 bits
 };
 
+// Shown when the path, user or password to be used holds CR, LF or NUL.
+extern const char kLineBreakInAddress[];
+
 // The number in a settings text as the C runtime's atoi reads it: blanks, a sign, leading
 // decimal digits; 0 when there are none. Saturates instead of overflowing.
 int32_t AtoiValue(const std::string& text);
 
 // Splits urlText into session. Only http:// and ftp:// are accepted ("Only http/ftp protocols
 // are supported" otherwise). When the URL's user, password or port differ from HttpUsr,
-// HttpPwd and HttpPort, the front end is asked which set wins, all three together. Returns 1
+// HttpPwd and HttpPort, the front end is asked which set wins, all three together. A decoded
+// path, user or password holding CR, LF or NUL is refused with kLineBreakInAddress. Returns 1
 // on success; 0 leaves session as it was (no message when the text cannot be split).
 int SplitAddress(const std::string& urlText, const std::string& httpUsr, const std::string& httpPwd,
                  const std::string& httpPort, IFrontEnd& frontEnd, RemoteSession& session);

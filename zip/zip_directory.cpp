@@ -80,6 +80,17 @@ void CZipDirectory::Read() {
     m_centralDirOffset = in.U32();
     const uint16_t commentLength = in.U16();
 
+    // A 64-bit locator right in front of the end record: the real numbers are elsewhere.
+    if (m_endRecordPosition >= kZip64LocatorSize) {
+        uint8_t locator[4];
+        file->Seek(m_endRecordPosition - kZip64LocatorSize, CFile::begin);
+        if (file->Read(locator, sizeof locator) == sizeof locator &&
+            CByteReader(locator, sizeof locator).U32() == kZip64LocatorSignature) {
+            Throw(ZipCodeZip64);
+        }
+        file->Seek(m_endRecordPosition + kEndRecordFixedSize, CFile::begin);
+    }
+
     m_pVolume->SetCurrentDisk(m_diskNumber);
 
     if (commentLength != 0) {
@@ -118,6 +129,7 @@ void CZipDirectory::ReadHeaders() {
         auto header = std::make_unique<CZipEntryHeader>();
         // A record that could not be read in full never joins the table.
         if (!header->ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
+        if (header->NeedsZip64()) Throw(ZipCodeZip64);
         if (m_convertNames) header->ConvertFileName();
         m_headers.push_back(std::move(header));
     }

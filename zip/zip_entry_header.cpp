@@ -23,6 +23,21 @@ uint32_t CZipEntryHeader::GetCentralSize() const {
     return kCentralHeaderFixedSize + fileName.GetSize() + extraField.GetSize() + comment.GetSize();
 }
 
+bool CZipEntryHeader::NeedsZip64() const {
+    const bool marked = compressedSize == UINT32_MAX || uncompressedSize == UINT32_MAX ||
+                        localHeaderOffset == UINT32_MAX || diskStart == UINT16_MAX;
+    if (!marked || extraField.GetSize() == 0) return false;
+    CByteReader in(reinterpret_cast<const uint8_t*>(extraField.GetBuffer()), extraField.GetSize());
+    while (in.Remaining() >= 4) {
+        const uint16_t id = in.U16();
+        const uint16_t size = in.U16();
+        if (id == kZip64ExtraId) return true;
+        in.Skip(size);
+        if (!in.Ok()) break;
+    }
+    return false;
+}
+
 bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     uint8_t fixed[kCentralHeaderFixedSize];
     volume.Read(fixed, sizeof fixed, true);

@@ -15,6 +15,9 @@ constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
 constexpr uint32_t kDataDescriptorSignature = 0x08074b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr uint32_t kZip64LocatorSize = 20;
+constexpr uint16_t kZip64ExtraId = 0x0001;
 
 constexpr uint32_t kCentralHeaderFixedSize = 46;
 constexpr uint32_t kEndRecordFixedSize = 22;
@@ -73,6 +76,9 @@ public:
     bool IsDirectory() const { return (externalAttributes & kAttrDirectory) != 0; }
     // 46 + name + extra field + comment, as stored.
     uint32_t GetCentralSize() const;
+    // A size, offset or disk field holds its 64-bit marker and the extra field carries the
+    // 64-bit values: the stored 32-bit numbers are not the entry's.
+    bool NeedsZip64() const;
 
     // Reads one header at the volume's current position. False for a wrong signature (the
     // variable parts are then not read); raises ZipErrBadArchive when the fixed part or a

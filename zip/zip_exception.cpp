@@ -50,6 +50,8 @@ int CZipException::CauseFromCode(int internalCode) {
             return ZipErrCause17;
         case ZipCodeDirNotFound:
             return ZipErrDirNotFound;
+        case ZipCodeZip64:
+            return ZipErrZip64;
         default:
             return ZipErrGeneric;
     }

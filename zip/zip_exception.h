@@ -32,6 +32,7 @@ enum ZipErrorCause : int {
     ZipErrCause16 = 16,
     ZipErrCause17 = 17,
     ZipErrDirNotFound = 18,
+    ZipErrZip64 = 19,  // the archive needs the 64-bit extensions, which are not read
 };
 
 // Internal codes: zlib's results (1 .. -6) and the engine's own (-101 .. -109).
@@ -45,6 +46,7 @@ enum ZipInternalCode : int {
     ZipCode107 = -107,
     ZipCode108 = -108,
     ZipCodeDirNotFound = -109,
+    ZipCodeZip64 = -110,
 };
 
 class CZipException : public CException {

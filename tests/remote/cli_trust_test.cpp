@@ -1,0 +1,181 @@
+// The command line against hostile addresses and archives: nothing smuggled onto the wire,
+// no failure reported as success, no archive byte or password reaching the terminal.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/fixtures/fixtures.h"
+#include "tests/remote/remote_support.h"
+
+namespace fennic::remote {
+namespace {
+
+using fennic::test::NginxServer;
+using fennic::test::PyFtpServer;
+using test::CommandResult;
+using test::Quote;
+using test::Scratch;
+
+class CliTrust : public ::testing::Test {
+protected:
+    CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
+        const std::string errFile = home / "stderr";
+        CommandResult r =
+            test::Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
+                      " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
+        if (err) *err = test::ReadBytes(errFile);
+        return r;
+    }
+    // Runs python3 with a script that gets the folder as its first argument.
+    void Python(const std::string& script) {
+        ASSERT_TRUE(test::WriteBytes(home / "make.py", script));
+        const CommandResult r = test::Run("python3 " + Quote(home / "make.py") + " " +
+                                          Quote(files.path()) + " 2>&1");
+        ASSERT_EQ(r.status, 0) << r.output;
+    }
+    Scratch home;
+    Scratch files;
+};
+
+bool HasCommand(const std::vector<std::string>& commands, const std::string& verb) {
+    return std::any_of(commands.begin(), commands.end(), [&](const std::string& c) {
+        return c.compare(0, verb.size(), verb) == 0;
+    });
+}
+
+TEST_F(CliTrust, LineBreaksInAnAddressSendNothing) {
+    ASSERT_TRUE(test::WriteBytes(files / "a.zip", "PK\x05\x06" + std::string(18, '\0')));
+    ASSERT_TRUE(test::WriteBytes(files / "important.txt", "keep me"));
+    PyFtpServer ftp(files.path(), "u", "p");
+    const std::string at = "@127.0.0.1:" + std::to_string(ftp.port());
+    const std::string urls[] = {
+        "ftp://u:p" + at + "/a.zip%0D%0ADELE%20important.txt",
+        "ftp://u:p" + at + "/a.zip%0ADELE%20important.txt",
+        "ftp://u:p" + at + "/a.zip%00",
+        "ftp://u%0D%0ADELE%20important.txt:p" + at + "/a.zip",
+        "ftp://u:p%0D%0ARMD%20x" + at + "/a.zip",
+    };
+    for (const std::string& url : urls) {
+        for (const std::string& command :
+             {"fetch --size-only " + Quote(url) + " " + Quote(home / "out"),
+              "list " + Quote(url),
+              "extract --url-credentials " + Quote(url) + " x -o " + Quote(home / "x.zip")}) {
+            SCOPED_TRACE(command);
+            std::string err;
+            EXPECT_EQ(Fennic(command, &err).status, 1);
+            EXPECT_NE(err.find("line break"), std::string::npos) << err;
+        }
+    }
+    // Not one command reached the server, so none could delete anything.
+    EXPECT_TRUE(ftp.Commands().empty());
+    EXPECT_FALSE(HasCommand(ftp.Commands(), "DELE"));
+    EXPECT_EQ(test::ReadBytes(files / "important.txt"), "keep me");
+}
+
+TEST_F(CliTrust, ArchivesThatCannotBeListedFailTheRemoteListing) {
+    Python(R"(import sys, os, zipfile, subprocess
+d = sys.argv[1]
+open(os.path.join(d, 'a.txt'), 'w').write('hi\n')
+subprocess.check_call(['zip', '-q', '-fz', 'z64.zip', 'a.txt'], cwd=d)
+with zipfile.ZipFile(os.path.join(d, 'ok.zip'), 'w') as z:
+    z.writestr('one.txt', 'one')
+    z.writestr('two.txt', 'two')
+b = bytearray(open(os.path.join(d, 'ok.zip'), 'rb').read())
+cd = b.find(b'PK\x01\x02')
+# A second central record whose signature is broken: the directory cannot be read.
+second = b.find(b'PK\x01\x02', cd + 4)
+b[second:second + 4] = b'XXXX'
+open(os.path.join(d, 'broken.zip'), 'wb').write(b)
+# One entry whose sizes carry the 64-bit marker and the 64-bit extra field.
+with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
+    z.writestr('x.txt', 'x' * 10)
+b = bytearray(open(os.path.join(d, 'big.zip'), 'rb').read())
+cd = b.find(b'PK\x01\x02')
+extra = b'\x01\x00\x10\x00' + (10).to_bytes(8, 'little') * 2
+name_len = int.from_bytes(b[cd + 28:cd + 30], 'little')
+b[cd + 20:cd + 28] = b'\xff' * 8
+b[cd + 30:cd + 32] = len(extra).to_bytes(2, 'little')
+b[cd + 46 + name_len:cd + 46 + name_len] = extra
+end = b.find(b'PK\x05\x06')
+b[end + 12:end + 16] = (int.from_bytes(b[end + 12:end + 16], 'little') + len(extra)).to_bytes(4, 'little')
+open(os.path.join(d, 'big.zip'), 'wb').write(b)
+)");
+    NginxServer nginx(files.path());
+    for (const char* name : {"z64.zip", "broken.zip", "big.zip"}) {
+        SCOPED_TRACE(name);
+        for (const char* json : {"", "--json "}) {
+            std::string err;
+            const CommandResult r =
+                Fennic("list " + std::string(json) + Quote(nginx.Url(std::string("/") + name)),
+                       &err);
+            EXPECT_EQ(r.status, 1) << r.output << err;
+            EXPECT_NE(err.find("no entry list"), std::string::npos) << err;
+            if (std::string(name) != "broken.zip")
+                EXPECT_NE(err.find("ZIP64 archives are not supported"), std::string::npos) << err;
+            // Locally the same archives fail the same way.
+            const CommandResult local =
+                Fennic("list " + std::string(json) + Quote(files / name), &err);
+            EXPECT_EQ(local.status, 1) << local.output;
+        }
+    }
+    // The size of 4294967295 is the marker, never shown as a size.
+    EXPECT_EQ(Fennic("list " + Quote(files / "big.zip")).output.find("4294967295"),
+              std::string::npos);
+}
+
+TEST_F(CliTrust, ArchiveNamesCannotActOnTheTerminal) {
+    Python(R"(import sys, os, zipfile
+d = sys.argv[1]
+names = ['esc\x1b[31mred.txt', 'osc\x1b]0;title\x07.txt', 'tab\there.txt', 'nl\nfake\trow.txt',
+         'cr\rback.txt', 'nul_Z.txt', 'rtl\u202etxt.exe', 'c1\u009b2J.txt', 'plain.txt']
+with zipfile.ZipFile(os.path.join(d, 'evil.zip'), 'w') as z:
+    for n in names:
+        z.writestr(n, 'x')
+b = open(os.path.join(d, 'evil.zip'), 'rb').read().replace(b'nul_Z', b'nul_\x00')
+open(os.path.join(d, 'evil.zip'), 'wb').write(b)
+)");
+    NginxServer nginx(files.path());
+    for (const std::string& where : {files / "evil.zip", nginx.Url("/evil.zip")}) {
+        SCOPED_TRACE(where);
+        std::string err;
+        const CommandResult r = Fennic("list " + Quote(where), &err);
+        ASSERT_EQ(r.status, 0) << err;
+        const std::string& out = r.output;
+        // A header and nine rows of eight columns: no name adds a row or a column.
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10) << out;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\t'), 10 * 7) << out;
+        for (char c : {'\x1b', '\x07', '\r', '\0'})
+            EXPECT_EQ(out.find(c), std::string::npos) << int(c) << " in " << out;
+        EXPECT_EQ(out.find("\xe2\x80\xae"), std::string::npos) << out;  // U+202E
+        EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;      // U+009B
+        // Escaped visibly, so the names can still be told apart.
+        for (const char* shown : {"esc\\x1B[31mred.txt", "tab\\there.txt", "nl\\nfake\\trow.txt",
+                                  "nul_\\x00.txt", "rtl\\u202Etxt.exe", "plain.txt"})
+            EXPECT_NE(out.find(shown), std::string::npos) << shown << " not in " << out;
+    }
+}
+
+TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
+    NginxServer nginx(files.path());  // no archive there: every road fails
+    const std::string closed = "127.0.0.1:" + std::to_string(fennic::test::FreePort());
+    const std::string http = "127.0.0.1:" + std::to_string(nginx.port());
+    for (const std::string& url :
+         {"http://alice:S3cretPW@" + http + "/missing.zip", "http://alice:S3cretPW@" + closed + "/a.zip",
+          "ftp://alice:S3cretPW@" + closed + "/a.zip"}) {
+        SCOPED_TRACE(url);
+        std::string err;
+        EXPECT_EQ(Fennic("list " + Quote(url), &err).status, 1);
+        EXPECT_FALSE(err.empty());
+        EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
+        EXPECT_EQ(Fennic("extract " + Quote(url) + " a.txt -o " + Quote(home / "a.zip"), &err)
+                      .status,
+                  1);
+        EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
+        EXPECT_EQ(Fennic("fetch " + Quote(url) + " " + Quote(home / "f"), &err).status, 1);
+        EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
+    }
+}
+
+}  // namespace
+}  // namespace fennic::remote
