@@ -40,6 +40,12 @@ enum Error : uint32_t {
     kErrorSecureChannel = 12157,          // TLS handshake or other TLS failure
 };
 
+// Rate floor of every transfer: one whose rate stays under 1 KiB/s for a whole minute fails
+// with kErrorTimeout. Idle limits alone never cut a server that sends a byte now and then; a
+// minute leaves room for slow links and stalls, and any real transfer beats 1 KiB/s.
+constexpr uint32_t kRateFloorBytesPerSecond = 1024;
+constexpr uint32_t kRateFloorSeconds = 60;
+
 // Short English text of an error number; "Unknown network error" for numbers not in the table.
 const char* ErrorText(uint32_t error);
 

@@ -27,6 +27,8 @@ struct FtpCore {
     StatusCallback callback;
     uint32_t connect_ms = 60000;
     uint32_t io_ms = 30000;
+    uint32_t floor_bps = kRateFloorBytesPerSecond;
+    uint32_t floor_seconds = kRateFloorSeconds;
     std::atomic<bool> opened{false};
 
     void Notify(uint32_t status, const std::string& info) const {
@@ -39,6 +41,7 @@ struct FtpConnection::State {
     UniqueFd ctrl;
     std::string inbuf;
     std::string last_response;
+    std::vector<int> last_codes;
     uint32_t error = 0;
     std::string error_text;
     bool broken = false;
@@ -119,6 +122,7 @@ struct FtpConnection::State {
             if (p == ReplyParse::kComplete) {
                 inbuf.erase(0, used);
                 last_response += reply.text;
+                last_codes.push_back(reply.code);
                 return true;
             }
             if (p == ReplyParse::kMalformed) return Break(kErrorInvalidServerResponse);
@@ -249,6 +253,11 @@ struct FtpConnection::State {
 
 namespace {
 
+// CR or LF would end the command early and start another one of the server's choosing.
+bool SafeArgument(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
 std::string Verb(const std::string& line) {
     size_t end = line.find_first_of(" \r\n");
     std::string v = line.substr(0, end);
@@ -319,6 +328,11 @@ void FtpSession::SetTimeouts(uint32_t connect_ms, uint32_t io_ms) {
     core_->io_ms = io_ms;
 }
 
+void FtpSession::SetRateFloor(uint32_t bytes_per_second, uint32_t seconds) {
+    core_->floor_bps = bytes_per_second;
+    core_->floor_seconds = seconds;
+}
+
 void FtpSession::Abort() {
     core_->aborted = true;
     core_->wake.Signal();
@@ -354,6 +368,7 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
     };
     if (core_->aborted) return fail(kErrorOperationCancelled);
     if (!core_->opened) return fail(kErrorIncorrectHandleState);
+    if (!SafeArgument(user) || !SafeArgument(password)) return fail(kErrorInvalidOption, "login");
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(core_->connect_ms);
     const int wake = core_->wake.read_fd();
 
@@ -466,6 +481,9 @@ FtpConnection::~FtpConnection() {
 std::string FtpConnection::LastResponse() const {
     return state_->last_response;
 }
+std::vector<int> FtpConnection::LastReplyCodes() const {
+    return state_->last_codes;
+}
 uint32_t FtpConnection::LastError() const {
     return state_->error;
 }
@@ -476,8 +494,10 @@ std::string FtpConnection::LastErrorText() const {
 bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
     State& st = *state_;
     st.last_response.clear();
+    st.last_codes.clear();
     if (!st.Usable()) return false;
     if (st.file_open) return st.Fail(kErrorFtpTransferInProgress);
+    if (!SafeArgument(path)) return st.Fail(kErrorInvalidOption, "path");
     FtpReply reply;
     if (!st.Simple("SIZE " + path + "\r\n", reply)) return false;
     if (reply.code == 213) {
@@ -519,27 +539,37 @@ bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
 std::unique_ptr<FtpFile> FtpConnection::OpenFile(const std::string& path) {
     State& st = *state_;
     st.last_response.clear();
+    st.last_codes.clear();
     if (!st.Usable()) return nullptr;
+    if (!SafeArgument(path)) {
+        st.Fail(kErrorInvalidOption, "path");
+        return nullptr;
+    }
     if (!st.EnsureBinary()) return nullptr;
     std::unique_ptr<FtpFile> file;
     std::string saved = st.last_response;
-    if (!Command("RETR " + path + "\r\n", true, &file)) {
-        st.last_response = saved + st.last_response;
-        return nullptr;
-    }
+    std::vector<int> saved_codes = st.last_codes;
+    const bool ok = Command("RETR " + path + "\r\n", true, &file);
     st.last_response = saved + st.last_response;
-    return file;
+    st.last_codes.insert(st.last_codes.begin(), saved_codes.begin(), saved_codes.end());
+    return ok ? std::move(file) : nullptr;
 }
 
 bool FtpConnection::Command(const std::string& text, bool expect_data,
                             std::unique_ptr<FtpFile>* data) {
     State& st = *state_;
     st.last_response.clear();
+    st.last_codes.clear();
     if (data) data->reset();
     if (!st.Usable()) return false;
     if (st.file_open) return st.Fail(kErrorFtpTransferInProgress);
     std::vector<std::string> lines = CommandLines(text);
     if (lines.empty()) return st.Fail(kErrorInvalidOption);
+    for (const std::string& line : lines) {
+        if (!SafeArgument(line.substr(0, line.size() - 2))) {
+            return st.Fail(kErrorInvalidOption, "command");
+        }
+    }
     size_t transfer = lines.size(), port_at = lines.size();
     if (expect_data) {
         for (size_t i = 0; i < lines.size() && transfer == lines.size(); ++i) {
@@ -627,16 +657,40 @@ bool FtpFile::Read(void* buffer, size_t size, size_t& got) {
     if (!Mine()) return fail(kErrorIncorrectHandleState);
     if (eof_ || size == 0) return true;
     const int fd = conn_->data.get();
-    Clock::time_point deadline = conn_->IoDeadline();
+    const FtpCore& core = *conn_->core;
+    const Clock::time_point idle_deadline = conn_->IoDeadline();
+    const auto window = std::chrono::seconds(core.floor_seconds);
+    if (!window_started_) {
+        window_started_ = true;
+        window_start_ = Clock::now();
+    }
+    // Each window must bring its share; a new one starts when the last was good enough.
+    auto below_floor = [&] {
+        if (core.floor_seconds == 0 || Clock::now() - window_start_ < window) return false;
+        if (window_bytes_ < uint64_t{core.floor_bps} * core.floor_seconds) return true;
+        window_start_ = Clock::now();
+        window_bytes_ = 0;
+        return false;
+    };
     while (true) {
         ssize_t n = ::recv(fd, buffer, size, 0);
         if (n >= 0) {
             got = static_cast<size_t>(n);
-            if (n == 0) eof_ = true;
+            window_bytes_ += got;
+            if (n == 0) {
+                eof_ = true;
+            } else if (below_floor()) {
+                got = 0;
+                return fail(kErrorTimeout);
+            }
             return true;
         }
         if (errno != EAGAIN && errno != EINTR) return fail(ErrorFromErrno(errno));
-        WaitResult r = WaitFor(fd, POLLIN, -1, 0, conn_->core->wake.read_fd(), deadline);
+        if (below_floor()) return fail(kErrorTimeout);
+        Clock::time_point deadline = idle_deadline;
+        if (core.floor_seconds != 0) deadline = std::min(deadline, window_start_ + window);
+        WaitResult r = WaitFor(fd, POLLIN, -1, 0, core.wake.read_fd(), deadline);
+        if (r == WaitResult::kTimeout && Clock::now() < idle_deadline) continue;  // window end
         if (r == WaitResult::kTimeout) return fail(kErrorTimeout);
         if (r == WaitResult::kWoken) return fail(kErrorOperationCancelled);
         if (r != WaitResult::kReady) return fail(kErrorInternal);

@@ -16,12 +16,17 @@
 // Every blocking wait has a time limit and can be woken by Abort() from any thread; a pending
 // connect then fails with kErrorOperationCancelled. Calls return false with LastError() set;
 // kErrorExtended means the server refused and LastResponse() holds its reply text.
+// A user, password or path holding CR, LF or NUL is refused with kErrorInvalidOption before
+// anything goes out, so no second command can ride along.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "inet/errors.h"
 #include "inet/status.h"
 
 namespace fennic::inet {
@@ -47,6 +52,11 @@ public:
     // Limit for connect, greeting and login together (kErrorConnectTimeout when passed), and
     // the idle limit of every later wait (kErrorTimeout). Defaults 60000 and 30000 ms.
     void SetTimeouts(uint32_t connect_ms, uint32_t io_ms);
+    // Rate floor of data reads: a data connection that brings fewer than bytes_per_second *
+    // seconds bytes in any window of that many seconds (counted from its first Read) fails with
+    // kErrorTimeout, however steadily it trickles. Defaults kRateFloorBytesPerSecond and
+    // kRateFloorSeconds; seconds 0 switches the floor off.
+    void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
 
     // Connects and logs in; may run on a thread of its own while another thread calls Abort().
     // Empty user: anonymous login (password ignored).
@@ -82,11 +92,14 @@ public:
     std::unique_ptr<FtpFile> OpenFile(const std::string& path);
     // Raw command text (lines ending in "\r\n"). False when a line cannot be sent, the last
     // reply is 4xx/5xx (kErrorExtended), or, with expect_data, no data connection is made.
-    // data receives the data file when expect_data is on.
+    // A line holding a lone CR, LF or NUL refuses the whole text (kErrorInvalidOption) before
+    // anything goes out. data receives the data file when expect_data is on.
     bool Command(const std::string& text, bool expect_data, std::unique_ptr<FtpFile>* data);
 
     // All reply texts of the last call, in order, each line ending in "\r\n".
     std::string LastResponse() const;
+    // The codes of those replies, in the same order (preliminary replies included).
+    std::vector<int> LastReplyCodes() const;
     uint32_t LastError() const;
     std::string LastErrorText() const;
 
@@ -121,6 +134,9 @@ private:
     uint32_t error_ = 0;
     std::string error_text_;
     bool eof_ = false;
+    bool window_started_ = false;  // the rate floor's window
+    std::chrono::steady_clock::time_point window_start_;
+    uint64_t window_bytes_ = 0;
 };
 
 }  // namespace fennic::inet

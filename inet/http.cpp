@@ -20,6 +20,16 @@ using Clock = std::chrono::steady_clock;
 
 // Body bytes held for the reader before curl is paused.
 constexpr size_t kMaxBuffered = 64 * 1024;
+// A body without a length is counted in memory up to this much; a longer one fails, so a server
+// cannot make us read (or store) without end.
+constexpr size_t kMaxUnsizedBody = 64 * 1024;
+
+// OpenSSL's verify results (X509_V_ERR_*) that have a closer meaning.
+constexpr long kVerifyOk = 0;
+constexpr long kVerifyUnspecified = 1;  // curl's "not yet OK" before its own host name check
+constexpr long kVerifyNotYetValid = 9;
+constexpr long kVerifyExpired = 10;
+constexpr long kVerifyHostnameMismatch = 62;
 
 std::once_flag g_init_once;
 bool g_init_ok = false;
@@ -43,6 +53,8 @@ struct HttpCore {
     StatusCallback callback;
     uint32_t connect_ms = 30000;
     uint32_t idle_ms = 60000;
+    uint32_t floor_bps = kRateFloorBytesPerSecond;
+    uint32_t floor_seconds = kRateFloorSeconds;
     std::string ca_file;
     uint32_t error = 0;
     std::string error_text;
@@ -68,6 +80,7 @@ struct HttpRequest::State {
     std::shared_ptr<HttpCore> core;
     std::string url;
     std::string host;
+    bool secure = false;
     std::string user, password;              // the connection's, or set after a 401
     std::string proxy_user, proxy_password;  // set after a 407
     CurlHeaders headers;
@@ -84,6 +97,7 @@ struct HttpRequest::State {
     bool stopped_at_headers = false;
     bool progress = false;
     bool paused = false;
+    int redirects = 0;
 
     // Headers of the response being received; "final" once no redirect or 1xx follows.
     int status = 0;
@@ -95,12 +109,11 @@ struct HttpRequest::State {
     std::string body;
     size_t body_off = 0;
     uint64_t body_read = 0;
-    FILE* spool = nullptr;
+    std::string spool;  // the body SeekToEnd counted, replayed after SeekToBegin
+    size_t spool_off = 0;
+    bool spooled = false;
     bool replay = false;
 
-    ~State() {
-        if (spool) std::fclose(spool);
-    }
     bool Fail(uint32_t code, const std::string& detail = "") {
         error = code;
         error_text = ErrorText(code);
@@ -122,13 +135,21 @@ struct HttpRequest::State {
     bool FailFromCurl(CURLcode code) {
         std::string detail = core->errbuf[0] ? core->errbuf : curl_easy_strerror(code);
         if (code == CURLE_PEER_FAILED_VERIFICATION) {
-            long verify = 0;
+            long verify = kVerifyOk;
             curl_easy_getinfo(core->easy.get(), CURLINFO_SSL_VERIFYRESULT, &verify);
-            if (verify == 9 || verify == 10) return Fail(kErrorCertDateInvalid, detail);
-            if (detail.find("subject name") != std::string::npos ||
-                detail.find("match") != std::string::npos) {
+            if (verify == kVerifyNotYetValid || verify == kVerifyExpired) {
+                return Fail(kErrorCertDateInvalid, detail);
+            }
+            // A chain that fails carries OpenSSL's own code; one that passed can fail afterwards
+            // only on curl's host name check, which leaves the result unset (0) or "not OK" (1).
+            if (verify == kVerifyHostnameMismatch || verify == kVerifyOk ||
+                verify == kVerifyUnspecified) {
                 return Fail(kErrorCertNameInvalid, detail);
             }
+        }
+        // A redirect to a scheme we do not follow.
+        if (code == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0) {
+            return Fail(kErrorRedirectFailed, detail);
         }
         if (code == CURLE_ABORTED_BY_CALLBACK && core->cancelled) {
             return Fail(kErrorOperationCancelled);
@@ -307,6 +328,7 @@ size_t HttpRequest::State::OnHeader(const char* data, size_t len) {
                     curl_free(h);
                 }
             }
+            ++redirects;
             core->Notify(kStatusRedirect, absolute);
             return len;
         }
@@ -337,8 +359,9 @@ size_t HttpRequest::State::OnBody(const char* data, size_t len) {
 bool HttpRequest::State::Read(void* buffer, size_t size, size_t& got) {
     got = 0;
     if (replay) {
-        got = std::fread(buffer, 1, size, spool);
-        if (got == 0 && std::ferror(spool)) return Fail(kErrorInternal, "spool file");
+        got = std::min(size, spool.size() - spool_off);
+        std::memcpy(buffer, spool.data() + spool_off, got);
+        spool_off += got;
         return true;
     }
     if (!sent || core->active != this) return Fail(kErrorIncorrectHandleState);
@@ -431,6 +454,11 @@ void HttpSession::SetTimeouts(uint32_t connect_ms, uint32_t idle_ms) {
     core_->idle_ms = idle_ms;
 }
 
+void HttpSession::SetRateFloor(uint32_t bytes_per_second, uint32_t seconds) {
+    core_->floor_bps = bytes_per_second;
+    core_->floor_seconds = seconds;
+}
+
 void HttpSession::SetCaFile(const std::string& path) {
     core_->ca_file = path;
 }
@@ -494,6 +522,7 @@ std::unique_ptr<HttpRequest> HttpConnection::OpenRequest(const std::string& obje
     HttpRequest::State& s = *req->state_;
     s.core = core_;
     s.host = server_;
+    s.secure = secure;
     bool v6 = server_.find(':') != std::string::npos;
     std::string path = object.empty() || object[0] != '/' ? "/" + object : object;
     s.url = std::string(secure ? "https://" : "http://") + (v6 ? "[" + server_ + "]" : server_) +
@@ -560,6 +589,7 @@ bool HttpRequest::SendOnce(const std::string& headers, bool body_wanted, bool he
     s.head = head;
     s.stopped_at_headers = false;
     s.paused = false;
+    s.redirects = 0;
     s.status = 0;
     s.have_length = false;
     s.length = 0;
@@ -569,10 +599,9 @@ bool HttpRequest::SendOnce(const std::string& headers, bool body_wanted, bool he
     s.body_off = 0;
     s.body_read = 0;
     s.replay = false;
-    if (s.spool) {
-        std::fclose(s.spool);
-        s.spool = nullptr;
-    }
+    s.spool.clear();
+    s.spool_off = 0;
+    s.spooled = false;
     c.errbuf[0] = 0;
     c.host = s.host;
     c.resolving = false;
@@ -585,6 +614,11 @@ bool HttpRequest::SendOnce(const std::string& headers, bool body_wanted, bool he
     o.Set(CURLOPT_HEADERDATA, static_cast<void*>(&s));
     o.Set(CURLOPT_WRITEDATA, static_cast<void*>(&s));
     o.Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(c.connect_ms));
+    o.Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(c.floor_bps));
+    o.Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(c.floor_seconds));
+    // Never from https down to plain http, and never to another scheme (ftp://, file://...).
+    o.Set(CURLOPT_PROTOCOLS_STR, std::string("http,https"));
+    o.Set(CURLOPT_REDIR_PROTOCOLS_STR, std::string(s.secure ? "https" : "http,https"));
     if (!c.ca_file.empty()) o.Set(CURLOPT_CAINFO, c.ca_file);
     if (!s.user.empty()) {
         o.Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
@@ -654,29 +688,49 @@ void HttpRequest::SetProxyCredentials(const std::string& user, const std::string
 bool HttpRequest::SeekToEnd(uint64_t& position) {
     State& s = *state_;
     if (!s.sent || s.body_read > 0 || s.replay) return s.Fail(kErrorIncorrectHandleState);
-    s.spool = std::tmpfile();
-    if (!s.spool) return s.Fail(kErrorInternal, std::strerror(errno));
     char buf[16384];
-    uint64_t total = 0;
     while (true) {
+        // One byte past the limit tells a body of exactly the limit from a longer one.
+        const size_t room = kMaxUnsizedBody + 1 - s.spool.size();
         size_t got = 0;
-        if (!s.Read(buf, sizeof buf, got)) return false;
+        if (!s.Read(buf, std::min(sizeof buf, room), got)) return false;
         if (got == 0) break;
-        if (std::fwrite(buf, 1, got, s.spool) != got) {
-            return s.Fail(kErrorInternal, "spool file");
+        s.spool.append(buf, got);
+        if (s.spool.size() > kMaxUnsizedBody) {
+            s.spool.clear();
+            s.Detach();
+            return s.Fail(kErrorInvalidServerResponse, "body without length over 64 KiB");
         }
-        total += got;
     }
-    if (std::fflush(s.spool) != 0) return s.Fail(kErrorInternal, "spool file");
-    position = total;
+    s.spooled = true;
+    position = s.spool.size();
     return true;
 }
 
 bool HttpRequest::SeekToBegin() {
     State& s = *state_;
-    if (!s.spool) return s.Fail(kErrorIncorrectHandleState);
-    std::rewind(s.spool);
+    if (!s.spooled) return s.Fail(kErrorIncorrectHandleState);
+    s.spool_off = 0;
     s.replay = true;
+    return true;
+}
+
+bool HttpRequest::QueryHeader(const std::string& name, std::string& value) {
+    State& s = *state_;
+    if (!s.sent || !s.final_headers || s.core->active != &s) {
+        return s.Fail(kErrorIncorrectHandleState);
+    }
+    value.clear();
+    curl_header* h = nullptr;
+    size_t amount = 1;
+    for (size_t i = 0; i < amount; ++i) {
+        if (curl_easy_header(s.core->easy.get(), name.c_str(), i, CURLH_HEADER, -1, &h) !=
+            CURLHE_OK) {
+            return s.Fail(kErrorHeaderNotFound);
+        }
+        amount = h->amount;
+        value += (i ? ", " : "") + std::string(h->value);
+    }
     return true;
 }
 

@@ -44,6 +44,10 @@ public:
     void SetStatusCallback(StatusCallback callback);
     // Connect limit and idle limit (no byte moved) in milliseconds; defaults 30000 and 60000.
     void SetTimeouts(uint32_t connect_ms, uint32_t idle_ms);
+    // Rate floor: a transfer slower than bytes_per_second for seconds on end fails with
+    // kErrorTimeout (bytes held back by a slow reader do not count against it). Defaults
+    // kRateFloorBytesPerSecond and kRateFloorSeconds; seconds 0 switches it off.
+    void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
     // CA bundle for TLS peers instead of the system's (tests).
     void SetCaFile(const std::string& path);
 
@@ -86,10 +90,11 @@ public:
     ~HttpRequest();
 
     // Sends the GET with headers: empty, or lines each ending in "\r\n" (e.g. RangeHeader()).
-    // Redirects are followed (each one notified as kStatusRedirect). Returns once the final
-    // response's headers are in. body_wanted false: a HEAD asks for the length first; only when
-    // its answer has no Content-Length (or the server refuses HEAD) the GET is sent, stopped at
-    // the end of its headers when it has a length, so no body byte is taken.
+    // Redirects are followed (each one notified as kStatusRedirect) to http and https only, and
+    // from https to https only; another target fails with kErrorRedirectFailed. Returns once
+    // the final response's headers are in. body_wanted false: a HEAD asks for the length first;
+    // only when its answer has no Content-Length (or the server refuses HEAD) the GET is sent,
+    // stopped at the end of its headers when it has a length, so no body byte is taken.
     // A new call sends the request again (after SetCredentials, for instance).
     bool Send(const std::string& headers, bool body_wanted = true);
 
@@ -97,6 +102,9 @@ public:
     bool QueryStatusCode(uint32_t& status);
     // Content-Length of the final response; false with kErrorHeaderNotFound when it has none.
     bool QueryContentLength(uint64_t& length);
+    // Value of a header of the final response (several of the same name joined by ", ");
+    // false with kErrorHeaderNotFound when it has none.
+    bool QueryHeader(const std::string& name, std::string& value);
 
     // Reads up to size body bytes; got = 0 at the end of the body. Incremental: never waits
     // for more than the first available bytes.
@@ -106,9 +114,10 @@ public:
     void SetCredentials(const std::string& user, const std::string& password);
     void SetProxyCredentials(const std::string& user, const std::string& password);
 
-    // Body length from the current position to the end: reads the rest of the body into a
-    // private spool file (so memory stays small) and returns the total length read so far.
-    // SeekToBegin() then replays the body from its first byte. Only before the first Read.
+    // Body length from the current position to the end: reads the rest of the body into memory
+    // and returns its length. A body over 64 KiB fails (kErrorInvalidServerResponse) after
+    // reading no more than one byte past that, and ends the transfer. SeekToBegin() then
+    // replays the body from its first byte. Only before the first Read.
     bool SeekToEnd(uint64_t& position);
     bool SeekToBegin();
 

@@ -227,6 +227,83 @@ TEST(ScriptFtp, RestWithout350KeepsReplyText) {
     EXPECT_EQ(conn->LastResponse(),
               "502 REST not understood here\r\n257 \"/\" is the current directory\r\n");
     EXPECT_EQ(conn->LastResponse().find("350"), std::string::npos);
+    EXPECT_EQ(conn->LastReplyCodes(), (std::vector<int>{502, 257}));
+    ASSERT_TRUE(conn->Command("NOOP\r\n", false, nullptr));
+    EXPECT_EQ(conn->LastReplyCodes(), std::vector<int>{200});
+}
+
+// Line breaks or NUL in a user, password, path or command line never reach the server: they
+// would end the command and start one of the server's choosing.
+TEST(PyFtpInjection, LineBreaksInArgumentsSendNothing) {
+    fennic::test::TempDir root;
+    const std::string victim = root.Write("important.txt", "keep");
+    root.Write("a.zip", "zip");
+    fennic::test::PyFtpServer server(root.path(), "joe", "s3cret", "elradfmw");
+    const std::string evil = "\r\nDELE important.txt";
+    for (const auto& [user, password] :
+         {std::pair<std::string, std::string>{"joe" + evil, "s3cret"}, {"joe", "s3cret" + evil},
+          {"joe", std::string("s3cret\0x", 8)}}) {
+        FtpSession session;
+        ASSERT_TRUE(session.Open("t", ""));
+        EXPECT_FALSE(session.Connect("127.0.0.1", server.port(), user, password));
+        EXPECT_EQ(session.LastError(), kErrorInvalidOption);
+        EXPECT_EQ(session.LastErrorText().find("s3cret"), std::string::npos);
+    }
+    EXPECT_TRUE(server.Commands().empty());  // refused before connecting
+
+    FtpSession session;
+    auto conn = Login(session, server.port(), "joe", "s3cret");
+    ASSERT_TRUE(conn);
+    FtpFileInfo info;
+    EXPECT_FALSE(conn->FindFile("/a.zip" + evil, info));
+    EXPECT_EQ(conn->LastError(), kErrorInvalidOption);
+    EXPECT_FALSE(conn->FindFile("/a.zip\nDELE important.txt", info));
+    EXPECT_FALSE(conn->OpenFile("/a.zip" + evil));
+    EXPECT_EQ(conn->LastError(), kErrorInvalidOption);
+    std::unique_ptr<FtpFile> data;
+    EXPECT_FALSE(conn->Command("NOOP\r\nSIZE /a.zip\nDELE important.txt\r\n", false, nullptr));
+    EXPECT_EQ(conn->LastError(), kErrorInvalidOption);
+    EXPECT_FALSE(conn->Command(std::string("RETR /a.zip\0\r\n", 14), true, &data));
+    EXPECT_EQ(conn->LastError(), kErrorInvalidOption);
+    // The connection stays usable; our own multi-line texts still go out line by line.
+    EXPECT_TRUE(conn->Command("NOOP\r\nPWD\r\n", false, nullptr)) << conn->LastErrorText();
+    ASSERT_TRUE(conn->FindFile("/a.zip", info));
+    conn->Close();
+    ASSERT_TRUE(fennic::test::WaitUntil(
+        [&] { return !server.Commands().empty() && server.Commands().back() == "QUIT"; }));
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER joe", "PASS s3cret", "TYPE I",
+                                                           "NOOP", "PWD", "SIZE /a.zip",
+                                                           "QUIT"}));
+    EXPECT_EQ(fennic::test::ReadFile(victim), "keep");
+}
+
+TEST(ScriptFtp, TrickledDataFallsBelowTheRateFloor) {
+    fennic::test::ScriptFtpOptions opt;
+    opt.files["/t.zip"] = std::string(1000, 't');
+    opt.data_trickle_ms = 100;  // 10 bytes/s, never idle for long
+    fennic::test::ScriptFtpServer server(opt);
+    FtpSession session;
+    session.SetRateFloor(1024, 1);
+    auto conn = Login(session, server.port(), "u", "p");
+    ASSERT_TRUE(conn);
+    auto file = conn->OpenFile("/t.zip");
+    ASSERT_TRUE(file) << conn->LastErrorText();
+    const auto t0 = Clock::now();
+    const std::string got = ReadAll(*file);
+    EXPECT_EQ(file->LastError(), kErrorTimeout) << file->LastErrorText();
+    EXPECT_GE(Clock::now() - t0, milliseconds(900));
+    EXPECT_LT(Clock::now() - t0, milliseconds(5000));
+    EXPECT_LT(got.size(), 100u);
+
+    // The same floor passes a file that comes at once.
+    opt.data_trickle_ms = 0;
+    fennic::test::ScriptFtpServer quick(opt);
+    auto conn2 = Login(session, quick.port(), "u", "p");
+    ASSERT_TRUE(conn2);
+    auto whole = conn2->OpenFile("/t.zip");
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(ReadAll(*whole), opt.files["/t.zip"]);
+    EXPECT_EQ(whole->LastError(), 0u);
 }
 
 TEST(ScriptFtp, ListingGivesTheSizeWhenSizeIsUnknown) {

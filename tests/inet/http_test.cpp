@@ -171,6 +171,17 @@ TEST_F(Nginx, TlsVerifiesTheCertificate) {
     EXPECT_EQ(Body(*req), content_.substr(0, 10));
 }
 
+TEST_F(Nginx, CertificateForAnotherNameIsANameError) {
+    fennic::test::NginxServer server(root_.path(), {false, true});
+    Client c(server.port(), kAccessDirect, "", "localhost");  // the certificate names 127.0.0.1
+    c.session.SetCaFile(server.cert_path());
+    auto req = c.conn->OpenRequest("/a.zip", true);
+    ASSERT_TRUE(req);
+    EXPECT_FALSE(req->Send(RangeHeader(0, 9)));
+    EXPECT_EQ(req->LastError(), kErrorCertNameInvalid) << req->LastErrorText();
+    EXPECT_TRUE(server.AccessLog().empty());
+}
+
 TEST_F(Nginx, NamedProxyCarriesTheRequest) {
     fennic::test::NginxServer server(root_.path());
     fennic::test::TinyProxy proxy;
@@ -239,12 +250,12 @@ TEST(OwnHttp, ExactRangeHeaderOnTheWire) {
 }
 
 TEST(OwnHttp, NoContentLengthSeeksToTheEnd) {
-    const std::string body = PatternBytes(200000, 4);
+    const std::string body = PatternBytes(64 * 1024 + 1, 4);
     fennic::test::ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
         fennic::test::ServeBody(req, peer, body, true);
     });
     Client c(server.port());
-    auto req = c.Get("/x.zip", RangeHeader(1000, 150999));
+    auto req = c.Get("/x.zip", RangeHeader(1000, 50999));
     ASSERT_TRUE(req);
     EXPECT_EQ(Status(*req), 206u);
     uint64_t len = 0;
@@ -252,15 +263,97 @@ TEST(OwnHttp, NoContentLengthSeeksToTheEnd) {
     EXPECT_EQ(req->LastError(), kErrorHeaderNotFound);
     uint64_t end = 0;
     ASSERT_TRUE(req->SeekToEnd(end)) << req->LastErrorText();
-    EXPECT_EQ(end, 150000u);
+    EXPECT_EQ(end, 50000u);
     ASSERT_TRUE(req->SeekToBegin());
-    EXPECT_EQ(Body(*req), body.substr(1000, 150000));
+    EXPECT_EQ(Body(*req), body.substr(1000, 50000));
 
-    // Size-only without a length must still read to learn it.
-    auto size_only = c.Get("/x.zip", "", false);
+    // Size-only without a length must still read to learn it: 64 KiB at most.
+    auto size_only = c.Get("/x.zip", RangeHeader(1, 64 * 1024), false);
     ASSERT_TRUE(size_only);
-    ASSERT_TRUE(size_only->SeekToEnd(end));
-    EXPECT_EQ(end, body.size());
+    ASSERT_TRUE(size_only->SeekToEnd(end)) << size_only->LastErrorText();
+    EXPECT_EQ(end, 64u * 1024);
+    auto too_long = c.Get("/x.zip", "", false);
+    ASSERT_TRUE(too_long);
+    EXPECT_FALSE(too_long->SeekToEnd(end));
+    EXPECT_EQ(too_long->LastError(), kErrorInvalidServerResponse);
+    EXPECT_FALSE(too_long->SeekToBegin());
+}
+
+TEST(OwnHttp, EndlessBodyWithoutLengthIsCutAt64KiB) {
+    fennic::test::HostileHttpOptions opt;
+    opt.fault = fennic::test::HttpFault::kEndless;
+    fennic::test::HostileHttpServer server(opt);
+    Client c(server.port());
+    const auto t0 = std::chrono::steady_clock::now();
+    auto req = c.Get("/x.zip", "", false);
+    ASSERT_TRUE(req);
+    uint64_t end = 0;
+    EXPECT_FALSE(req->SeekToEnd(end));
+    EXPECT_EQ(req->LastError(), kErrorInvalidServerResponse) << req->LastErrorText();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    // The connection is dropped, so the server's writes fail: it pushed no more than the
+    // socket buffers hold.
+    EXPECT_TRUE(fennic::test::WaitUntil([&] { return server.Served() == 2; }));
+    EXPECT_LT(server.BodyBytesSent(), 32u * kMiB);
+    const auto seen = server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].method, "HEAD");
+    EXPECT_EQ(seen[1].method, "GET");
+}
+
+TEST(OwnHttp, TrickleBelowTheRateFloorTimesOut) {
+    fennic::test::HostileHttpOptions opt;
+    opt.fault = fennic::test::HttpFault::kTrickle;
+    opt.body = PatternBytes(200, 1);
+    opt.trickle_ms = 200;  // 5 bytes/s: never idle for the 60 s idle limit
+    fennic::test::HostileHttpServer server(opt);
+    Client c(server.port());
+    c.session.SetRateFloor(1024, 2);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto req = c.Get("/x.zip", RangeHeader(0, 199));
+    ASSERT_TRUE(req);
+    std::string got;
+    char buf[64];
+    size_t n = 0;
+    bool ok = true;
+    while ((ok = req->Read(buf, sizeof buf, n)) && n > 0) got.append(buf, n);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(req->LastError(), kErrorTimeout) << req->LastErrorText();
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
+    EXPECT_LT(got.size(), 60u);
+}
+
+TEST(OwnHttp, RedirectsStayOnHttp) {
+    fennic::test::ScriptFtpOptions ftp_opt;
+    ftp_opt.files["/a.zip"] = "ftp bytes";
+    fennic::test::ScriptFtpServer ftp(ftp_opt);
+    fennic::test::HostileHttpOptions opt;
+    opt.fault = fennic::test::HttpFault::kRedirect;
+    opt.location = "ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip";
+    fennic::test::HostileHttpServer server(opt);
+    Client c(server.port());
+    auto req = c.conn->OpenRequest("/a.zip", false);
+    ASSERT_TRUE(req);
+    EXPECT_FALSE(req->Send(RangeHeader(0, 3)));
+    EXPECT_EQ(req->LastError(), kErrorRedirectFailed) << req->LastErrorText();
+    EXPECT_EQ(ftp.connections(), 0);
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(OwnHttp, HeadersOfTheFinalResponse) {
+    fennic::test::ScriptHttpServer server([](const RawHttpRequest& req, HttpPeer& peer) {
+        if (req.target == "/old") return (void)peer.Respond(302, "", {"Location: /new"});
+        peer.Respond(200, "ok", {"Content-Encoding: gzip", "Content-Encoding: br"});
+    });
+    Client c(server.port());
+    auto req = c.Get("/old", "");
+    ASSERT_TRUE(req);
+    std::string value;
+    ASSERT_TRUE(req->QueryHeader("content-encoding", value)) << req->LastErrorText();
+    EXPECT_EQ(value, "gzip, br");
+    EXPECT_FALSE(req->QueryHeader("Location", value));  // the redirect's, not the final one's
+    EXPECT_EQ(req->LastError(), kErrorHeaderNotFound);
 }
 
 TEST(OwnHttp, ServerCredentialsAfter401) {
