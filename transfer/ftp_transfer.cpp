@@ -5,15 +5,29 @@
 #include <future>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/frontend.h"
 #include "app/strings.h"
+#include "app/text_convert.h"
 #include "inet/errors.h"
 
 namespace fennic {
 namespace {
 
 constexpr size_t kBodyBlock = 1024;
+
+// The one failed lookup after which RETR is still worth a try: the server does not know SIZE
+// (500, 502, 504) and its listing did not show the file either.
+bool OnlyTheListingMissedIt(const inet::FtpConnection& conn) {
+    if (conn.LastError() != inet::kErrorExtended) return false;
+    const std::vector<int> codes = conn.LastReplyCodes();
+    return !codes.empty() && (codes[0] == 500 || codes[0] == 502 || codes[0] == 504);
+}
+
+bool HasLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
 
 std::atomic<bool>& FtpCommandRecord() {
     static std::atomic<bool> available{true};
@@ -105,8 +119,9 @@ bool CFTPTransferDlg::StoppedByCancel() {
 
 void CFTPTransferDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
     if (dwError == 0) dwError = m_dwLastError;
-    const std::string arg =
-        dwError == inet::kErrorExtended ? "\n" + m_strLastResponse : std::to_string(dwError);
+    const std::string arg = dwError == inet::kErrorExtended
+                                ? "\n" + TerminalText(m_strLastResponse, true)
+                                : std::to_string(dwError);
     SetError(FormatMessageId(nMessageId, arg));
 }
 
@@ -169,15 +184,21 @@ bool CFTPTransferDlg::RestartAt(std::string& strError) {
         strError = LoadString(226);
         return false;
     }
+    // The name goes into a multi-command text below, where a line break would start a command
+    // of its own.
+    if (HasLineBreakOrNul(m_strRemoteFile)) {
+        strError = FormatMessageId(236, std::to_string(inet::kErrorInvalidOption));
+        return false;
+    }
     // Offsets are unsigned 32-bit values and go out as such, never as negative numbers.
     const std::string offset = std::to_string(m_dwRangeStart);
     if (!m_hConnection->Command("REST " + offset + "\r\nPWD \r\n", false, nullptr)) {
         strError = FormatMessageId(236, std::to_string(m_hConnection->LastError()));
         return false;
     }
-    const std::string reply = m_hConnection->LastResponse();
-    if (reply.find("350") == std::string::npos) {
-        strError = FormatMessageId(238, reply);
+    const std::vector<int> codes = m_hConnection->LastReplyCodes();
+    if (codes.empty() || codes[0] != 350) {
+        strError = FormatMessageId(238, TerminalText(m_hConnection->LastResponse(), true));
         return false;
     }
     const std::string start = "ABOR\r\nNOOP\r\nNOOP\r\nREST " + offset + "\r\nRETR " +
@@ -207,6 +228,7 @@ void CFTPTransferDlg::RunTransfer() {
     // The client's own limit stays behind ours, so the wait below decides.
     const uint64_t clientLimit = static_cast<uint64_t>(m_dwConnectTimeout) + 5000;
     m_hSession->SetTimeouts(clientLimit > UINT32_MAX ? UINT32_MAX : uint32_t(clientLimit), 30000);
+    m_hSession->SetRateFloor(m_dwRateFloor, m_dwRateFloorSeconds);
     std::promise<void> connected;
     std::future<void> connectEnd = connected.get_future();
     std::thread connectThread;
@@ -253,6 +275,11 @@ void CFTPTransferDlg::RunTransfer() {
             m_file.Close();
             return;
         }
+    } else if (!OnlyTheListingMissedIt(*m_hConnection)) {
+        // A refused SIZE (550 and the like) is the answer; RETR would only hide it.
+        if (StoppedByCancel()) return;
+        Failed(m_hConnection->LastError(), m_hConnection->LastResponse());
+        return ReportError(207, 0);
     }
     if (m_bAbort) return Stop();
 

@@ -38,6 +38,9 @@ public:
     uint32_t m_dwRangeEnd = 0;    // one past the last byte wanted (exclusive)
     bool m_bRangeOnly = false;    // on: the range is written from the local file's start
     uint32_t m_dwConnectTimeout = 15000;
+    // Data reads slower than this for that long fail with the time-limit error.
+    uint32_t m_dwRateFloor = inet::kRateFloorBytesPerSecond;
+    uint32_t m_dwRateFloorSeconds = inet::kRateFloorSeconds;
 
     void OnInitDialog(IProgressView& view) override;
     void OnCancel() override;

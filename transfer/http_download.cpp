@@ -1,10 +1,13 @@
 #include "transfer/http_download.h"
 
 #include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "app/frontend.h"
 #include "app/strings.h"
+#include "app/text_convert.h"
 #include "inet/errors.h"
 #include "inet/url.h"
 
@@ -28,6 +31,27 @@ std::string ErrorCodeText(uint32_t error) {
             break;
     }
     return text;
+}
+
+// "bytes START-END/TOTAL" naming exactly the range asked; TOTAL may be "*".
+bool ContentRangeIs(const std::string& value, uint32_t start, uint32_t end) {
+    const std::string head =
+        "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/";
+    if (value.compare(0, head.size(), head) != 0) return false;
+    const std::string total = value.substr(head.size());
+    if (total == "*") return true;
+    if (total.empty() || total.size() > 19) return false;
+    uint64_t n = 0;
+    for (char c : total) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return n > end;
+}
+
+bool IsIdentity(std::string coding) {
+    for (char& c : coding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return coding.empty() || coding == "identity";
 }
 
 }  // namespace
@@ -161,7 +185,7 @@ void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& in
         case inet::kStatusConnected:
             return ShowStatusArg(103, info);
         case inet::kStatusRedirect:
-            return ShowStatusArg(107, info);
+            return ShowStatusArg(107, TerminalText(info));  // the server's Location
         default:
             return;
     }
@@ -183,6 +207,7 @@ bool CHttpDownloadDlg::SendRequest() {
             ReportErrorId(112);
             return false;
         }
+        m_dwStatusCode = status;
         if (status == 407 || status == 401) {
             char discard[kDiscardBlock];
             size_t got = 0;
@@ -222,14 +247,31 @@ bool CHttpDownloadDlg::SendRequest() {
     }
 }
 
+bool CHttpDownloadDlg::CheckRangedResponse() {
+    std::string range, coding;
+    uint64_t length = 0;
+    const uint64_t wanted = uint64_t{m_dwRangeEnd} - m_dwRangeStart + 1;
+    // We never ask for an encoding, so coded bytes are no bytes of the file.
+    const bool encoded = m_hRequest->QueryHeader("Content-Encoding", coding) && !IsIdentity(coding);
+    if (!m_hRequest->QueryHeader("Content-Range", range) ||
+        !ContentRangeIs(range, m_dwRangeStart, m_dwRangeEnd) || encoded ||
+        (m_hRequest->QueryContentLength(length) && length != wanted)) {
+        ReportError(113, inet::kErrorInvalidServerResponse);
+        return false;
+    }
+    return true;
+}
+
 void CHttpDownloadDlg::RunTransfer() {
     m_dwLastError = 0;
+    m_dwStatusCode = 0;
     const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
     if (!m_hSession->Open(agent, m_nAccessType, m_strProxy)) {
         Failed(m_hSession->LastError());
         return ReportError(110, 0);
     }
     if (m_bAbort) return Stop();
+    m_hSession->SetRateFloor(m_dwRateFloor, m_dwRateFloorSeconds);
     m_hSession->SetStatusCallback(
         [this](uint32_t status, const std::string& info) { OnStatusCallback(status, info); });
     if (m_bAbort) return Stop();
@@ -250,6 +292,8 @@ void CHttpDownloadDlg::RunTransfer() {
     }
     if (m_bAbort) return Stop();
     if (!SendRequest()) return;
+    const bool ranged = m_bSendRange && !m_bSizeOnly;
+    if (ranged && !CheckRangedResponse()) return;
 
     ShowStatusId(108);
     bool sizeKnown = false;
@@ -265,7 +309,7 @@ void CHttpDownloadDlg::RunTransfer() {
             m_file.Close();
             return PostCompletion(0);
         }
-    } else {
+    } else if (!ranged) {
         const uint32_t queryError = m_hRequest->LastError();
         uint64_t end = 0;
         if (!m_hRequest->SeekToEnd(end) || end > UINT32_MAX) {
@@ -285,17 +329,28 @@ void CHttpDownloadDlg::RunTransfer() {
     }
     ShowStatusId(116);
 
+    // A ranged body is read up to its length, and then one byte more must not come.
+    const uint64_t wanted = ranged ? uint64_t{m_dwRangeEnd} - m_dwRangeStart + 1 : 0;
     const uint32_t t0 = m_clock();
     uint32_t done = 0, lastTick = t0, lastBytes = 0;
     int lastPercent = 0;
     char buffer[kBodyBlock];
     for (;;) {
         size_t got = 0;
-        if (!m_hRequest->Read(buffer, sizeof buffer, got)) {
+        const size_t ask = ranged ? std::max<uint64_t>(1, std::min<uint64_t>(sizeof buffer,
+                                                                             wanted - done))
+                                  : sizeof buffer;
+        if (!m_hRequest->Read(buffer, ask, got)) {
             // A read cut short by Cancel is a stop like any other after Cancel.
             if (m_bAbort) break;
             Failed(m_hRequest->LastError());
             return ReportError(114, 0);
+        }
+        if (ranged && !m_bAbort && got > 0 && done == wanted) {
+            return ReportError(114, inet::kErrorInvalidServerResponse);
+        }
+        if (ranged && !m_bAbort && got == 0 && done < wanted) {
+            return ReportError(114, inet::kErrorConnectionAborted);
         }
         if (got > 0 && !m_bAbort) {
             if (const int err = m_file.Write(buffer, got)) return ReportError(114, err);
@@ -304,6 +359,7 @@ void CHttpDownloadDlg::RunTransfer() {
         UpdateProgress(t0, lastTick, done, lastBytes, lastPercent, sizeKnown, total);
         if (got == 0 || m_bAbort) break;
     }
+    if (!sizeKnown) m_dwFileSize = done;
     m_file.Close();
     PostCompletion(0);
 }

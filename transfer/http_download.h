@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "inet/errors.h"
 #include "inet/http.h"
 #include "transfer/transfer_dlg.h"
 
@@ -31,6 +32,12 @@ public:
     bool m_bSendRange = true;
     uint32_t m_dwRangeStart = 0;  // first byte wanted; > 0 appends to an existing file
     uint32_t m_dwRangeEnd = 0;    // last byte wanted (inclusive)
+    // Transfers slower than this for that long fail with the time-limit error.
+    uint32_t m_dwRateFloor = inet::kRateFloorBytesPerSecond;
+    uint32_t m_dwRateFloorSeconds = inet::kRateFloorSeconds;
+
+    // Status code of the last run's final response; 0 when none came.
+    uint32_t GetStatusCode() const { return m_dwStatusCode; }
 
     // Split from m_strUrl at dialog start, for display and the connection.
     const std::string& Server() const { return m_strServer; }
@@ -72,12 +79,15 @@ private:
     void Failed(uint32_t error) { m_dwLastError = error; }
     // The send loop; false when it reported a failure.
     bool SendRequest();
+    // A ranged answer must be exactly the range asked, in plain bytes; false when it reported.
+    bool CheckRangedResponse();
 
     std::string m_strServer;
     std::string m_strObject;
     uint16_t m_nPort = 0;
     std::string m_strFileName;
     uint32_t m_dwLastError = 0;  // worker only
+    uint32_t m_dwStatusCode = 0;  // worker writes; read after the run
 
     // The session object lives from dialog start to teardown, so Cancel can interrupt a
     // blocking call; the worker opens it and makes the connection and request.

@@ -355,3 +355,118 @@ TEST_F(FtpTransferTest, RestartOffsetPast2GiBGoesOutUnsigned) {
 
 }  // namespace
 }  // namespace fennic
+
+namespace fennic {
+namespace {
+
+// Line breaks smuggled into the remote name, the user or the password: the run fails and not
+// one command of the smuggled kind reaches the server, which would have obeyed it.
+TEST_F(FtpTransferTest, SmuggledCommandsNeverReachTheServer) {
+    test::TempDir root;
+    const std::string victim = root.Write("important.txt", "keep");
+    root.Write("a.zip", test::PatternBytes(1000, 3));
+    test::PyFtpServer ftp(root.path(), "ann", "secret", "elradfmw");
+    const std::string evil = "\r\nDELE important.txt\r\nRMD /";
+    const struct {
+        std::string remote, user, password;
+        uint32_t start;
+    } cases[] = {{"/a.zip" + evil, "ann", "secret", 978},
+                 {"/a.zip" + evil, "ann", "secret", 0},
+                 {"/a.zip\nDELE important.txt", "ann", "secret", 978},
+                 {"/a.zip", "ann" + evil, "secret", 0},
+                 {"/a.zip", "ann", "secret" + evil, 0}};
+    for (const auto& c : cases) {
+        test::RecordingView v;
+        CFTPTransferDlg dlg(v);
+        Prepare(dlg, ftp.port(), c.remote);
+        dlg.m_strUser = c.user;
+        dlg.m_strPassword = c.password;
+        dlg.m_bRangeOnly = true;
+        dlg.m_dwRangeStart = c.start;
+        dlg.m_dwRangeEnd = 1000;
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL) << c.remote << c.user << c.password;
+        ASSERT_EQ(v.Boxes().size(), 1u);
+        EXPECT_NE(v.Boxes()[0].find("Error:12009"), std::string::npos) << v.Boxes()[0];
+        EXPECT_EQ(v.Boxes()[0].find("secret"), std::string::npos) << v.Boxes()[0];
+        EXPECT_FALSE(Exists(local));
+    }
+    for (const auto& command : ftp.Commands()) {
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+        EXPECT_NE(command.rfind("RMD", 0), 0u) << command;
+        EXPECT_NE(command.rfind("REST", 0), 0u) << command;
+        EXPECT_NE(command.rfind("RETR", 0), 0u) << command;
+    }
+    EXPECT_EQ(test::ReadFile(victim), "keep");
+}
+
+TEST_F(FtpTransferTest, RefusedSizeIsTheAnswerWithItsTextMadeHarmless) {
+    test::ScriptFtpOptions options;
+    options.files["/a.zip"] = test::PatternBytes(1000, 2);
+    options.replies["SIZE"] = "550 \x1b]0;owned\x07\x1b[2J no access";
+    test::ScriptFtpServer ftp(options);
+    for (const bool sizeOnly : {true, false}) {
+        test::RecordingView v;
+        CFTPTransferDlg dlg(v);
+        Prepare(dlg, ftp.port(), "/a.zip");
+        dlg.m_bSizeOnly = sizeOnly;
+        dlg.m_dwRangeEnd = 1000;
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        ASSERT_EQ(v.Boxes().size(), 1u);
+        EXPECT_EQ(v.Boxes()[0],
+                  "An error occurred while attempting to open the specified remote file, "
+                  "Error:\n550 \\x1B]0;owned\\x07\\x1B[2J no access\n");
+        EXPECT_FALSE(Exists(local));
+    }
+    const auto commands = ftp.Commands();
+    EXPECT_EQ(std::find(commands.begin(), commands.end(), "RETR /a.zip"), commands.end());
+
+    // 502 means the server does not know SIZE: the listing is asked instead, as before.
+    options.replies["SIZE"] = "502 SIZE not implemented";
+    test::ScriptFtpServer noSize(options);
+    test::RecordingView v;
+    CFTPTransferDlg dlg(v);
+    Prepare(dlg, noSize.port(), "/a.zip");
+    dlg.m_dwRangeEnd = 1000;
+    ASSERT_EQ(dlg.DoModal(), IDOK) << (v.Boxes().empty() ? "" : v.Boxes()[0]);
+    EXPECT_EQ(dlg.GetRemoteFileSize(), 1000u);
+    EXPECT_EQ(test::ReadFile(local), options.files["/a.zip"]);
+}
+
+TEST_F(FtpTransferTest, RestartNeedsTheCodeNotTheNumberInTheText) {
+    test::ScriptFtpOptions options;
+    options.files["/a.zip"] = test::PatternBytes(1000, 2);
+    options.replies["REST"] = "504 Restart at 350 refused";
+    test::ScriptFtpServer ftp(options);
+    CFTPTransferDlg dlg(view);
+    Prepare(dlg, ftp.port(), "/a.zip");
+    dlg.m_bRangeOnly = true;
+    dlg.m_dwRangeStart = 350;
+    dlg.m_dwRangeEnd = 1000;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    ASSERT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(view.Boxes()[0].rfind("The server reports that resume is not supported, Error:", 0),
+              0u);
+    const auto commands = ftp.Commands();
+    EXPECT_EQ(std::find(commands.begin(), commands.end(), "RETR /a.zip"), commands.end());
+    EXPECT_FALSE(Exists(local));
+}
+
+TEST_F(FtpTransferTest, TrickleBelowTheRateFloorIsATimeout) {
+    test::ScriptFtpOptions options;
+    options.files["/a.zip"] = test::PatternBytes(1000, 2);
+    options.data_trickle_ms = 200;
+    test::ScriptFtpServer ftp(options);
+    CFTPTransferDlg dlg(view);
+    Prepare(dlg, ftp.port(), "/a.zip");
+    dlg.m_dwRangeEnd = 1000;
+    dlg.m_dwRateFloorSeconds = 2;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{
+                                "An error occurred while downloading the file, Error:12002"});
+    EXPECT_FALSE(Exists(local));
+}
+
+}  // namespace
+}  // namespace fennic

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -184,6 +185,19 @@ TEST_F(NginxTest, SizeOnlyAcceptsAnyStatus) {
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_GT(dlg.GetRemoteFileSize(), 0u);  // the 404 page's length
     EXPECT_EQ(nginx.WaitForAccessLog(1).at(0).status, 404);
+}
+
+TEST_F(NginxTest, StatusOfTheLastRunIsKept) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/missing.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetStatusCode(), 404u);
+    dlg.m_strUrl = nginx.Url("/small.zip");
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.GetStatusCode(), 200u);
 }
 
 TEST_F(NginxTest, AddressWithoutSchemeGetsHttpInFront) {
@@ -455,7 +469,9 @@ TEST_F(HttpDownloadTest, CancelWhileTheBodyFlows) {
 TEST_F(HttpDownloadTest, CloseBoxDuringTheTransferActsAsCancel) {
     test::Gate gate;
     test::ScriptHttpServer server([&](const test::RawHttpRequest&, test::HttpPeer& peer) {
-        peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Length: 100\r\n\r\n0123456789");
+        peer.Send(
+            "HTTP/1.1 206 Partial Content\r\nContent-Length: 100\r\n"
+            "Content-Range: bytes 0-99/100\r\n\r\n0123456789");
         peer.Wait(gate);
     });
     CHttpDownloadDlg dlg(view);
@@ -575,6 +591,121 @@ TEST_F(NginxTest, OtherPortsStayPlainEvenWithHttpsScheme) {
     dlg.m_dwRangeEnd = 9;
     ASSERT_EQ(dlg.DoModal(), IDOK);  // TLS follows the port alone
     EXPECT_EQ(test::ReadFile(local), body.substr(0, 10));
+}
+
+}  // namespace
+}  // namespace fennic
+
+namespace fennic {
+namespace {
+
+// Our own servers with answers real servers never give: each must fail the run, leave no file
+// behind and keep what they sent out of the message.
+class HostileHttpTest : public HttpDownloadTest {
+protected:
+    int Run(test::HostileHttpOptions options, uint32_t start, uint32_t end) {
+        options.body = body;
+        test::HostileHttpServer server(options);
+        CHttpDownloadDlg dlg(view);
+        Prepare(dlg, server.Url("/a.zip"));
+        dlg.m_dwRangeStart = start;
+        dlg.m_dwRangeEnd = end;
+        dlg.m_dwRateFloorSeconds = 2;
+        const int result = dlg.DoModal();
+        requests = server.Requests();
+        return result;
+    }
+    const std::string body = test::PatternBytes(5000, 8);
+    std::vector<test::RawHttpRequest> requests;
+};
+
+TEST_F(HostileHttpTest, RangedAnswersMustBeTheRangeAsked) {
+    const std::string invalid = "Failed to receive a valid HTTP response from the server";
+    const std::string body_error = "An error occurred while downloading the file, Error:";
+    const struct {
+        test::HttpFault fault;
+        std::string box;
+    } cases[] = {{test::HttpFault::kWrongRange, invalid},
+                 {test::HttpFault::kGzip, invalid},
+                 {test::HttpFault::kShortBody, body_error + "12030"},
+                 {test::HttpFault::kLongBody, body_error + "12152"}};
+    for (const auto& c : cases) {
+        view.events.clear();
+        dir.Write("out.bin", "old");
+        test::HostileHttpOptions options;
+        options.fault = c.fault;
+        EXPECT_EQ(Run(options, 1000, 1999), IDCANCEL) << static_cast<int>(c.fault);
+        EXPECT_EQ(view.Boxes(), std::vector<std::string>{c.box}) << static_cast<int>(c.fault);
+        EXPECT_FALSE(Exists(local)) << static_cast<int>(c.fault);
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].Header("range"), "bytes=1000-1999");
+        EXPECT_EQ(requests[0].Header("accept-encoding"), "");
+    }
+    // The same server's honest answer passes.
+    test::HostileHttpOptions honest;
+    honest.fault = test::HttpFault::kTrickle;
+    honest.trickle_ms = 0;
+    view.events.clear();
+    ASSERT_EQ(Run(honest, 1000, 1009), IDOK);
+    EXPECT_EQ(test::ReadFile(local), body.substr(1000, 10));
+}
+
+TEST_F(HostileHttpTest, TrickleBelowTheRateFloorIsATimeout) {
+    test::HostileHttpOptions options;
+    options.fault = test::HttpFault::kTrickle;
+    options.trickle_ms = 300;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(options, 0, 4999), IDCANCEL);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{
+                                "An error occurred while downloading the file, Error:12002"});
+    EXPECT_FALSE(Exists(local));
+}
+
+TEST_F(HostileHttpTest, EndlessBodyWithoutLengthFailsTheSizeRun) {
+    test::HostileHttpOptions options;
+    options.fault = test::HttpFault::kEndless;
+    test::HostileHttpServer server(options);
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{"Server can't support "
+                                                     "HTTP_QUERY_CONTENT_LENGTH method, "
+                                                     "Error:12150"});
+    EXPECT_TRUE(test::WaitUntil([&] { return server.Served() == 2; }));
+    EXPECT_LT(server.BodyBytesSent(), 32u << 20);
+}
+
+TEST_F(HostileHttpTest, EscapesInALocationAreNotShown) {
+    test::HostileHttpOptions options;
+    options.fault = test::HttpFault::kRedirect;
+    options.location = "/\x1b]0;title\x07\x1b[2Jx.zip";
+    EXPECT_EQ(Run(options, 0, 9), IDCANCEL);
+    bool shown = false;
+    for (const auto& text : view.Texts(IDC_STATUS)) {
+        shown = shown || text.rfind("Redirecting to ", 0) == 0;
+        EXPECT_EQ(text.find_first_of("\x1b\x07"), std::string::npos) << text;
+    }
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(HostileHttpTest, RedirectToFtpIsNotFollowed) {
+    test::ScriptFtpOptions ftpOptions;
+    ftpOptions.files["/a.zip"] = body;
+    test::ScriptFtpServer ftp(ftpOptions);
+    test::HostileHttpOptions options;
+    options.fault = test::HttpFault::kRedirect;
+    options.location = "ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip";
+    EXPECT_EQ(Run(options, 0, 9), IDCANCEL);
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{
+                                "An error occurred connecting to the server, Error:12156"});
+    EXPECT_EQ(ftp.connections(), 0);
+    EXPECT_TRUE(ftp.Commands().empty());
+    EXPECT_FALSE(Exists(local));
 }
 
 }  // namespace
