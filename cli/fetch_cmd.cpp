@@ -81,10 +81,17 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
     }
     dlg.m_bSizeOnly = true;
     dlg.m_bSendRange = false;
+    // The engine takes any answer's length in size-only mode; an error page's is no size.
+    auto sizeRunRefused = [&dlg] {
+        const uint32_t status = dlg.GetStatusCode();
+        if (status >= 200 && status < 300) return false;
+        std::fprintf(stderr, "fennic fetch: the server answered with HTTP status %u\n", status);
+        return true;
+    };
     if (!sizeOnly) {
         if (!ranged) {
             // The whole resource: its size first, then every byte by one range.
-            if (dlg.DoModal() != IDOK) return 1;
+            if (dlg.DoModal() != IDOK || sizeRunRefused()) return 1;
             if (dlg.GetRemoteFileSize() == 0) {
                 std::printf("0\n");
                 return 0;
@@ -97,7 +104,7 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
         dlg.m_dwRangeStart = start;
         dlg.m_dwRangeEnd = end;
     }
-    if (dlg.DoModal() != IDOK) return 1;
+    if (dlg.DoModal() != IDOK || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
     std::printf("%u\n", dlg.GetRemoteFileSize());
     return 0;
 }

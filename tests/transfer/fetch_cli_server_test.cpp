@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -76,6 +77,56 @@ TEST_F(FetchCliTest, HttpFailureExitsOneWithTheMessage) {
     EXPECT_NE(r.err.find("Failed to receive a valid HTTP response from the server"),
               std::string::npos)
         << r.err;
+}
+
+TEST_F(FetchCliTest, SizeRunOfAnErrorPageExitsOneNamingTheStatus) {
+    fennic::test::NginxServer nginx(root.path());
+    for (const std::string args : {"--size-only ", ""}) {
+        CliRun r = Fetch(args + nginx.Url("/missing.zip") + " " + local);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("HTTP status 404"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(nginx.WaitForAccessLog(2).size(), 2u);  // one size run each, no ranged run
+
+    // A reason phrase full of terminal controls, and credentials that do not pass.
+    fennic::test::HostileHttpOptions options;
+    options.status = 403;
+    options.reason = "Forbidden\x1b]0;owned\x07\x1b[2J";
+    fennic::test::HostileHttpServer forbidden(options);
+    CliRun r = Fetch("--size-only " + forbidden.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("HTTP status 403"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
+
+    options.status = 401;
+    options.reason = "Unauthorized";
+    fennic::test::HostileHttpServer locked(options);
+    const std::string url = "http://ann:pw@127.0.0.1:" + std::to_string(locked.port()) + "/a.zip";
+    r = Fetch("--size-only " + url + " " + local);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("HTTP status 401"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("pw"), std::string::npos) << r.err;
+    r = Fetch("--range 0 9 " + url + " " + local);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Failed to receive a valid HTTP response from the server"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(locked.Requests().back().Header("authorization"),
+              fennic::test::BasicAuth("ann", "pw"));
+}
+
+TEST_F(FetchCliTest, FtpSizeRefusalIsShownHarmlessly) {
+    fennic::test::ScriptFtpOptions options;
+    options.files["/a.zip"] = body;
+    options.replies["SIZE"] = "550 \x1b[31mno\x07";
+    fennic::test::ScriptFtpServer ftp(options);
+    CliRun r = Fetch("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip " + local);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("550 \\x1B[31mno\\x07"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
+    const auto commands = ftp.Commands();
+    EXPECT_EQ(std::find(commands.begin(), commands.end(), "RETR /a.zip"), commands.end());
 }
 
 TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
