@@ -6,15 +6,30 @@
 
 #include "app/strings.h"
 #include "app/text_convert.h"
+#include "zip/byte_reader.h"
+#include "zip/crc32.h"
 
 namespace fennic {
 namespace {
 
 constexpr unsigned kFirstHeaderId = 57345;
 
-// Text stored in the archive, as UTF-8: flag bit 11 says it already is.
-std::string ArchiveTextToUtf8(const CZipEntryHeader& header, const std::string& text) {
-    return header.IsUtf8() ? SanitizeUtf8(text) : Cp1252ToUtf8(text);
+// Text stored in the archive (name or comment bytes), as UTF-8. Flag bit 11 says it already
+// is; else a Unicode extra field whose CRC matches the stored bytes wins; else makers on DOS
+// and Windows file systems wrote code page 437, and others wrote their locale's bytes, which
+// are UTF-8 whenever they are valid as such.
+std::string ArchiveTextToUtf8(const CZipEntryHeader& header, const std::string& stored,
+                              uint16_t unicodeExtraId) {
+    if (header.IsUtf8()) return SanitizeUtf8(stored);
+    std::string block;
+    if (header.FindExtra(unicodeExtraId, block) && block.size() >= 5 && block[0] == 1) {
+        CByteReader in(block.data() + 1, 4);
+        if (in.U32() == Crc32(stored.data(), stored.size())) return SanitizeUtf8(block.substr(5));
+    }
+    const uint8_t host = header.HostSystem();
+    const bool dosNames = host == kHostMsDos || host == kHostNtfs || host == kHostVfat;
+    if (!dosNames && IsValidUtf8(stored)) return stored;
+    return Cp437ToUtf8(stored);
 }
 
 }  // namespace
@@ -27,7 +42,13 @@ std::vector<std::string> EntryColumnHeaders() {
 }
 
 std::string EntryNameUtf8(const CZipEntryHeader& header) {
-    return ArchiveTextToUtf8(header, header.GetFileName());
+    std::string name = ArchiveTextToUtf8(header, header.GetRawFileName(), kUnicodePathExtraId);
+    for (char& c : name) c = c == '/' ? '\\' : c;
+    return name;
+}
+
+std::string EntryCommentUtf8(const CZipEntryHeader& header) {
+    return ArchiveTextToUtf8(header, header.GetComment(), kUnicodeCommentExtraId);
 }
 
 std::string FormatEntryName(const CZipEntryHeader& header) {
@@ -72,14 +93,9 @@ std::string FormatCrc(uint32_t crc) {
 }
 
 std::string FormatComment(const CZipEntryHeader& header) {
-    const std::string comment = header.GetComment();
-    if (header.IsUtf8()) {
-        bool cut = false;
-        std::string shown = Utf8Prefix(comment, kCommentCellLimit, &cut);
-        return SanitizeUtf8(shown) + (cut ? "..." : "");
-    }
-    if (comment.size() <= kCommentCellLimit) return Cp1252ToUtf8(comment);
-    return Cp1252ToUtf8(comment.substr(0, kCommentCellLimit)) + "...";
+    bool cut = false;
+    std::string shown = Utf8Prefix(EntryCommentUtf8(header), kCommentCellLimit, &cut);
+    return shown + (cut ? "..." : "");
 }
 
 EntryRow FormatEntryColumns(const CZipEntryHeader& header, bool isDirectory) {

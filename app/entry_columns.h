@@ -31,7 +31,11 @@ std::string FormatRatio(uint32_t compressedSize, uint32_t uncompressedSize);
 std::string FormatCrc(uint32_t crc);                       // upper-case hex, no leading zeros
 std::string FormatComment(const CZipEntryHeader& header);  // cut at 1024 characters + "..."
 
-// The entry's name as UTF-8 (no "(*) "): code page 1252 converted, UTF-8 names cleaned.
+// The entry's name as UTF-8 (no "(*) "), with backslashes: UTF-8 when flagged or when a
+// Unicode extra field vouches for it, code page 437 from DOS and Windows makers and for bytes
+// that are not UTF-8, the maker's UTF-8 otherwise. The stored bytes are never changed.
 std::string EntryNameUtf8(const CZipEntryHeader& header);
+// The whole comment as UTF-8, by the same rule.
+std::string EntryCommentUtf8(const CZipEntryHeader& header);
 
 }  // namespace fennic

@@ -39,4 +39,24 @@ int CConsoleFrontEnd::MessageBox(const std::string& text, const std::string& cap
     }
 }
 
+CCredentialAnswering::CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice,
+                                           bool interactive)
+    : m_inner(inner), m_choice(choice), m_interactive(interactive) {}
+
+int CCredentialAnswering::MessageBox(const std::string& text, const std::string& caption,
+                                     unsigned style) {
+    return m_inner.MessageBox(text, caption, style);
+}
+
+int CCredentialAnswering::Ask(Question question, const std::string& text,
+                              const std::string& caption, unsigned style) {
+    if (question != Question::kUseAddressCredentials)
+        return m_inner.Ask(question, text, caption, style);
+    if (m_choice == CredentialChoice::kUrl) return IDYES;
+    if (m_choice == CredentialChoice::kSettings) return IDNO;
+    if (m_interactive) return m_inner.Ask(question, text, caption, style);
+    std::fprintf(stderr, "%s: %s [y/n] y\n", caption.c_str(), text.c_str());
+    return IDYES;
+}
+
 }  // namespace fennic::cli

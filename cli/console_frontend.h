@@ -22,4 +22,25 @@ private:
     bool m_interactive;
 };
 
+// How the question about the address's own port, user and password is answered.
+enum class CredentialChoice {
+    kAsk,       // asked on a terminal, Yes otherwise
+    kUrl,       // --url-credentials: Yes
+    kSettings,  // --settings-credentials: No
+};
+
+// The console front end, with the credentials question answered as chosen.
+class CCredentialAnswering : public IFrontEnd {
+public:
+    CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice, bool interactive);
+    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    int Ask(Question question, const std::string& text, const std::string& caption,
+            unsigned style) override;
+
+private:
+    IFrontEnd& m_inner;
+    CredentialChoice m_choice;
+    bool m_interactive;
+};
+
 }  // namespace fennic::cli

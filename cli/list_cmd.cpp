@@ -48,10 +48,6 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-std::string CommentUtf8(const CZipEntryHeader& h) {
-    return h.IsUtf8() ? SanitizeUtf8(h.GetComment()) : Cp1252ToUtf8(h.GetComment());
-}
-
 }  // namespace
 
 void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
@@ -95,10 +91,10 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
         text += "{\"name\": " + JsonString(cells[0]) + ", \"name_bytes\": \"" +
                 Hex(h.GetRawFileName()) + "\", \"utf8\": " + (h.IsUtf8() ? "true" : "false") +
                 ", \"encrypted\": " + (h.IsEncrypted() ? "true" : "false") +
-                ", \"directory\": " + (cells[1] == "YES" ? "true" : "false") + ", " + numbers +
+                ", \"directory\": " + (engine.IsEntryDirectory(index) ? "true" : "false") + ", " + numbers +
                 ", \"time\": " + JsonString(cells[3]) +
                 ", \"attributes\": " + JsonString(cells[4]) + ", \"crc\": " + JsonString(cells[6]) +
-                ", \"comment\": " + JsonString(CommentUtf8(h)) + "}";
+                ", \"comment\": " + JsonString(EntryCommentUtf8(h)) + "}";
     }
     text += count ? "\n]\n" : "]\n";
     std::fwrite(text.data(), 1, text.size(), out);

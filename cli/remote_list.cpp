@@ -9,26 +9,6 @@
 
 namespace fennic::cli {
 
-CCredentialAnswering::CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice,
-                                           bool interactive)
-    : m_inner(inner), m_choice(choice), m_interactive(interactive) {}
-
-int CCredentialAnswering::MessageBox(const std::string& text, const std::string& caption,
-                                     unsigned style) {
-    return m_inner.MessageBox(text, caption, style);
-}
-
-int CCredentialAnswering::Ask(Question question, const std::string& text,
-                              const std::string& caption, unsigned style) {
-    if (question != Question::kUseAddressCredentials)
-        return m_inner.Ask(question, text, caption, style);
-    if (m_choice == CredentialChoice::kUrl) return IDYES;
-    if (m_choice == CredentialChoice::kSettings) return IDNO;
-    if (m_interactive) return m_inner.Ask(question, text, caption, style);
-    std::fprintf(stderr, "%s: %s [y/n] y\n", caption.c_str(), text.c_str());
-    return IDYES;
-}
-
 CCliRemoteHost::CCliRemoteHost(const std::string& url, CredentialChoice choice, Listing listing,
                                std::FILE* out)
     : m_url(url),
@@ -141,14 +121,20 @@ bool RouteRemoteList(const Args& args, int& status) {
     return true;
 }
 
-int FindRow(const std::vector<EntryRow>& rows, const std::string& name) {
+std::vector<int> FindRows(const std::vector<EntryRow>& rows, const std::string& name) {
+    static const std::string kEncryptedMark = "(*) ";
+    std::vector<int> found;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].empty()) continue;
-        std::string slashed = rows[i][0];
+        const std::string& shown = rows[i][0];
+        std::string bare = shown.compare(0, kEncryptedMark.size(), kEncryptedMark) == 0
+                               ? shown.substr(kEncryptedMark.size())
+                               : shown;
+        std::string slashed = bare;
         for (char& c : slashed) c = c == '\\' ? '/' : c;
-        if (rows[i][0] == name || slashed == name) return static_cast<int>(i);
+        if (shown == name || bare == name || slashed == name) found.push_back(static_cast<int>(i));
     }
-    return -1;
+    return found;
 }
 
 }  // namespace fennic::cli

@@ -15,27 +15,6 @@
 
 namespace fennic::cli {
 
-// How the question about the address's own port, user and password is answered.
-enum class CredentialChoice {
-    kAsk,       // asked on a terminal, Yes otherwise
-    kUrl,       // --url-credentials: Yes
-    kSettings,  // --settings-credentials: No
-};
-
-// The console front end, with the credentials question answered as chosen.
-class CCredentialAnswering : public IFrontEnd {
-public:
-    CCredentialAnswering(IFrontEnd& inner, CredentialChoice choice, bool interactive);
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
-    int Ask(Question question, const std::string& text, const std::string& caption,
-            unsigned style) override;
-
-private:
-    IFrontEnd& m_inner;
-    CredentialChoice m_choice;
-    bool m_interactive;
-};
-
 // The host of one command: the URL given, the listed archive, progress on stderr.
 class CCliRemoteHost : public remote::IRemoteHost {
 public:
@@ -81,7 +60,8 @@ bool IsUrl(const std::string& arg);
 // leave the arguments to the local listing.
 bool RouteRemoteList(const Args& args, int& status);
 
-// Index of the row whose first cell (or that cell with '/' for '\') equals `name`; -1 if none.
-int FindRow(const std::vector<EntryRow>& rows, const std::string& name);
+// Indexes of the rows whose first cell equals `name`: as shown, without the "(*) " of an
+// encrypted entry, or with '/' for '\'.
+std::vector<int> FindRows(const std::vector<EntryRow>& rows, const std::string& name);
 
 }  // namespace fennic::cli

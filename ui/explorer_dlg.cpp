@@ -103,8 +103,8 @@ void CExplorerDlg::CloseArchive() {
     m_archive.CloseArchive(*this);
 }
 
-int CExplorerDlg::IconIndexFor(const std::string& name) const {
-    // Only the extension matters, so folders and missing files get a file's icon too.
+int CExplorerDlg::IconIndexFor(const std::string& name, bool isDirectory) const {
+    if (isDirectory) return wxFileIconsTable::folder;
     const wxString ext = wxFileName(FromUtf8(name)).GetExt();
     return ext.empty() ? wxFileIconsTable::file : wxTheFileIconsTable->GetIconID(ext);
 }
@@ -112,9 +112,11 @@ int CExplorerDlg::IconIndexFor(const std::string& name) const {
 void CExplorerDlg::FillEntryList() {
     m_list->DeleteAllItems();
     const std::vector<EntryRow> rows = m_archive.FillEntryList();
-    for (const EntryRow& row : rows) {
-        const long item =
-            m_list->InsertItem(m_list->GetItemCount(), FromUtf8(row[0]), IconIndexFor(row[0]));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const EntryRow& row = rows[i];
+        const bool isDirectory = m_archive.Engine().IsEntryDirectory(static_cast<uint16_t>(i));
+        const long item = m_list->InsertItem(m_list->GetItemCount(), FromUtf8(row[0]),
+                                             IconIndexFor(row[0], isDirectory));
         for (int c = 1; c < kEntryColumnCount && c < static_cast<int>(row.size()); ++c) {
             m_list->SetItem(item, c, FromUtf8(row[static_cast<size_t>(c)]));
         }

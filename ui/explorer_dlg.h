@@ -69,7 +69,8 @@ private:
     void OnListContextMenu(wxContextMenuEvent& event);
     void OnWindowMouse(wxMouseEvent& event);
     void OnCharHook(wxKeyEvent& event);
-    int IconIndexFor(const std::string& name) const;
+    // The folder icon for directories, else the icon of the name's extension.
+    int IconIndexFor(const std::string& name, bool isDirectory) const;
 
     CArchiveView m_archive;
     wxListCtrl* m_list = nullptr;

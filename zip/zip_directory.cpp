@@ -125,10 +125,14 @@ void CZipDirectory::ReadHeaders() {
     file->Seek(start, CFile::begin);
     m_headers.clear();
     m_headers.reserve(m_totalEntries);
+    uint64_t used = 0;
     for (uint32_t i = 0; i < m_totalEntries; ++i) {
         auto header = std::make_unique<CZipEntryHeader>();
         // A record that could not be read in full never joins the table.
         if (!header->ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
+        // Nor one that reaches past the directory into the records behind it.
+        used += header->GetCentralSize();
+        if (used > m_centralDirSize) Throw(ZipCodeBadArchive);
         if (header->NeedsZip64()) Throw(ZipCodeZip64);
         if (m_convertNames) header->ConvertFileName();
         m_headers.push_back(std::move(header));

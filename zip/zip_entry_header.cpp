@@ -23,19 +23,35 @@ uint32_t CZipEntryHeader::GetCentralSize() const {
     return kCentralHeaderFixedSize + fileName.GetSize() + extraField.GetSize() + comment.GetSize();
 }
 
+bool CZipEntryHeader::FindExtra(uint16_t id, std::string& data) const {
+    if (extraField.GetSize() == 0) return false;
+    const char* bytes = extraField.GetBuffer();
+    CByteReader in(bytes, extraField.GetSize());
+    while (in.Remaining() >= 4) {
+        const uint16_t blockId = in.U16();
+        const uint16_t size = in.U16();
+        if (size > in.Remaining()) return false;
+        if (blockId == id) {
+            data.assign(bytes + in.Position(), size);
+            return true;
+        }
+        in.Skip(size);
+    }
+    return false;
+}
+
 bool CZipEntryHeader::NeedsZip64() const {
     const bool marked = compressedSize == UINT32_MAX || uncompressedSize == UINT32_MAX ||
                         localHeaderOffset == UINT32_MAX || diskStart == UINT16_MAX;
-    if (!marked || extraField.GetSize() == 0) return false;
-    CByteReader in(reinterpret_cast<const uint8_t*>(extraField.GetBuffer()), extraField.GetSize());
-    while (in.Remaining() >= 4) {
-        const uint16_t id = in.U16();
-        const uint16_t size = in.U16();
-        if (id == kZip64ExtraId) return true;
-        in.Skip(size);
-        if (!in.Ok()) break;
-    }
-    return false;
+    std::string block;
+    return marked && FindExtra(kZip64ExtraId, block);
+}
+
+bool CZipEntryHeader::IsDirectory() const {
+    constexpr uint32_t kTypeMask = 0170000, kTypeDirectory = 0040000;
+    if ((externalAttributes & kAttrDirectory) != 0) return true;
+    if (!m_rawFileName.empty() && m_rawFileName.back() == '/') return true;
+    return HostSystem() == kHostUnix && ((externalAttributes >> 16) & kTypeMask) == kTypeDirectory;
 }
 
 bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {

@@ -18,6 +18,12 @@ constexpr uint32_t kDataDescriptorSignature = 0x08074b50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr uint32_t kZip64LocatorSize = 20;
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kUnicodePathExtraId = 0x7075;     // UTF-8 name with the stored name's CRC
+constexpr uint16_t kUnicodeCommentExtraId = 0x6375;  // the same for the comment
+constexpr uint8_t kHostMsDos = 0;
+constexpr uint8_t kHostUnix = 3;
+constexpr uint8_t kHostNtfs = 11;
+constexpr uint8_t kHostVfat = 14;
 
 constexpr uint32_t kCentralHeaderFixedSize = 46;
 constexpr uint32_t kEndRecordFixedSize = 22;
@@ -73,7 +79,15 @@ public:
     bool HasDataDescriptor() const { return (flags & kFlagDataDescriptor) != 0; }
     // Name and comment are UTF-8 (flag bit 11); such names skip the code page conversion.
     bool IsUtf8() const { return (flags & kFlagUtf8) != 0; }
-    bool IsDirectory() const { return (externalAttributes & kAttrDirectory) != 0; }
+    // The system the entry was made on (the high byte of "version made by"): 0 MS-DOS,
+    // 3 Unix, 11 NTFS, 14 VFAT, ...
+    uint8_t HostSystem() const { return static_cast<uint8_t>(versionMadeBy >> 8); }
+    // The directory attribute, a stored name ending in '/', or a Unix directory mode: makers
+    // on Unix mark directories only in the last two ways.
+    bool IsDirectory() const;
+    // The data of the first extra field block with this id; false when there is none or the
+    // block runs past the field.
+    bool FindExtra(uint16_t id, std::string& data) const;
     // 46 + name + extra field + comment, as stored.
     uint32_t GetCentralSize() const;
     // A size, offset or disk field holds its 64-bit marker and the extra field carries the

@@ -2,8 +2,6 @@
 
 #include "cli/console_frontend.h"
 
-#include "cli/remote_list.h"
-
 #include "zip_test_util.h"
 
 namespace fennic {

@@ -219,6 +219,18 @@ TEST_F(DirectoryTest, UntrustedCountsAndLengthsAreBadArchive) {
     }
 }
 
+TEST_F(DirectoryTest, RecordsStayInsideTheDirectory) {
+    // A comment length reaching into the end record: the file holds the bytes, the directory
+    // does not, and the end record must not become an entry's comment.
+    std::string archive = BuildArchive({Entry{"a"}, Entry{"b"}});
+    const size_t second = 16 + 46 + 1;
+    archive[second + 32] = char(10);
+    EXPECT_EQ(OpenBytes(archive), ZipErrBadArchive);
+    m_engine.Close(true);
+    // The same records with the directory's size telling the truth open.
+    EXPECT_EQ(OpenBytes(BuildArchive({Entry{"a"}, Entry{"b"}})), 0);
+}
+
 TEST_F(DirectoryTest, WrongHeaderSignatureKeepsOnlyCompleteRecords) {
     Entry bad{"b"};
     bad.signature = 0x02014b51;

@@ -5,6 +5,7 @@
 #include "app/archive_view.h"
 #include "app/text_convert.h"
 #include "zip/code_page.h"
+#include "zip/crc32.h"
 #include "zip_test_util.h"
 
 namespace fennic {
@@ -65,12 +66,12 @@ TEST(EntryColumnsTest, TimeInTheCLocale) {
 
 TEST(EntryColumnsTest, NamesAndComments) {
     CZipEntryHeader h;
-    h.fileName.Assign("dir\\caf\xE9");
+    h.SetRawFileName("dir/caf\x82");  // code page 437, as a DOS maker stores it
     EXPECT_EQ(FormatEntryName(h), "dir\\caf\xC3\xA9");
     h.flags = kFlagEncrypted;
     EXPECT_EQ(FormatEntryName(h), "(*) dir\\caf\xC3\xA9");
     h.flags = kFlagUtf8;
-    h.fileName.Assign("\xE6\x97\xA5\xFF");  // valid, then a stray byte
+    h.SetRawFileName("\xE6\x97\xA5\xFF");  // valid, then a stray byte
     EXPECT_EQ(FormatEntryName(h), "\xE6\x97\xA5\xEF\xBF\xBD");
 
     h.flags = 0;
@@ -78,7 +79,7 @@ TEST(EntryColumnsTest, NamesAndComments) {
     EXPECT_EQ(FormatComment(h), std::string(1024, 'c'));
     h.comment.Assign(std::string(1025, 'c'));
     EXPECT_EQ(FormatComment(h), std::string(1024, 'c') + "...");
-    h.comment.Assign(std::string(1024, '\x80'));  // the euro sign, three bytes in UTF-8
+    h.comment.Assign(std::string(1024, '\xDB'));  // a full block, three bytes in UTF-8
     EXPECT_EQ(FormatComment(h).size(), 3072u);
     h.flags = kFlagUtf8;
     std::string e;
@@ -91,7 +92,7 @@ TEST(EntryColumnsTest, NamesAndComments) {
 
 TEST(EntryColumnsTest, RowOfEightCells) {
     CZipEntryHeader h;
-    h.fileName.Assign("a.txt");
+    h.SetRawFileName("a.txt");
     h.uncompressedSize = 10;
     h.compressedSize = 5;
     h.crc32 = 0x1F;
@@ -105,6 +106,66 @@ TEST(EntryColumnsTest, RowOfEightCells) {
     EXPECT_EQ(row[5], "50%");
     EXPECT_EQ(row[6], "1F");
     EXPECT_EQ(FormatEntryColumns(h, false)[1], "NO");
+}
+
+// An Info-ZIP style Unicode extra block: version 1, the stored bytes' CRC, the UTF-8 text.
+std::string UnicodeBlock(uint16_t id, const std::string& stored, const std::string& utf8) {
+    std::string block(1, '\x01');
+    const uint32_t crc = Crc32(stored.data(), stored.size());
+    for (int i = 0; i < 4; ++i) block += static_cast<char>(crc >> (8 * i));
+    block += utf8;
+    const uint16_t size = static_cast<uint16_t>(block.size());
+    return std::string{char(id & 0xFF), char(id >> 8), char(size & 0xFF), char(size >> 8)} +
+           block;
+}
+
+TEST(EntryColumnsTest, NamesAreDecodedAsTheirMakersWroteThem) {
+    CZipEntryHeader h;
+    const std::string cafeUtf8 = "caf\xC3\xA9.txt";
+    h.SetRawFileName(cafeUtf8);
+    // Made on Unix without the flag: the locale's UTF-8, shown as it is.
+    h.versionMadeBy = 0x031E;
+    EXPECT_EQ(EntryNameUtf8(h), cafeUtf8);
+    // The same bytes from DOS, NTFS or VFAT makers are code page 437.
+    for (uint16_t made : {0x0014, 0x0B14, 0x0E14}) {
+        h.versionMadeBy = made;
+        EXPECT_EQ(EntryNameUtf8(h), "caf\xE2\x94\x9C\xE2\x8C\x90.txt") << made;  // ├⌐
+    }
+    // Code page 437 exactly, also where code page 1252 has no such character.
+    h.versionMadeBy = 0x031E;
+    h.SetRawFileName("\xE0\xE1\xE4.txt");  // not UTF-8
+    EXPECT_EQ(EntryNameUtf8(h), "\xCE\xB1\xC3\x9F\xCE\xA3.txt");  // αßΣ
+    h.SetRawFileName("box\xC9\xCD\xBB.txt");
+    EXPECT_EQ(EntryNameUtf8(h), "box\xE2\x95\x94\xE2\x95\x90\xE2\x95\x97.txt");  // ╔═╗
+    h.SetRawFileName("box+-+.txt");
+    EXPECT_EQ(EntryNameUtf8(h), "box+-+.txt");
+
+    // A Unicode path block wins when its CRC names the stored bytes, and only then.
+    h.versionMadeBy = 0x0014;
+    h.SetRawFileName("caf\x82.txt");
+    h.extraField.Assign(UnicodeBlock(kUnicodePathExtraId, "caf\x82.txt", "caf\xC3\xA9!.txt"));
+    EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9!.txt");
+    h.extraField.Assign(UnicodeBlock(kUnicodePathExtraId, "renamed.txt", "other.txt"));
+    EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9.txt");
+    // A block that runs past the field is no block.
+    std::string cut = UnicodeBlock(kUnicodePathExtraId, "caf\x82.txt", "x.txt");
+    h.extraField.Assign(cut.substr(0, cut.size() - 1));
+    EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9.txt");
+}
+
+TEST(EntryColumnsTest, CommentsFollowTheNameRule) {
+    CZipEntryHeader h;
+    h.versionMadeBy = 0x0014;
+    const std::string stored = "\xC3\x84\xC3\x96\xC3\x9C\xC3\x9F";  // ÄÖÜß in UTF-8, unflagged
+    h.comment.Assign(stored);
+    h.extraField.Assign(UnicodeBlock(kUnicodeCommentExtraId, stored, stored));
+    EXPECT_EQ(FormatComment(h), stored);
+    EXPECT_EQ(EntryCommentUtf8(h), stored);
+    h.extraField.Assign(std::string());
+    h.versionMadeBy = 0x031E;
+    EXPECT_EQ(FormatComment(h), stored);
+    h.versionMadeBy = 0x0014;
+    EXPECT_NE(FormatComment(h), stored);  // code page 437 from a DOS maker
 }
 
 TEST(CodePageTest, OemToAnsi) {
