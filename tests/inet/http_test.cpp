@@ -57,6 +57,15 @@ std::string Body(HttpRequest& req, size_t chunk = 1024) {
     return out;
 }
 
+// Reads until the end or a failure; false on failure, with what came before it in got.
+bool ReadUntilEnd(HttpRequest& req, std::string& got, size_t chunk) {
+    std::vector<char> buf(chunk);
+    size_t n = 0;
+    bool ok = true;
+    while ((ok = req.Read(buf.data(), buf.size(), n)) && n > 0) got.append(buf.data(), n);
+    return ok;
+}
+
 class Nginx : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -313,11 +322,7 @@ TEST(OwnHttp, TrickleBelowTheRateFloorTimesOut) {
     auto req = c.Get("/x.zip", RangeHeader(0, 199));
     ASSERT_TRUE(req);
     std::string got;
-    char buf[64];
-    size_t n = 0;
-    bool ok = true;
-    while ((ok = req->Read(buf, sizeof buf, n)) && n > 0) got.append(buf, n);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(ReadUntilEnd(*req, got, 64));
     EXPECT_EQ(req->LastError(), kErrorTimeout) << req->LastErrorText();
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(8));
@@ -465,11 +470,7 @@ TEST(OwnHttp, CutConnectionIsAReadError) {
     auto req = c.Get("/x.zip", RangeHeader(0, 99999));
     ASSERT_TRUE(req);
     std::string got;
-    char buf[1024];
-    size_t n = 0;
-    bool ok = true;
-    while ((ok = req->Read(buf, sizeof buf, n)) && n > 0) got.append(buf, n);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(ReadUntilEnd(*req, got, 1024));
     EXPECT_EQ(got, std::string(5000, 'z'));
     EXPECT_EQ(req->LastError(), kErrorConnectionAborted) << req->LastErrorText();
 }
