@@ -1,6 +1,7 @@
 #include "remote/transfer_runs.h"
 
 #include "app/frontend.h"
+#include "inet/url.h"
 #include "remote/proxy_fields.h"
 #include "remote/remote_host.h"
 #include "remote/remote_session.h"
@@ -27,7 +28,8 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile) {
     const RemoteSession& session = host.Session();
     dlg.m_strServer = session.server;
-    dlg.m_strRemoteFile = session.object;
+    // FTP names files by their own bytes, not by URL escapes (the split refused line breaks).
+    dlg.m_strRemoteFile = inet::PercentDecode(session.object);
     dlg.m_strLocalFile = localFile;
     dlg.m_strUser = session.user;
     dlg.m_strPassword = session.password;

@@ -111,8 +111,9 @@ open(os.path.join(d, 'big.zip'), 'wb').write(b)
                        &err);
             EXPECT_EQ(r.status, 1) << r.output << err;
             EXPECT_NE(err.find("no entry list"), std::string::npos) << err;
-            if (std::string(name) != "broken.zip")
+            if (std::string(name) != "broken.zip") {
                 EXPECT_NE(err.find("ZIP64 archives are not supported"), std::string::npos) << err;
+            }
             // Locally the same archives fail the same way.
             const CommandResult local =
                 Fennic("list " + std::string(json) + Quote(files / name), &err);

@@ -1,0 +1,157 @@
+// Archives as other tools make them: listed cell by cell as their makers meant them, locally
+// and over HTTP, and one entry of each saved over HTTP and FTP and checked by three testers.
+
+#include <gtest/gtest.h>
+
+#include "tests/fixtures/fixtures.h"
+#include "tests/remote/remote_support.h"
+
+namespace fennic::remote {
+namespace {
+
+using fennic::test::NginxServer;
+using fennic::test::PyFtpServer;
+using test::CommandResult;
+using test::Quote;
+using test::Scratch;
+
+// Compares `fennic list --json` output (file LISTED) with the manifest's entries of ARCHIVE;
+// prints every difference.
+const char kCompare[] = R"(import json, sys
+listed, manifest, archive = sys.argv[1:4]
+want = json.load(open(manifest, encoding='utf-8'))[archive]['entries']
+got = json.load(open(listed, encoding='utf-8'))
+if len(got) != len(want):
+    print('%d entries listed, %d made' % (len(got), len(want)))
+for g, w in zip(got, want):
+    if g['name'] != w['name'] or g['directory'] != w['directory']:
+        print('listed %r (directory %s), made %r (directory %s)' %
+              (g['name'], g['directory'], w['name'], w['directory']))
+)";
+
+// Prints "ARCHIVE<TAB>ENTRY" for each archive with an entry to save.
+const char kExtracts[] = R"(import json, sys
+for name, item in sorted(json.load(open(sys.argv[1], encoding='utf-8')).items()):
+    if item['extract']:
+        print(name + '\t' + item['extract'])
+)";
+
+class ToolArchives : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new Scratch;
+        const CommandResult r = test::Run("/usr/bin/python3 " FENNIC_REMOTE_TEST_DIR
+                                          "/make_tool_archives.py " +
+                                          Quote(s_dir->path()) + " 2>&1");
+        s_made = r.status == 0;
+        s_log = r.output;
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(s_made) << s_log;
+        ASSERT_TRUE(test::WriteBytes(home / "compare.py", kCompare));
+        ASSERT_TRUE(test::WriteBytes(home / "extracts.py", kExtracts));
+    }
+    CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
+        const std::string errFile = home / "stderr";
+        CommandResult r =
+            test::Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
+                      " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
+        if (err) *err = test::ReadBytes(errFile);
+        return r;
+    }
+    // What differs between the listing of `where` and the manifest of `archive`.
+    std::string ListingFaults(const std::string& where, const std::string& archive) {
+        std::string err;
+        const CommandResult r = Fennic("list --json " + Quote(where), &err);
+        if (r.status != 0) return "exit " + std::to_string(r.status) + ": " + err;
+        test::WriteBytes(home / "listed.json", r.output);
+        return test::Run("/usr/bin/python3 " + Quote(home / "compare.py") + " " +
+                         Quote(home / "listed.json") + " " + Quote(*s_dir / "manifest.json") +
+                         " " + Quote(archive) + " 2>&1")
+            .output;
+    }
+    std::vector<std::pair<std::string, std::string>> Extracts() {
+        std::vector<std::pair<std::string, std::string>> out;
+        const std::string text = test::Run("/usr/bin/python3 " + Quote(home / "extracts.py") +
+                                           " " + Quote(*s_dir / "manifest.json"))
+                                     .output;
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const size_t end = text.find('\n', pos);
+            const std::string line = text.substr(pos, end - pos);
+            const size_t tab = line.find('\t');
+            if (tab != std::string::npos) out.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+            pos = end == std::string::npos ? text.size() : end + 1;
+        }
+        return out;
+    }
+
+    static Scratch* s_dir;
+    static bool s_made;
+    static std::string s_log;
+    Scratch home;
+};
+Scratch* ToolArchives::s_dir = nullptr;
+bool ToolArchives::s_made = false;
+std::string ToolArchives::s_log;
+
+const char* const kArchives[] = {
+    "infozip_utf8.zip", "bsdtar.zip",         "jar.zip",          "py_cp437.zip",
+    "sevenz_copy.zip",  "sevenz_deflate64.zip", "sevenz_bzip2.zip", "sevenz_lzma.zip",
+    "sfx.zip",
+};
+
+TEST_F(ToolArchives, ListedAsTheirMakersMeantThem) {
+    NginxServer nginx(s_dir->path());
+    for (const char* archive : kArchives) {
+        SCOPED_TRACE(archive);
+        EXPECT_EQ(ListingFaults(*s_dir / archive, archive), "");
+        EXPECT_EQ(ListingFaults(nginx.Url(std::string("/") + archive), archive), "");
+    }
+}
+
+TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
+    NginxServer nginx(s_dir->path());
+    PyFtpServer ftp(s_dir->path(), "tool", "pw");
+    const std::string ftpBase = "ftp://tool:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/";
+    const auto extracts = Extracts();
+    ASSERT_GE(extracts.size(), 6u);
+    for (const auto& [archive, entry] : extracts) {
+        for (const std::string& url : {nginx.Url("/" + archive), ftpBase + archive}) {
+            SCOPED_TRACE(url + " " + entry);
+            const std::string saved = home / "saved.zip";
+            std::string err;
+            const CommandResult r = Fennic("extract --url-credentials " + Quote(url) + " " +
+                                               Quote(entry) + " -o " + Quote(saved),
+                                           &err);
+            ASSERT_EQ(r.status, 0) << err;
+            EXPECT_EQ(test::VerifySaved(saved, *s_dir / archive), "");
+        }
+    }
+}
+
+TEST_F(ToolArchives, FtpPathsAreSentDecoded) {
+    Scratch root;
+    ASSERT_EQ(test::Run("cp " + Quote(*s_dir / "bsdtar.zip") + " " +
+                        Quote(root / "my archive.zip"))
+                  .status,
+              0);
+    PyFtpServer ftp(root.path(), "tool", "pw");
+    const std::string url =
+        "ftp://tool:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/my%20archive.zip";
+    std::string err;
+    EXPECT_EQ(Fennic("list --url-credentials " + Quote(url), &err).status, 0) << err;
+    bool sawDecoded = false;
+    for (const std::string& c : ftp.Commands()) {
+        EXPECT_EQ(c.find("%20"), std::string::npos) << c;
+        sawDecoded = sawDecoded || c == "SIZE /my archive.zip";
+    }
+    EXPECT_TRUE(sawDecoded);
+}
+
+}  // namespace
+}  // namespace fennic::remote
