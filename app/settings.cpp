@@ -1,6 +1,5 @@
 #include "app/settings.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +13,15 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/file_io.h"
+#include "fs/output_file.h"
+
 namespace fennic {
 namespace {
 
 constexpr const char* kSection = "Settings";
 // A settings file this large is not ours: it is read as empty and never rewritten.
-constexpr off_t kMaxFileSize = 4 << 20;
+constexpr size_t kMaxFileSize = 4 << 20;
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -55,45 +57,14 @@ bool MakeDirs(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 enum class Load { kMissing, kRead, kUnreadable };
 
 // Reads the whole file as lines (without their '\n').
 Load ReadLines(const std::string& path, std::vector<std::string>& lines) {
     lines.clear();
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? Load::kMissing : Load::kUnreadable;
-    struct stat st {};
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
-        return Load::kUnreadable;
     std::string data;
-    char buf[8192];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Load::kUnreadable;
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
-        if (data.size() > static_cast<size_t>(kMaxFileSize)) return Load::kUnreadable;
-    }
+    if (const int err = fs::ReadWholeFile(path, kMaxFileSize, data))
+        return err == ENOENT ? Load::kMissing : Load::kUnreadable;
     size_t start = 0;
     while (start < data.size()) {
         size_t end = data.find('\n', start);
@@ -129,28 +100,14 @@ std::optional<std::string> FindValue(const std::vector<std::string>& lines,
     return std::nullopt;
 }
 
-// Replaces the file in one step: a new file beside it, written in full, then renamed over it,
-// so that a crash leaves either the old file or the new one.
+// Replaces the file in one step, so that a crash leaves either the old file or the new one.
 bool ReplaceFile(const std::string& path, const std::vector<std::string>& lines) {
     std::string data;
     for (const std::string& line : lines) data += line + '\n';
-    std::string tmpl = path + ".XXXXXX";
-    FileDescriptor fd(mkstemp(tmpl.data()));
-    if (fd.get() < 0) return false;
-    bool ok = fchmod(fd.get(), 0600) == 0;
-    for (size_t done = 0; ok && done < data.size();) {
-        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd.get()) == 0;
-    ok = (::close(fd.release()) == 0) && ok;
-    ok = ok && ::rename(tmpl.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmpl.c_str());
-    return ok;
+    fs::OutputFile out;
+    // The file holds passwords: 0600 whatever the old file's bits were.
+    return out.Open(fs::OutputTarget::Path(path), {0600, false}).ok() &&
+           out.Write(data.data(), data.size()).ok() && out.Commit().ok();
 }
 
 // Inserts or replaces `name=value` in `section`, adding the section at the end when missing.

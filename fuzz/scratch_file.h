@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "fs/file_io.h"
+
 namespace fuzz {
 
 // One scratch file per process, memory-backed when /dev/shm exists (every input rewrites it),
@@ -21,9 +23,7 @@ inline const std::string& ScratchPath() {
         std::string dir = tmp && *tmp ? tmp : "/tmp";
         if (::access("/dev/shm", W_OK) == 0) dir = "/dev/shm";
         std::string p = dir + "/fennic-fuzz-XXXXXX";
-        int fd = ::mkstemp(p.data());
-        if (fd < 0) std::abort();
-        ::close(fd);
+        if (!fennic::fs::UniqueFd(::mkstemp(p.data()))) std::abort();
         static char removeAtExit[512];
         std::snprintf(removeAtExit, sizeof removeAtExit, "%s", p.c_str());
         std::atexit([] { ::unlink(removeAtExit); });
@@ -35,14 +35,8 @@ inline const std::string& ScratchPath() {
 // Replaces the scratch file's content with the input and returns its path.
 inline const std::string& WriteScratch(const uint8_t* data, size_t size) {
     const std::string& path = ScratchPath();
-    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) std::abort();
-    for (size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) std::abort();
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    fennic::fs::UniqueFd fd = fennic::fs::Open(path, O_WRONLY | O_TRUNC | O_NOFOLLOW);
+    if (!fd || fennic::fs::WriteAll(fd.Get(), data, size) != 0 || fd.Close() != 0) std::abort();
     return path;
 }
 

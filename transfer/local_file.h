@@ -1,23 +1,26 @@
 #pragma once
 // The local file a transfer writes into: opened for writing with others' writes locked out
-// (an advisory lock), closed by its destructor. Failures give the errno value.
+// (an advisory lock), closed by its destructor. Failures give the errno value. A missing file
+// is created exclusively with mode 0600; nothing is opened through a symbolic link, and only
+// regular files are written.
 
 #include <cstdint>
 #include <string>
+
+#include "fs/unique_fd.h"
 
 namespace fennic {
 
 class CLocalFile {
 public:
     CLocalFile() = default;
-    ~CLocalFile() { Close(); }
     CLocalFile(const CLocalFile&) = delete;
     CLocalFile& operator=(const CLocalFile&) = delete;
 
     // Opens path for writing, creating it when missing; truncate empties it once locked.
     // Returns 0 or the errno value.
     int Open(const std::string& path, bool truncate);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Valid(); }
     // Moves the write position to the end; returns 0 or the errno value.
     int SeekToEnd();
     // Moves the write position to offset and cuts the file there; returns 0 or errno.
@@ -29,7 +32,7 @@ public:
     void CloseAndDelete();
 
 private:
-    int m_fd = -1;
+    fs::UniqueFd m_fd;
     std::string m_path;
 };
 

@@ -1,14 +1,10 @@
 #include "ui/help_dlg.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <wx/textctrl.h>
 #include <wx/xrc/xmlres.h>
 
-#include <cerrno>
-
 #include "app/settings.h"
+#include "fs/file_io.h"
 #include "ui/wx_util.h"
 
 namespace fennic::ui {
@@ -26,23 +22,10 @@ std::string CHelpDlg::HelpFilePath() {
 }
 
 bool CHelpDlg::ReadTextFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    // Far beyond any help text; anything larger is not ours to show.
+    constexpr size_t kMaxHelpSize = 16 << 20;
     std::string data;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char buf[8192];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        data.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    if (!ok) return false;
+    if (fs::ReadWholeFile(path, kMaxHelpSize, data) != 0) return false;
     if (const size_t nul = data.find('\0'); nul != std::string::npos) data.resize(nul);
     text = std::move(data);
     return true;

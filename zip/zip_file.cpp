@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "fs/file_io.h"
+
 namespace fennic {
 
 CFileException::CFileException(int cause, int osError, std::string path)
@@ -61,7 +63,7 @@ CFile::~CFile() {
 
 bool CFile::Open(const std::string& path, unsigned flags, CFileException* error) {
     Abort();
-    int oflags = O_CLOEXEC;
+    int oflags = 0;
     const bool writing = (flags & (modeWrite | modeReadWrite)) != 0;
     if (flags & modeReadWrite)
         oflags |= O_RDWR;
@@ -73,27 +75,23 @@ bool CFile::Open(const std::string& path, unsigned flags, CFileException* error)
         oflags |= O_CREAT;
         if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), oflags, 0644);
-    } while (fd < 0 && errno == EINTR);
-    int err = fd < 0 ? errno : 0;
-    if (fd >= 0) {
+    fs::UniqueFd fd = fs::Open(path, oflags, 0644);
+    int err = fd ? 0 : errno;
+    if (fd) {
         struct stat st;
-        if (::fstat(fd, &st) != 0)
+        if (::fstat(fd.Get(), &st) != 0)
             err = errno;
         else if (S_ISDIR(st.st_mode))
             err = EISDIR;
         else if ((flags & shareDenyWrite) &&
-                 ::flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
+                 ::flock(fd.Get(), (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
             err = errno;
-        if (err != 0) ::close(fd);
     }
     if (err != 0) {
         if (error) *error = CFileException(CFileException::CauseFromErrno(err), err, path);
         return false;
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     SetFilePath(path);
     return true;
 }
@@ -108,65 +106,45 @@ void CFile::ThrowErrno(int err) const {
 }
 
 uint32_t CFile::Read(void* buffer, uint32_t count) {
-    if (m_fd < 0) ThrowErrno(EBADF);
-    uint32_t done = 0;
-    char* out = static_cast<char*>(buffer);
-    while (done < count) {
-        ssize_t n = ::read(m_fd, out + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-        }
-        if (n == 0) break;
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    if (!m_fd) ThrowErrno(EBADF);
+    const ssize_t n = fs::ReadFull(m_fd.Get(), buffer, count);
+    if (n < 0) ThrowErrno(errno);
+    return static_cast<uint32_t>(n);
 }
 
 void CFile::Write(const void* buffer, uint32_t count) {
-    if (m_fd < 0) ThrowErrno(EBADF);
-    const char* in = static_cast<const char*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(m_fd, in + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno);
-        }
-        done += static_cast<uint32_t>(n);
-    }
+    if (!m_fd) ThrowErrno(EBADF);
+    if (const int err = fs::WriteAll(m_fd.Get(), buffer, count)) ThrowErrno(err);
 }
 
 uint64_t CFile::Seek(int64_t offset, SeekPosition from) {
-    if (m_fd < 0) ThrowErrno(EBADF);
+    if (!m_fd) ThrowErrno(EBADF);
     int whence = from == begin ? SEEK_SET : from == current ? SEEK_CUR : SEEK_END;
-    off_t pos = ::lseek(m_fd, static_cast<off_t>(offset), whence);
+    off_t pos = ::lseek(m_fd.Get(), static_cast<off_t>(offset), whence);
     if (pos < 0) ThrowErrno(errno);
     return static_cast<uint64_t>(pos);
 }
 
 uint64_t CFile::GetPosition() const {
-    if (m_fd < 0) ThrowErrno(EBADF);
-    off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
+    if (!m_fd) ThrowErrno(EBADF);
+    off_t pos = ::lseek(m_fd.Get(), 0, SEEK_CUR);
     if (pos < 0) ThrowErrno(errno);
     return static_cast<uint64_t>(pos);
 }
 
 uint64_t CFile::GetLength() const {
-    if (m_fd < 0) ThrowErrno(EBADF);
+    if (!m_fd) ThrowErrno(EBADF);
     struct stat st;
-    if (::fstat(m_fd, &st) != 0) ThrowErrno(errno);
+    if (::fstat(m_fd.Get(), &st) != 0) ThrowErrno(errno);
     return static_cast<uint64_t>(st.st_size);
 }
 
 void CFile::Close() {
-    if (m_fd < 0) return;
-    int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0 && errno != EINTR) ThrowErrno(errno);
+    if (const int err = m_fd.Close()) ThrowErrno(err);
 }
 
 void CFile::Abort() {
-    if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
+    m_fd.Reset();
 }
 
 }  // namespace fennic

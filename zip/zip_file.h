@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/unique_fd.h"
 #include "zip/zip_exception.h"
 
 namespace fennic {
@@ -78,8 +79,8 @@ public:
     // Closes without raising.
     void Abort();
 
-    bool IsOpen() const { return m_fd >= 0; }
-    int GetHandle() const { return m_fd; }
+    bool IsOpen() const { return m_fd.Valid(); }
+    int GetHandle() const { return m_fd.Get(); }
     const std::string& GetFilePath() const { return m_path; }
     virtual void SetFilePath(const std::string& path) { m_path = path; }
 
@@ -87,7 +88,7 @@ protected:
     [[noreturn]] void ThrowErrno(int err) const;
 
 private:
-    int m_fd = -1;
+    fs::UniqueFd m_fd;
     std::string m_path;
 };
 

@@ -15,11 +15,11 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fs/file_io.h"
 #include "tests/fixtures/fixtures.h"
+#include "tests/fs/fifo_reader.h"
 
 namespace fennic::fs {
 namespace {
@@ -117,23 +117,15 @@ TEST(OutputFileTest, FifoGetsTheBytesAndStaysAFifo) {
     const std::string fifo = dir.path() + "/pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string bytes = test::PatternBytes(300000, 4);  // more than a pipe holds
-    std::string got;
-    std::thread reader([&] {
-        UniqueFd in = Open(fifo, O_RDONLY);
-        char buf[4096];
-        ssize_t n;
-        while (in && (n = ReadFull(in.Get(), buf, sizeof buf)) > 0)
-            got.append(buf, static_cast<size_t>(n));
-    });
+    test::FifoReader reader(fifo);
     OutputFile out;
     OutputStatus s = out.Open(OutputTarget::Path(fifo));
     EXPECT_FALSE(out.ReplacesTarget());
     if (s.ok()) s = out.Write(bytes.data(), bytes.size());
     if (s.ok()) s = out.Commit();
-    out.Abandon();  // the reader sees the end even when a step failed
-    reader.join();
+    out.Abandon();
     ASSERT_TRUE(s.ok()) << DescribeOutputFailure(s, fifo);
-    EXPECT_TRUE(got == bytes);
+    EXPECT_TRUE(reader.Finish() == bytes);
     EXPECT_TRUE(S_ISFIFO(ModeOf(fifo)));
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"pipe"});
 }
