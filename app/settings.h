@@ -49,6 +49,9 @@ public:
 CSettings& Settings();
 
 // This run's private temporary folder (mode 0700, removed at exit), with a trailing '/'.
+// Empty when it could not be made: callers then report TempPathProblem() and give up.
 std::string GetTempPath();
+// Why the private temporary folder could not be made; empty when it was.
+std::string TempPathProblem();
 
 }  // namespace fennic

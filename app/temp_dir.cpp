@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -17,6 +19,7 @@ namespace {
 
 std::string g_tempDir;  // with its trailing '/'; empty until made
 pid_t g_owner = 0;      // only the process that made the folder removes it
+std::string g_problem;  // why it could not be made
 
 int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
     std::remove(path);  // go on with the rest whatever happens
@@ -49,11 +52,17 @@ std::string GetTempPath() {
             g_owner = getpid();
             std::atexit(RemoveTempDir);
         } else {
-            // No private folder could be made: fall back to the shared one, never deleted.
-            g_tempDir = (base == "/" ? "" : base) + "/";
+            // No fallback into the shared folder: names there can be taken or linked by others.
+            g_problem = "cannot create a private temporary folder under " + base + ": " +
+                        std::strerror(errno);
         }
     });
     return g_tempDir;
+}
+
+std::string TempPathProblem() {
+    GetTempPath();
+    return g_problem;
 }
 
 }  // namespace fennic

@@ -27,8 +27,14 @@ void RemoveFile(const std::string& path) {
     ::unlink(path.c_str());
 }
 
+// A file name in the private temporary folder; empty (with the reason noted) without one.
 std::string NewTempPath(IRemoteHost& host) {
-    return GetTempPath() + host.Settings().MakeTempName();
+    const std::string dir = GetTempPath();
+    if (dir.empty()) {
+        host.Note(TempPathProblem());
+        return {};
+    }
+    return dir + host.Settings().MakeTempName();
 }
 
 // The central directory offset read from the probe file, when it is an end record that can
@@ -62,6 +68,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     FillHttpRequest(dlg, host, url, probe);
     dlg.m_bPromptProxyLogin = true;
     dlg.m_dwRangeStart = 0;
+    if (probe.empty()) return 0;
     dlg.m_dwRangeEnd = 0;
 
     RemoveFile(probe);
@@ -103,6 +110,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_dwRangeStart = 0;
 
     RemoveFile(probe);
+    if (probe.empty()) return 0;
     dlg.m_bSizeOnly = true;
     if (dlg.DoModal() != IDOK) return 0;
 

@@ -249,5 +249,21 @@ TEST(TempFolder, PrivateToTheRunAndRemovedAtExit) {
     fs::remove_all(base);
 }
 
+TEST(TempFolder, NoFallbackIntoTheSharedFolderWhenItCannotBeMade) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // A folder in which even root cannot create anything.
+        setenv("TMPDIR", "/proc", 1);
+        const bool bad = !GetTempPath().empty() ||
+                         TempPathProblem().rfind(
+                             "cannot create a private temporary folder under /proc: ", 0) != 0;
+        std::exit(bad ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace
 }  // namespace fennic
