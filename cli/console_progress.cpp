@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 
+#include "cli/stop_signals.h"
 #include "transfer/window_thread.h"
 
 namespace fennic::cli {
@@ -59,7 +60,7 @@ public:
         : m_frontEnd(fe), m_err(err), m_show(show) {
         Loop().SetIdleHandler(
             [this] {
-                if (g_interrupted.exchange(false)) Cancel();
+                if (g_interrupted.exchange(false) || PendingStopSignal() != 0) Cancel();
             },
             std::chrono::milliseconds(100));
     }

@@ -1,6 +1,8 @@
 // `fennic extract URL ENTRY -o FILE`: lists the remote archive as "Get" does, then saves one
 // entry as a one-entry archive, as "Extract" does.
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -14,7 +16,8 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: fennic extract [--url-credentials|--settings-credentials] URL "
-                 "(ENTRY | --index N) -o FILE\n");
+                 "(ENTRY | --index N) -o FILE\n"
+                 "FILE \"-\" is standard output.\n");
     return 2;
 }
 
@@ -74,7 +77,11 @@ int CmdExtract(const Args& args) {
                   std::to_string(host.Rows().size()) + ")");
         return 1;
     }
-    if (remote::ExtractEntry(host, static_cast<int>(index), dest) == 0) {
+    // "-" is standard output; the listing itself never goes there for this command.
+    const fs::OutputTarget target = dest == "-"
+                                        ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
+                                        : fs::OutputTarget::Path(dest);
+    if (remote::ExtractEntry(host, static_cast<int>(index), target) == 0) {
         host.FrontEnd().MessageBox(remote::kInvalidZipArchive, "", MB_OK);
         return 1;
     }

@@ -1,5 +1,6 @@
 // fennic fetch: one transfer as the windows run it, with the progress on stderr.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,8 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
+#include "fs/file_io.h"
+#include "fs/output_file.h"
 #include "inet/http.h"
 #include "inet/url.h"
 #include "transfer/ftp_transfer.h"
@@ -24,8 +27,9 @@ namespace {
 const char kFetchHelp[] =
     "usage: fennic fetch [--size-only | --range START END] URL FILE\n"
     "\n"
-    "Transfers URL (http:// or ftp://) into FILE, which is replaced, and prints the size the\n"
-    "server reported on stdout. Progress and messages go to stderr; Ctrl-C cancels.\n"
+    "Transfers URL (http:// or ftp://) into FILE, which is replaced only once the transfer\n"
+    "has succeeded, and prints the size the server reported on stdout (on stderr when FILE\n"
+    "is \"-\", standard output). Progress and messages go to stderr; Ctrl-C cancels.\n"
     "\n"
     "  --size-only        learn the size only; FILE is left empty\n"
     "  --range START END  the bytes START to END, both INCLUSIVE for http and ftp alike\n"
@@ -36,6 +40,9 @@ const char kFetchHelp[] =
     "The proxy settings of the Options dialog apply; user, password and port come from URL.\n"
     "Exit status 0 when the transfer completed, 1 when it failed or was cancelled, 2 on\n"
     "wrong arguments.\n";
+
+// Where the reported size goes.
+std::FILE* g_sizeOut = stdout;
 
 bool ParseOffset(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -93,7 +100,7 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
             // The whole resource: its size first, then every byte by one range.
             if (dlg.DoModal() != IDOK || sizeRunRefused()) return 1;
             if (dlg.GetRemoteFileSize() == 0) {
-                std::printf("0\n");
+                std::fprintf(g_sizeOut, "0\n");
                 return 0;
             }
             start = 0;
@@ -105,7 +112,7 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
         dlg.m_dwRangeEnd = end;
     }
     if (dlg.DoModal() != IDOK || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
-    std::printf("%u\n", dlg.GetRemoteFileSize());
+    std::fprintf(g_sizeOut, "%u\n", dlg.GetRemoteFileSize());
     return 0;
 }
 
@@ -131,7 +138,7 @@ int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string
             if (dlg.DoModal() != IDOK) return 1;
             ::unlink(file.c_str());  // the next run would ask before overwriting it
             if (dlg.GetRemoteFileSize() == 0) {
-                std::printf("0\n");
+                std::fprintf(g_sizeOut, "0\n");
                 return 0;
             }
             start = 0;
@@ -143,8 +150,29 @@ int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string
         dlg.m_dwRangeEnd = end + 1;  // the engine's end is exclusive
     }
     if (dlg.DoModal() != IDOK) return 1;
-    std::printf("%u\n", dlg.GetRemoteFileSize());
+    std::fprintf(g_sizeOut, "%u\n", dlg.GetRemoteFileSize());
     return 0;
+}
+
+// Puts the fetched bytes at FILE ("-": standard output); 0, or 1 with the reason on stderr.
+int SaveFetched(const std::string& fetched, const std::string& file) {
+    const fs::OutputTarget target = file == "-"
+                                        ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
+                                        : fs::OutputTarget::Path(file);
+    fs::OutputFile out;
+    fs::OutputStatus s = out.Open(target);
+    if (s.ok()) {
+        // A run that only learnt a size of 0 may leave no file: FILE becomes empty.
+        fs::UniqueFd in = fs::Open(fetched, O_RDONLY);
+        if (in)
+            s = out.CopyFrom(in.Get());
+        else if (errno != ENOENT)
+            s = {fs::OutputStep::kSource, errno};
+    }
+    if (s.ok()) s = out.Commit();
+    if (s.ok()) return 0;
+    std::fprintf(stderr, "fennic fetch: %s\n", fs::DescribeOutputFailure(s, target.path).c_str());
+    return 1;
 }
 
 }  // namespace
@@ -189,16 +217,22 @@ int CmdFetch(const Args& args) {
         return 1;
     }
     Settings().LoadSettings();
-    // FILE is replaced: the engines append to or keep what an old file holds otherwise.
-    if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
-        std::fprintf(stderr, "fennic fetch: cannot replace %s (error %d)\n", file.c_str(), errno);
+    // The transfer fills a file of our own; FILE is touched only once it has succeeded.
+    const std::string tempDir = GetTempPath();
+    if (tempDir.empty()) {
+        std::fprintf(stderr, "fennic fetch: %s\n", TempPathProblem().c_str());
         return 1;
     }
+    const std::string fetched = tempDir + "fetch.part";
+    if (file == "-") g_sizeOut = stderr;  // standard output carries the bytes
     CConsoleFrontEnd frontEnd;
     CConsoleProgressHost host(frontEnd);
-    if (parts.scheme == inet::Scheme::kHttp)
-        return FetchHttp(host, url, file, sizeOnly, ranged, start, end);
-    return FetchFtp(host, parts, file, sizeOnly, ranged, start, end);
+    int rc = parts.scheme == inet::Scheme::kHttp
+                 ? FetchHttp(host, url, fetched, sizeOnly, ranged, start, end)
+                 : FetchFtp(host, parts, fetched, sizeOnly, ranged, start, end);
+    if (rc == 0) rc = SaveFetched(fetched, file);
+    ::unlink(fetched.c_str());
+    return rc;
 }
 
 }  // namespace fennic::cli

@@ -1,10 +1,12 @@
 // fennic: with no arguments the window front end, otherwise a subcommand.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/stop_signals.h"
 
 #ifdef FENNIC_HAVE_UI
 int RunWindowFrontEnd(int argc, char** argv);
@@ -47,7 +49,11 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "-h" || name == "--help") return Usage(), 0;
     for (const Command& c : kCommands) {
-        if (name == c.name) return c.run(fennic::cli::Args(argv + 2, argv + argc));
+        if (name != c.name) continue;
+        fennic::cli::InstallStopSignals();
+        const int rc = c.run(fennic::cli::Args(argv + 2, argv + argc));
+        if (const int sig = fennic::cli::PendingStopSignal()) std::exit(128 + sig);
+        return rc;
     }
     std::fprintf(stderr, "fennic: unknown command '%s'\n", name.c_str());
     return Usage();

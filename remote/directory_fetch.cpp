@@ -63,12 +63,12 @@ void ListTailFile(IRemoteHost& host, const std::string& tail, bool complete) {
 
 int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     const std::string probe = NewTempPath(host);
+    if (probe.empty()) return 0;
     RemoveFile(probe);
     CHttpDownloadDlg dlg(host.ProgressHost());
     FillHttpRequest(dlg, host, url, probe);
     dlg.m_bPromptProxyLogin = true;
     dlg.m_dwRangeStart = 0;
-    if (probe.empty()) return 0;
     dlg.m_dwRangeEnd = 0;
 
     RemoveFile(probe);
@@ -105,12 +105,12 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
 
 int FtpFetch(IRemoteHost& host, bool& complete) {
     const std::string probe = NewTempPath(host);
+    if (probe.empty()) return 0;
     CFTPTransferDlg dlg(host.ProgressHost());
     FillFtpRequest(dlg, host, probe);
     dlg.m_dwRangeStart = 0;
 
     RemoveFile(probe);
-    if (probe.empty()) return 0;
     dlg.m_bSizeOnly = true;
     if (dlg.DoModal() != IDOK) return 0;
 

@@ -4,80 +4,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <random>
 #include <vector>
 
+#include "fs/file_io.h"
 #include "zip/zip_entry_header.h"
 
 namespace fennic::remote {
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { Close(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    int Close() {
-        int rc = 0;
-        if (m_fd >= 0) rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
-
-private:
-    int m_fd;
-};
-
-// Reads up to n bytes at pos; returns the count read or -1.
-ssize_t ReadAt(int fd, uint64_t pos, uint8_t* buf, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::pread(fd, buf + got, n - got, static_cast<off_t>(pos + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(got);
-}
-
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// A new file beside dest, created exclusively with the usual permissions (umask applies).
-int CreateBeside(const std::string& dest, std::string& path) {
-    const size_t slash = dest.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : dest.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? dest : dest.substr(slash + 1);
-    std::mt19937_64 rng(
-        std::random_device{}() ^
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = dir + "." + base + "." + std::to_string(rng() % 1000000000) + ".part";
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-SaveResult Fail(const std::string& why, int error = 0) {
+SaveResult Fail(SaveStep step, const std::string& why, int error = 0) {
     SaveResult r;
+    r.step = step;
     r.why = why;
     r.error = error;
+    return r;
+}
+
+SaveResult FetchedUnreadable() {
+    return Fail(SaveStep::kFetched, "cannot read the fetched bytes", errno);
+}
+
+SaveResult OutputFailed(const fs::OutputStatus& status, const std::string& name) {
+    SaveResult r = Fail(SaveStep::kOutput, fs::DescribeOutputFailure(status, name), status.error);
+    r.output = status;
     return r;
 }
 
@@ -110,67 +62,78 @@ EntryRecord EntryRecordFrom(const CZipEntryHeader& h) {
     return e;
 }
 
+bool SaveResult::OutputNotOpened() const {
+    if (step != SaveStep::kOutput) return false;
+    switch (output.step) {
+        case fs::OutputStep::kResolve:
+        case fs::OutputStep::kKind:
+        case fs::OutputStep::kCreate:
+        case fs::OutputStep::kOpen:
+            return true;
+        default:
+            return false;
+    }
+}
+
 SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
                             uint16_t diskNumber, uint16_t centralDirDisk,
                             const std::string& destPath) {
-    Fd in(::open(fetchedPath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.Valid()) return Fail("cannot open the fetched bytes", errno);
+    return SaveEntryArchive(fetchedPath, entry, diskNumber, centralDirDisk,
+                            fs::OutputTarget::Path(destPath));
+}
+
+SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
+                            uint16_t diskNumber, uint16_t centralDirDisk,
+                            const fs::OutputTarget& dest) {
+    fs::UniqueFd in = fs::Open(fetchedPath, O_RDONLY);
+    if (!in) return Fail(SaveStep::kFetched, "cannot open the fetched bytes", errno);
     struct stat st {};
-    if (::fstat(in.Get(), &st) != 0) return Fail("cannot read the fetched bytes", errno);
+    if (::fstat(in.Get(), &st) != 0) return FetchedUnreadable();
     const uint64_t fetched = static_cast<uint64_t>(st.st_size);
 
     std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(fetched, kLocalHeaderProbe)));
-    if (ReadAt(in.Get(), 0, head.data(), head.size()) != static_cast<ssize_t>(head.size()))
-        return Fail("cannot read the fetched bytes", errno);
+    if (fs::ReadFullAt(in.Get(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()))
+        return FetchedUnreadable();
     std::string why;
     const auto headerLen = LocalHeaderLength(head.data(), head.size(), fetched, &why);
-    if (!headerLen) return Fail(why);
+    if (!headerLen) return Fail(SaveStep::kEntryBytes, why);
 
     const uint64_t dataEnd = uint64_t{*headerLen} + entry.compressedSize;
-    if (dataEnd > fetched) return Fail("the entry's data runs past the fetched bytes");
+    if (dataEnd > fetched)
+        return Fail(SaveStep::kEntryBytes, "the entry's data runs past the fetched bytes");
     uint64_t keep = dataEnd;
     if (entry.HasDataDescriptor()) {
         uint8_t tail[16];
-        const ssize_t n = ReadAt(in.Get(), dataEnd, tail, sizeof tail);
-        if (n < 0) return Fail("cannot read the fetched bytes", errno);
+        const ssize_t n = fs::ReadFullAt(in.Get(), tail, sizeof tail, dataEnd);
+        if (n < 0) return FetchedUnreadable();
         const auto descLen = DataDescriptorLength(tail, static_cast<size_t>(n), entry.crc32);
-        if (!descLen) return Fail("no data descriptor after the entry's data");
+        if (!descLen) return Fail(SaveStep::kEntryBytes, "no data descriptor after the entry's data");
         keep += *descLen;
     }
 
     const std::vector<uint8_t> central = BuildCentralRecord(entry);
     if (keep + central.size() + kEndRecordSize + kEntryArchiveCommentSize > 0xFFFFFFFFull)
-        return Fail("the entry is too large for an archive");
+        return Fail(SaveStep::kEntryBytes, "the entry is too large for an archive");
     const std::vector<uint8_t> end =
         BuildEndRecord(diskNumber, centralDirDisk, static_cast<uint32_t>(central.size()),
                        static_cast<uint32_t>(keep));
 
-    std::string partPath;
-    Fd out(CreateBeside(destPath, partPath));
-    if (!out.Valid()) return Fail("cannot create the new file beside the destination", errno);
-    auto abandon = [&](const std::string& text, int error) {
-        out.Close();
-        ::unlink(partPath.c_str());
-        return Fail(text, error);
-    };
-
+    fs::OutputFile out;
+    if (fs::OutputStatus s = out.Open(dest); !s.ok()) return OutputFailed(s, dest.path);
     std::vector<uint8_t> buf(1 << 16);
     for (uint64_t pos = 0; pos < keep;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), keep - pos));
-        const ssize_t got = ReadAt(in.Get(), pos, buf.data(), want);
-        if (got != static_cast<ssize_t>(want))
-            return abandon("cannot read the fetched bytes", errno);
-        if (!WriteAll(out.Get(), buf.data(), want))
-            return abandon("cannot write the new file", errno);
+        if (fs::ReadFullAt(in.Get(), buf.data(), want, pos) != static_cast<ssize_t>(want))
+            return FetchedUnreadable();  // out's destructor removes the new file
+        if (fs::OutputStatus s = out.Write(buf.data(), want); !s.ok())
+            return OutputFailed(s, dest.path);
         pos += want;
     }
-    if (!WriteAll(out.Get(), central.data(), central.size()) ||
-        !WriteAll(out.Get(), end.data(), end.size()))
-        return abandon("cannot write the new file", errno);
-    if (::fsync(out.Get()) != 0) return abandon("cannot write the new file", errno);
-    if (out.Close() != 0) return abandon("cannot write the new file", errno);
-    if (::rename(partPath.c_str(), destPath.c_str()) != 0)
-        return abandon("cannot rename the new file over the destination", errno);
+    for (const auto* part : {&central, &end}) {
+        if (fs::OutputStatus s = out.Write(part->data(), part->size()); !s.ok())
+            return OutputFailed(s, dest.path);
+    }
+    if (fs::OutputStatus s = out.Commit(); !s.ok()) return OutputFailed(s, dest.path);
 
     SaveResult ok;
     ok.ok = true;

@@ -54,6 +54,10 @@ bool ReadListedEntry(IRemoteHost& host, int index, ListedEntry& out) {
 }  // namespace
 
 int ExtractEntry(IRemoteHost& host, int index, const std::string& destPath) {
+    return ExtractEntry(host, index, fs::OutputTarget::Path(destPath));
+}
+
+int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest) {
     const std::string url = host.UrlText();
     const RemoteSession& session = host.Session();
     if (session.serviceType != kServiceHttp && session.serviceType != kServiceFtp) return 0;
@@ -66,23 +70,32 @@ int ExtractEntry(IRemoteHost& host, int index, const std::string& destPath) {
         return 0;
     }
 
+    const std::string tempDir = GetTempPath();
+    if (tempDir.empty()) {
+        host.Note(TempPathProblem());
+        return 0;
+    }
     // A name drawn in the same second as a failed extraction's would append to its leftovers.
-    const std::string fetched = GetTempPath() + host.Settings().MakeTempName();
+    const std::string fetched = tempDir + host.Settings().MakeTempName();
     ::unlink(fetched.c_str());
     const bool done = session.serviceType == kServiceHttp
                           ? FetchHttpRange(host, url, fetched, *span)
                           : FetchFtpRange(host, fetched, *span);
-    if (!done) return 0;
+    if (!done) {
+        ::unlink(fetched.c_str());
+        return 0;
+    }
 
     const SaveResult saved = SaveEntryArchive(fetched, listed.record, listed.diskNumber,
-                                              listed.centralDirDisk, destPath);
+                                              listed.centralDirDisk, dest);
+    ::unlink(fetched.c_str());
     if (!saved.ok) {
-        if (saved.error != 0 && saved.why.find("create") != std::string::npos)
+        // The window has always shown the bare errno when the file could not be made.
+        if (saved.error != 0 && saved.OutputNotOpened())
             host.FrontEnd().MessageBox(std::to_string(saved.error), "", MB_OK);
         host.Note(saved.why + (saved.error ? " (errno " + std::to_string(saved.error) + ")" : ""));
         return 0;
     }
-    ::unlink(fetched.c_str());
     return 1;
 }
 

@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "fs/output_file.h"
+
 namespace fennic {
 
 class IFrontEnd;
@@ -63,10 +65,11 @@ int Get(IRemoteHost& host, bool* listComplete = nullptr);
 // itemText that row's first-column text. Shows "Invalid Zip Archive" on failure.
 void OnExtractCommand(IRemoteHost& host, int selectedIndex, const std::string& itemText);
 
-// Saves entry `index` of the listed archive as a one-entry archive at destPath; the old file
-// there is replaced only when the new one is complete. Returns 1 on success, 0 on failure
-// (the caller shows "Invalid Zip Archive").
+// Saves entry `index` of the listed archive as a one-entry archive at destPath (or dest, see
+// fs::OutputFile); an old file there is replaced only when the new one is complete. Returns 1
+// on success, 0 on failure (the caller shows "Invalid Zip Archive").
 int ExtractEntry(IRemoteHost& host, int index, const std::string& destPath);
+int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest);
 
 }  // namespace remote
 }  // namespace fennic

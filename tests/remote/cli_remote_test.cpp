@@ -2,9 +2,12 @@
 // stderr, exit status, and what reached the servers.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "tests/fixtures/fixtures.h"
+#include "tests/fs/fifo_reader.h"
 #include "tests/remote/remote_support.h"
 
 namespace fennic::remote {
@@ -135,6 +138,57 @@ TEST_F(CliRemote, CredentialsSwitchesAnswerTheQuestion) {
         0)
         << err;
     EXPECT_EQ(test::VerifySaved(dest, *s_archives / "py.zip"), "");
+}
+
+TEST_F(CliRemote, ExtractToStandardOutputWritesTheArchiveThere) {
+    NginxServer nginx(s_archives->path());
+    std::string err;
+    CommandResult r = Fennic("extract " + Quote(nginx.Url("/py.zip")) + " stored.txt -o -", &err);
+    EXPECT_EQ(r.status, 0) << err;
+    ASSERT_TRUE(test::WriteBytes(home / "from-stdout.zip", r.output));
+    EXPECT_EQ(test::VerifySaved(home / "from-stdout.zip", *s_archives / "py.zip"), "");
+    EXPECT_FALSE(test::Exists("-"));
+}
+
+TEST_F(CliRemote, ExtractWritesDevicesAndFifosInPlaceFollowsLinksAndRefusesFolders) {
+    NginxServer nginx(s_archives->path());
+    const std::string url = nginx.Url("/py.zip");
+    std::string err;
+    struct stat st {};
+
+    const std::string node = home / "null";
+    ASSERT_EQ(::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << "tests run as root";
+    EXPECT_EQ(Fennic("extract " + Quote(url) + " stored.txt -o " + Quote(node), &err).status, 0)
+        << err;
+    ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_rdev, makedev(1, 3));
+
+    const std::string fifo = home / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fennic::test::FifoReader reader(fifo);
+    EXPECT_EQ(Fennic("extract " + Quote(url) + " stored.txt -o " + Quote(fifo), &err).status, 0)
+        << err;
+    ASSERT_TRUE(test::WriteBytes(home / "from-fifo.zip", reader.Finish()));
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(test::VerifySaved(home / "from-fifo.zip", *s_archives / "py.zip"), "");
+
+    ASSERT_TRUE(test::WriteBytes(home / "real.zip", "old"));
+    ASSERT_EQ(::symlink("real.zip", (home / "link.zip").c_str()), 0);
+    EXPECT_EQ(Fennic("extract " + Quote(url) + " stored.txt -o " + Quote(home / "link.zip"), &err)
+                  .status,
+              0)
+        << err;
+    ASSERT_EQ(::lstat((home / "link.zip").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::VerifySaved(home / "real.zip", *s_archives / "py.zip"), "");
+
+    const std::string folder = home / "folder";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(Fennic("extract " + Quote(url) + " stored.txt -o " + Quote(folder), &err).status, 1);
+    EXPECT_NE(err.find(folder + " is a directory"), std::string::npos) << err;
+    EXPECT_TRUE(test::ListDir(folder).empty());
 }
 
 }  // namespace

@@ -1,0 +1,258 @@
+// What the command line does to local files: `fennic fetch` touches FILE only after a transfer
+// that succeeded and writes devices, FIFOs and standard output in place; the private temporary
+// folder is never replaced by the shared one and goes away on SIGTERM and SIGHUP too.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures/fixtures.h"
+#include "tests/fs/fifo_reader.h"
+
+extern char** environ;
+
+namespace fennic {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+struct Finished {
+    int status = -1;  // exit status; -1 when it did not exit
+    std::string out, err;
+};
+
+// fennic as a child process with its own settings and temporary folders, no proxy variables,
+// stdin from /dev/null and stdout/stderr into files.
+class CliFilesTest : public ::testing::Test {
+protected:
+    CliFilesTest() : body(test::PatternBytes(150000, 5)) {
+        root.Write("a.bin", body);
+        ::mkdir(tmp().c_str(), 0700);
+    }
+
+    std::string tmp() const { return work.path() + "/tmp"; }
+
+    pid_t Start(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}) {
+        std::map<std::string, std::string> vars;
+        for (char** e = environ; *e; ++e) {
+            const std::string kv = *e;
+            const size_t eq = kv.find('=');
+            if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
+        }
+        for (const char* proxy : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+            vars.erase(proxy);
+        vars["TMPDIR"] = tmp();
+        vars["XDG_CONFIG_HOME"] = work.path() + "/config";
+        for (const auto& [k, v] : env) vars[k] = v;
+        std::vector<std::string> envText, argText{FENNIC_CLI_PATH};
+        for (const auto& [k, v] : vars) envText.push_back(k + "=" + v);
+        argText.insert(argText.end(), args.begin(), args.end());
+        std::vector<char*> argv, envp;
+        for (auto& a : argText) argv.push_back(a.data());
+        for (auto& e : envText) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const std::string outPath = work.path() + "/stdout", errPath = work.path() + "/stderr";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+                ::dup2(err, 2) < 0 || ::chdir(work.path().c_str()) != 0)
+                ::_exit(126);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    Finished Wait(pid_t pid) {
+        Finished f;
+        int st = 0;
+        if (pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st)) f.status = WEXITSTATUS(st);
+        f.out = ReadFile(work.path() + "/stdout");
+        f.err = ReadFile(work.path() + "/stderr");
+        return f;
+    }
+    Finished Run(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env = {}) {
+        return Wait(Start(args, env));
+    }
+    // Every run removes its private temporary folder.
+    void ExpectNoTempLeft() {
+        EXPECT_EQ(::rmdir(tmp().c_str()), 0) << "something left in TMPDIR";
+        ::mkdir(tmp().c_str(), 0700);
+    }
+
+    TempDir work, root;
+    std::string body;
+};
+
+TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
+    test::NginxServer nginx(root.path());
+    const std::string old = test::PatternBytes(3000, 8);
+    const std::string file = work.Write("out/keep.bin", old);
+
+    // The server answers 404; whatever the exit status, the old file stays.
+    Finished f = Run({"fetch", "--range", "0", "9", nginx.Url("/missing.bin"), file});
+    EXPECT_TRUE(ReadFile(file) == old) << f.err;
+    // Nobody listens: the transfer fails at connect.
+    const std::string closed = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/a.bin";
+    f = Run({"fetch", closed, file});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_TRUE(ReadFile(file) == old) << f.err;
+    f = Run({"fetch", "--range", "0", "9", closed, file});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_TRUE(ReadFile(file) == old) << f.err;
+    EXPECT_EQ(test::ReadFile(work.path() + "/out/keep.bin").size(), old.size());
+    ExpectNoTempLeft();
+
+    // A fetch that works replaces it, keeping its permission bits.
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    f = Run({"fetch", nginx.Url("/a.bin"), file});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_TRUE(ReadFile(file) == body);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(work.path() + "/out"), std::vector<std::string>{"keep.bin"});
+    ExpectNoTempLeft();
+}
+
+TEST_F(CliFilesTest, FetchWritesDevicesFifosAndStandardOutputInPlace) {
+    test::NginxServer nginx(root.path());
+
+    Finished f = Run({"fetch", nginx.Url("/a.bin"), "-"});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_TRUE(f.out == body) << "stdout holds the bytes only";
+    EXPECT_NE(f.err.find("150000\n"), std::string::npos) << "the size goes to stderr: " << f.err;
+    EXPECT_NE(::access((work.path() + "/-").c_str(), F_OK), 0) << "no file named '-'";
+
+    const std::string fifo = work.path() + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::FifoReader reader(fifo);
+    f = Run({"fetch", "--range", "100", "50099", nginx.Url("/a.bin"), fifo});
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_TRUE(reader.Finish() == body.substr(100, 50000));
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    const std::string node = work.path() + "/null";
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        f = Run({"fetch", nginx.Url("/a.bin"), node});
+        EXPECT_EQ(f.status, 0) << f.err;
+        ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+        EXPECT_EQ(st.st_rdev, makedev(1, 3));
+        // A failed fetch leaves the node alone too.
+        f = Run({"fetch", nginx.Url("/missing.bin"), node});
+        ASSERT_EQ(::lstat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+    } else {
+        ADD_FAILURE() << "tests run as root here, yet mknod failed: " << std::strerror(errno);
+    }
+    ExpectNoTempLeft();
+}
+
+TEST_F(CliFilesTest, FetchFollowsLinksAndRefusesFolders) {
+    test::NginxServer nginx(root.path());
+    const std::string target = work.Write("real.bin", "old");
+    const std::string link = work.path() + "/link.bin";
+    ASSERT_EQ(::symlink("real.bin", link.c_str()), 0);
+    Finished f = Run({"fetch", nginx.Url("/a.bin"), link});
+    EXPECT_EQ(f.status, 0) << f.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(ReadFile(target) == body);
+
+    const std::string folder = work.path() + "/folder";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    f = Run({"fetch", nginx.Url("/a.bin"), folder});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find(folder + " is a directory"), std::string::npos) << f.err;
+    EXPECT_EQ(::rmdir(folder.c_str()), 0) << "the folder was left empty";
+    ExpectNoTempLeft();
+}
+
+TEST_F(CliFilesTest, NoPrivateTemporaryFolderMeansNoFetchAndNoSharedFallback) {
+    test::NginxServer nginx(root.path());
+    const std::string file = work.Write("keep.bin", "old");
+    // A folder where nobody, root included, can make anything.
+    Finished f = Run({"fetch", nginx.Url("/a.bin"), file}, {{"TMPDIR", "/proc"}});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find("cannot create a private temporary folder under /proc: "),
+              std::string::npos)
+        << f.err;
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_TRUE(nginx.AccessLog().empty()) << "nothing was fetched";
+
+    f = Run({"list", nginx.Url("/a.bin")}, {{"TMPDIR", "/proc"}});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find("cannot create a private temporary folder under /proc"),
+              std::string::npos)
+        << f.err;
+}
+
+// A server that takes the request and holds the reply until the test ends.
+class HeldServerTest : public CliFilesTest {
+protected:
+    HeldServerTest()
+        : server([this](const test::RawHttpRequest&, test::HttpPeer& peer) { peer.Wait(gate); }) {}
+    ~HeldServerTest() override { gate.Open(); }
+
+    // Runs `fennic list`, sends sig once its request waits at the server, and returns how it
+    // ended.
+    Finished ListAndSignal(int sig) {
+        const size_t before = server.Requests().size();
+        const pid_t pid = Start({"list", server.Url("/a.zip")});
+        const bool waiting = test::WaitUntil([&] { return server.Requests().size() > before; });
+        EXPECT_TRUE(waiting) << "the request never arrived";
+        const std::vector<std::string> made = Names(tmp());
+        EXPECT_EQ(made.size(), 1u);
+        EXPECT_EQ(made.empty() ? "" : made[0].substr(0, 7), "fennic-") << "its private folder";
+        ::kill(pid, sig);
+        return Wait(pid);
+    }
+
+    test::Gate gate;
+    test::ScriptHttpServer server;
+};
+
+TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) {
+    for (const auto& [sig, status] : {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}}) {
+        SCOPED_TRACE(strsignal(sig));
+        const Finished f = ListAndSignal(sig);
+        EXPECT_EQ(f.status, status) << f.err;
+        ExpectNoTempLeft();
+    }
+}
+
+}  // namespace
+}  // namespace fennic
