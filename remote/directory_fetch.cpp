@@ -44,6 +44,11 @@ bool ReadCentralDirOffset(IRemoteHost& host, const std::string& probe, uint32_t 
     CEndRecordReader reader(probe, host.FrontEnd());
     if (!reader.HasSignature()) return false;
     offset = reader.GetRawCentralDirOffset();
+    if (offset == UINT32_MAX) {
+        // The 64-bit marker: the real offset is in a record this road does not read.
+        host.Note(kZip64Text);
+        return false;
+    }
     if (offset > size - kEndRecordSize) {
         host.Note("the end record's central directory offset lies outside the archive");
         return false;
