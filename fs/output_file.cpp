@@ -36,30 +36,31 @@ OutputStatus Failed(OutputStep step, int error) {
 }  // namespace
 
 std::string DescribeOutputFailure(const OutputStatus& status, const std::string& path) {
-    const std::string why = std::strerror(status.error);
-    switch (status.step) {
-        case OutputStep::kNone:
-            return {};
-        case OutputStep::kResolve:
-            return "cannot follow " + path + ": " + why;
-        case OutputStep::kKind:
-            if (status.error == EISDIR) return path + " is a directory";
-            if (status.error == ENOTSUP) return path + " is a block device; it is not written";
-            return path + " changed while it was being opened";
-        case OutputStep::kCreate:
-            return "cannot create a new file beside " + path + ": " + why;
-        case OutputStep::kOpen:
-            return "cannot open " + path + " for writing: " + why;
-        case OutputStep::kWrite:
-            return "cannot write " + path + ": " + why;
-        case OutputStep::kSync:
-            return "cannot flush " + path + " to disk: " + why;
-        case OutputStep::kRename:
-            return "cannot put the new file in place of " + path + ": " + why;
-        case OutputStep::kSource:
-            return "cannot read the data for " + path + ": " + why;
+    if (status.step == OutputStep::kNone) return {};
+    if (status.step == OutputStep::kKind) {
+        if (status.error == EISDIR) return path + " is a directory";
+        if (status.error == ENOTSUP) return path + " is a block device; it is not written";
+        return path + " changed while it was being opened";
     }
-    return path + ": " + why;
+    // What was being done, around the path.
+    static const struct {
+        OutputStep step;
+        const char* before;
+        const char* after;
+    } kTexts[] = {
+        {OutputStep::kResolve, "cannot follow ", ""},
+        {OutputStep::kCreate, "cannot create a new file beside ", ""},
+        {OutputStep::kOpen, "cannot open ", " for writing"},
+        {OutputStep::kWrite, "cannot write ", ""},
+        {OutputStep::kSync, "cannot flush ", " to disk"},
+        {OutputStep::kRename, "cannot put the new file in place of ", ""},
+        {OutputStep::kSource, "cannot read the data for ", ""},
+    };
+    std::string text = path;
+    for (const auto& t : kTexts) {
+        if (t.step == status.step) text = t.before + path + t.after;
+    }
+    return text + ": " + std::strerror(status.error);
 }
 
 int ResolveLinks(const std::string& path, std::string& resolved) {
@@ -104,7 +105,8 @@ OutputStatus OutputFile::Open(const OutputTarget& target, const OutputOptions& o
         return {};
     }
     std::string resolved;
-    if (const int err = ResolveLinks(target.path, resolved)) return Failed(OutputStep::kResolve, err);
+    if (const int err = ResolveLinks(target.path, resolved))
+        return Failed(OutputStep::kResolve, err);
     m_target = resolved;
     struct stat st {};
     if (::lstat(resolved.c_str(), &st) != 0) {
@@ -127,8 +129,8 @@ OutputStatus OutputFile::OpenBeside(const OutputOptions& options, const struct s
     const mode_t mode = old && options.keepOldMode ? (old->st_mode & 0777) : options.newMode;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string part = dir + "." + base + "." + RandomTag() + ".part";
-        UniqueFd fd = fs::Open(part, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                               exactMode ? 0600 : mode);
+        UniqueFd fd =
+            fs::Open(part, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, exactMode ? 0600 : mode);
         if (!fd) {
             if (errno == EEXIST) continue;
             return Failed(OutputStep::kCreate, errno);

@@ -55,8 +55,8 @@ struct OutputTarget {
 };
 
 struct OutputOptions {
-    mode_t newMode = 0666;     // a file that did not exist (the umask applies)
-    bool keepOldMode = true;   // false: a replaced file gets newMode too
+    mode_t newMode = 0666;    // a file that did not exist (the umask applies)
+    bool keepOldMode = true;  // false: a replaced file gets newMode too
 };
 
 // Follows symbolic links to the final target, which may be missing; 0 or the errno value.

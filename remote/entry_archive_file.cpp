@@ -107,7 +107,8 @@ SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& e
         const ssize_t n = fs::ReadFullAt(in.Get(), tail, sizeof tail, dataEnd);
         if (n < 0) return FetchedUnreadable();
         const auto descLen = DataDescriptorLength(tail, static_cast<size_t>(n), entry.crc32);
-        if (!descLen) return Fail(SaveStep::kEntryBytes, "no data descriptor after the entry's data");
+        if (!descLen)
+            return Fail(SaveStep::kEntryBytes, "no data descriptor after the entry's data");
         keep += *descLen;
     }
 

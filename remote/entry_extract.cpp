@@ -86,8 +86,8 @@ int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest) {
         return 0;
     }
 
-    const SaveResult saved = SaveEntryArchive(fetched, listed.record, listed.diskNumber,
-                                              listed.centralDirDisk, dest);
+    const SaveResult saved =
+        SaveEntryArchive(fetched, listed.record, listed.diskNumber, listed.centralDirDisk, dest);
     ::unlink(fetched.c_str());
     if (!saved.ok) {
         // The window has always shown the bare errno when the file could not be made.

@@ -2,7 +2,6 @@
 
 #include "fs/output_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,26 +18,13 @@
 
 #include "fs/file_io.h"
 #include "tests/fixtures/fixtures.h"
-#include "tests/fs/fifo_reader.h"
+#include "tests/fs/fs_test_support.h"
 
 namespace fennic::fs {
 namespace {
 
 using test::ReadFile;
 using test::TempDir;
-
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
@@ -64,11 +50,11 @@ TEST(OutputFileTest, RegularFilesAreReplacedWholeWithTheirPermissionBits) {
     EXPECT_TRUE(out.ReplacesTarget());
     ASSERT_TRUE(out.Write("new bytes", 9).ok());
     EXPECT_EQ(ReadFile(path), "old") << "the old file stays until the commit";
-    ASSERT_EQ(Names(dir.path()).size(), 2u) << "the new file lies beside it";
+    ASSERT_EQ(test::FolderNames(dir.path()).size(), 2u) << "the new file lies beside it";
     ASSERT_TRUE(out.Commit().ok());
     EXPECT_EQ(ReadFile(path), "new bytes");
     EXPECT_EQ(ModeOf(path) & 07777, 0640u);
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.zip"});
+    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"out.zip"});
 
     // A file that must stay private gets its own bits whatever the old ones were.
     ASSERT_TRUE(WriteWhole(path, "secret", {0600, false}).ok());
@@ -95,8 +81,9 @@ TEST(OutputFileTest, SymlinkStaysALinkAndItsFinalTargetGetsTheContent) {
     EXPECT_TRUE(S_ISLNK(ModeOf(dir.path() + "/links/hop")));
     EXPECT_TRUE(S_ISREG(ModeOf(real)));
     EXPECT_EQ(ReadFile(real), "new content");
-    EXPECT_EQ(Names(dir.path() + "/data"), std::vector<std::string>{"real.zip"});
-    EXPECT_EQ(Names(dir.path() + "/links"), (std::vector<std::string>{"hop", "keep", "out.zip"}));
+    EXPECT_EQ(test::FolderNames(dir.path() + "/data"), std::vector<std::string>{"real.zip"});
+    EXPECT_EQ(test::FolderNames(dir.path() + "/links"),
+              (std::vector<std::string>{"hop", "keep", "out.zip"}));
 
     // A dangling link: its target is made, the link stays.
     ASSERT_EQ(::symlink("made.zip", (dir.path() + "/links/dangling").c_str()), 0);
@@ -127,7 +114,7 @@ TEST(OutputFileTest, FifoGetsTheBytesAndStaysAFifo) {
     ASSERT_TRUE(s.ok()) << DescribeOutputFailure(s, fifo);
     EXPECT_TRUE(reader.Finish() == bytes);
     EXPECT_TRUE(S_ISFIFO(ModeOf(fifo)));
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"pipe"});
+    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"pipe"});
 }
 
 TEST(OutputFileTest, CharacterDevicesAreWrittenInPlaceAndStayDevices) {
@@ -140,7 +127,7 @@ TEST(OutputFileTest, CharacterDevicesAreWrittenInPlaceAndStayDevices) {
     ASSERT_EQ(::lstat(node.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"null"});
+    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"null"});
 
     // A device that refuses the bytes: the failure is the write's, the device stays.
     if (::access("/dev/full", W_OK) == 0) {
@@ -163,8 +150,8 @@ TEST(OutputFileTest, DirectoriesAreRefused) {
         EXPECT_EQ(s.error, EISDIR);
         EXPECT_EQ(DescribeOutputFailure(s, path), path + " is a directory");
     }
-    EXPECT_EQ(Names(folder), std::vector<std::string>{"inside"});
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"folder"});
+    EXPECT_EQ(test::FolderNames(folder), std::vector<std::string>{"inside"});
+    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"folder"});
 }
 
 class FailedOutputTest : public ::testing::Test {
@@ -175,7 +162,8 @@ protected:
     }
     void ExpectOldFileAlone() {
         EXPECT_TRUE(ReadFile(path) == old);
-        EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"keep.zip"}) << "no part file";
+        EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"keep.zip"})
+            << "no part file";
     }
     TempDir dir;
     std::string old, path;
@@ -194,7 +182,8 @@ TEST_F(FailedOutputTest, SourceThatFailsMidwayLeavesTheOldFile) {
     }  // never committed
     ExpectOldFileAlone();
 
-    const OutputStatus s = CopyFileToOutput(dir.path() + "/no-such-source", OutputTarget::Path(path));
+    const OutputStatus s =
+        CopyFileToOutput(dir.path() + "/no-such-source", OutputTarget::Path(path));
     EXPECT_EQ(s.step, OutputStep::kSource);
     EXPECT_EQ(s.error, ENOENT);
     ExpectOldFileAlone();

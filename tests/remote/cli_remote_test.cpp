@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "tests/fixtures/fixtures.h"
-#include "tests/fs/fifo_reader.h"
+#include "tests/fs/fs_test_support.h"
 #include "tests/remote/remote_support.h"
 
 namespace fennic::remote {

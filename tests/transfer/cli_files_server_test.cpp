@@ -2,7 +2,6 @@
 // that succeeded and writes devices, FIFOs and standard output in place; the private temporary
 // folder is never replaced by the shared one and goes away on SIGTERM and SIGHUP too.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,7 +16,7 @@
 #include <vector>
 
 #include "tests/fixtures/fixtures.h"
-#include "tests/fs/fifo_reader.h"
+#include "tests/fs/fs_test_support.h"
 
 extern char** environ;
 
@@ -26,18 +25,6 @@ namespace {
 
 using test::ReadFile;
 using test::TempDir;
-
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-    }
-    return names;
-}
 
 struct Finished {
     int status = -1;  // exit status; -1 when it did not exit
@@ -140,7 +127,7 @@ TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Names(work.path() + "/out"), std::vector<std::string>{"keep.bin"});
+    EXPECT_EQ(test::FolderNames(work.path() + "/out"), std::vector<std::string>{"keep.bin"});
     ExpectNoTempLeft();
 }
 
@@ -215,8 +202,7 @@ TEST_F(CliFilesTest, NoPrivateTemporaryFolderMeansNoFetchAndNoSharedFallback) {
 
     f = Run({"list", nginx.Url("/a.bin")}, {{"TMPDIR", "/proc"}});
     EXPECT_EQ(f.status, 1);
-    EXPECT_NE(f.err.find("cannot create a private temporary folder under /proc"),
-              std::string::npos)
+    EXPECT_NE(f.err.find("cannot create a private temporary folder under /proc"), std::string::npos)
         << f.err;
 }
 
@@ -234,7 +220,7 @@ protected:
         const pid_t pid = Start({"list", server.Url("/a.zip")});
         const bool waiting = test::WaitUntil([&] { return server.Requests().size() > before; });
         EXPECT_TRUE(waiting) << "the request never arrived";
-        const std::vector<std::string> made = Names(tmp());
+        const std::vector<std::string> made = test::FolderNames(tmp());
         EXPECT_EQ(made.size(), 1u);
         EXPECT_EQ(made.empty() ? "" : made[0].substr(0, 7), "fennic-") << "its private folder";
         ::kill(pid, sig);

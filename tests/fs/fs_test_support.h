@@ -1,19 +1,33 @@
 #pragma once
-// Test helper: drains a FIFO on a thread of its own until Finish(), so a test never hangs
-// when the writer it expects never opens the FIFO.
+// Helpers of the tests about local files.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fs/file_io.h"
 
 namespace fennic::test {
 
+// The names in a folder, sorted; empty when it cannot be read.
+inline std::vector<std::string> FolderNames(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Drains a FIFO on a thread of its own until Finish(), so a test never hangs when the writer
+// it expects never opens the FIFO.
 class FifoReader {
 public:
     // Opens the FIFO without waiting for a writer.
