@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 
+#include "app/text_convert.h"
 #include "cli/stop_signals.h"
 #include "transfer/window_thread.h"
 
@@ -118,7 +119,7 @@ private:
             if (!part->empty()) line += (line.empty() ? "" : "  ") + *part;
         }
         // \r and erase-to-end keep the one line in place.
-        std::fprintf(m_err, "\r%s\x1b[K", line.c_str());
+        std::fprintf(m_err, "\r%s\x1b[K", TerminalText(line).c_str());
         std::fflush(m_err);
         m_drawn = true;
     }

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/remote_list.h"
+#include "inet/url.h"
 
 namespace fennic::cli {
 
@@ -63,15 +64,24 @@ int CmdExtract(const Args& args) {
     host.SetDestination(dest);
     bool complete = false;
     if (!remote::Get(host, &complete) || !complete || !host.Listed()) {
-        host.Note("no entry list from " + url);
+        host.Note("no entry list from " + inet::WithoutPassword(url));
         return 1;
     }
     if (haveEntry) {
-        index = FindRow(host.Rows(), entry);
-        if (index < 0) {
-            host.Note("no entry named '" + entry + "' in " + url);
+        const std::vector<int> found = FindRows(host.Rows(), entry);
+        if (found.empty()) {
+            host.Note("no entry named '" + entry + "' in " + inet::WithoutPassword(url));
             return 1;
         }
+        if (found.size() > 1) {
+            // Saving one of them silently could hand over the wrong file.
+            std::string which;
+            for (int i : found) which += (which.empty() ? "" : ", ") + std::to_string(i);
+            host.Note("'" + entry + "' names more than one entry (indexes " + which +
+                      "); choose one with --index");
+            return 1;
+        }
+        index = found[0];
     } else if (static_cast<size_t>(index) >= host.Rows().size()) {
         host.Note("no entry with index " + std::to_string(index) + " (the archive has " +
                   std::to_string(host.Rows().size()) + ")");

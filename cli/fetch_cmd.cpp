@@ -18,6 +18,7 @@
 #include "fs/output_file.h"
 #include "inet/http.h"
 #include "inet/url.h"
+#include "remote/remote_session.h"
 #include "transfer/ftp_transfer.h"
 #include "transfer/http_download.h"
 
@@ -210,6 +211,11 @@ int CmdFetch(const Args& args) {
     if (!inet::SplitUrl(url, parts) ||
         (parts.scheme != inet::Scheme::kHttp && parts.scheme != inet::Scheme::kFtp))
         return Fail("URL must be an http:// or ftp:// address");
+    if (inet::HasLineBreak(parts)) {
+        // Such a path or login would reach the server as commands of its own.
+        std::fprintf(stderr, "fennic fetch: %s\n", kLineBreakInAddress);
+        return 1;
+    }
     if (parts.scheme == inet::Scheme::kFtp && ranged && end == UINT32_MAX)
         return Fail("an ftp range ends at 4294967294 at most");
     if (!inet::InitNetwork()) {

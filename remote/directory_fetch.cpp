@@ -8,6 +8,7 @@
 #include "app/archive_view.h"
 #include "app/frontend.h"
 #include "app/settings.h"
+#include "app/strings.h"
 #include "remote/end_record_reader.h"
 #include "remote/entry_archive.h"
 #include "remote/remote_host.h"
@@ -20,6 +21,9 @@ namespace fennic::remote {
 
 extern const char kFilesListDownloaded[] = "Files list has been downloaded";
 extern const char kFtpNoEndRecord[] = "Hmm ..it seems that InetApi's can't deal with this server";
+extern const char kHttpNoEndRecord[] =
+    "The archive's end record is not in its last 22 bytes: the archive has a comment, or it "
+    "is not a ZIP archive. No list can be shown.";
 
 namespace {
 
@@ -37,23 +41,25 @@ std::string NewTempPath(IRemoteHost& host) {
     return dir + host.Settings().MakeTempName();
 }
 
+enum class EndRecordRead { kFound, kNotThere, kRefused };
+
 // The central directory offset read from the probe file, when it is an end record that can
-// belong to an archive of `size` bytes.
-bool ReadCentralDirOffset(IRemoteHost& host, const std::string& probe, uint32_t size,
-                          uint32_t& offset) {
+// belong to an archive of `size` bytes. kRefused: an end record this road cannot use, noted.
+EndRecordRead ReadCentralDirOffset(IRemoteHost& host, const std::string& probe, uint32_t size,
+                                   uint32_t& offset) {
     CEndRecordReader reader(probe, host.FrontEnd());
-    if (!reader.HasSignature()) return false;
+    if (!reader.HasSignature()) return EndRecordRead::kNotThere;
     offset = reader.GetRawCentralDirOffset();
     if (offset == UINT32_MAX) {
         // The 64-bit marker: the real offset is in a record this road does not read.
         host.Note(kZip64Text);
-        return false;
+        return EndRecordRead::kRefused;
     }
     if (offset > size - kEndRecordSize) {
         host.Note("the end record's central directory offset lies outside the archive");
-        return false;
+        return EndRecordRead::kRefused;
     }
-    return true;
+    return EndRecordRead::kFound;
 }
 
 // Steps 7 and 8 of both fetches: the tail file becomes the listed archive.
@@ -79,23 +85,33 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     RemoveFile(probe);
     dlg.m_bSizeOnly = true;
     dlg.m_bSendRange = false;
-    if (dlg.DoModal() != IDOK) return 0;
+    if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
     const uint32_t size = dlg.GetRemoteFileSize();
     if (size < kEndRecordSize) {
+        // A short error page says no more about the archive than a long one would: the
+        // refusal is what the user must hear about.
+        if (dlg.GetStatusCode() >= 400) {
+            host.FrontEnd().MessageBox(LoadString(113), "", MB_OK);
+            NoteHttpFailure(host, dlg);
+            return 0;
+        }
         host.Note("the remote file is " + std::to_string(size) +
                   " bytes long, too short for an archive");
+        host.FrontEnd().MessageBox(kHttpNoEndRecord, "", MB_OK);
         return 0;
     }
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
     dlg.m_dwRangeStart = size - kEndRecordSize;
     dlg.m_dwRangeEnd = size - 1;
-    if (dlg.DoModal() != IDOK) return 0;
+    if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
     uint32_t centralDir = 0;
-    if (!ReadCentralDirOffset(host, probe, size, centralDir)) {
-        host.Note("the last 22 bytes are not an end record (an archive with a comment?)");
+    const EndRecordRead read = ReadCentralDirOffset(host, probe, size, centralDir);
+    if (read != EndRecordRead::kFound) {
+        // Without a word the window would look just like an empty archive.
+        if (read == EndRecordRead::kNotThere) host.FrontEnd().MessageBox(kHttpNoEndRecord, "", MB_OK);
         return 0;
     }
     RemoveFile(probe);
@@ -104,6 +120,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     dlg.m_dwRangeStart = centralDir;
     dlg.m_dwRangeEnd = size - 1;
     complete = dlg.DoModal() == IDOK;
+    if (!complete) NoteHttpFailure(host, dlg);
     ListTailFile(host, tail, complete);
     return 1;
 }
@@ -134,7 +151,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     if (dlg.DoModal() != IDOK) return 0;
 
     uint32_t centralDir = 0;
-    if (!ReadCentralDirOffset(host, probe, size, centralDir)) {
+    if (ReadCentralDirOffset(host, probe, size, centralDir) != EndRecordRead::kFound) {
         host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
         RemoveFile(probe);
         return 0;

@@ -43,9 +43,22 @@ bool ReadListedEntry(IRemoteHost& host, int index, ListedEntry& out) {
         out.centralDirOffset = dir.GetCentralDirOffset();
         out.diskNumber = dir.GetDiskNumber();
         out.centralDirDisk = dir.GetCentralDirDisk();
+        // Bytes in front of the archive (a self-extractor's stub) whose offsets the maker did
+        // not adjust: the tail file starts at the stored directory offset, so the engine's
+        // start shift plus that offset is the shift in the remote file (0 for most archives).
+        const uint32_t shift = dir.GetBytesBeforeArchive() + out.centralDirOffset;  // wraps
+        auto shifted = [&](uint32_t offset) {
+            const uint64_t real = uint64_t{offset} + shift;
+            ok = ok && real <= UINT32_MAX;
+            return static_cast<uint32_t>(real);
+        };
+        out.record.localHeaderOffset = shifted(out.record.localHeaderOffset);
+        out.centralDirOffset = shifted(out.centralDirOffset);
         out.localOffsets.reserve(dir.GetCount());
-        for (size_t i = 0; i < dir.GetCount(); ++i)
-            out.localOffsets.push_back(dir.GetHeader(static_cast<uint16_t>(i)).localHeaderOffset);
+        for (size_t i = 0; i < dir.GetCount(); ++i) {
+            out.localOffsets.push_back(
+                shifted(dir.GetHeader(static_cast<uint16_t>(i)).localHeaderOffset));
+        }
     }
     view.CloseArchive(host.FrontEnd());
     return ok;

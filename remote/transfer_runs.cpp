@@ -48,7 +48,50 @@ bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string
     dlg.m_bSendRange = true;
     dlg.m_dwRangeStart = span.start;
     dlg.m_dwRangeEnd = span.start + (span.length - 1);
-    return dlg.DoModal() == IDOK;
+    if (dlg.DoModal() == IDOK) return true;
+    NoteHttpFailure(host, dlg);
+    return false;
+}
+
+namespace {
+
+const char* ReasonPhrase(uint32_t status) {
+    switch (status) {
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 303: return "See Other";
+        case 307: return "Temporary Redirect";
+        case 308: return "Permanent Redirect";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 407: return "Proxy Authentication Required";
+        case 410: return "Gone";
+        case 416: return "Range Not Satisfiable";
+        case 429: return "Too Many Requests";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
+        default: return "";
+    }
+}
+
+}  // namespace
+
+void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
+    const uint32_t status = dlg.GetStatusCode();
+    if (status == 0 || status == 206 || (dlg.m_bSizeOnly && status < 400)) return;
+    if (dlg.m_bSendRange && status == 200) {
+        host.Note("the server ignored the byte range (200 instead of 206)");
+        return;
+    }
+    // Our own words for the code: the server's reason text is not shown.
+    const std::string reason = ReasonPhrase(status);
+    host.Note("the server answered " + std::to_string(status) + (reason.empty() ? "" : " ") +
+              reason);
 }
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span) {

@@ -24,6 +24,10 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string
 // Server, object path, credentials and port of the session, the proxy, the local file.
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile);
 
+// For the command line: the HTTP status behind a failed run, in one line ("404 Not Found", or
+// that the server ignored the range); nothing when the status was not the cause.
+void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg);
+
 // One ranged run for the bytes of span into localFile; true when it completed.
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
                     ByteSpan span);

@@ -157,6 +157,42 @@ open(os.path.join(d, 'evil.zip'), 'wb').write(b)
     }
 }
 
+TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
+    NginxServer nginx(files.path());
+    fennic::test::NginxOptions ignoring;
+    ignoring.max_ranges_zero = true;
+    ASSERT_TRUE(test::WriteBytes(files / "a.zip", "PK\x05\x06" + std::string(18, '\0')));
+    NginxServer noRanges(files.path(), ignoring);
+    fennic::test::HostileHttpOptions teapot;
+    teapot.status = 418;
+    teapot.reason = "I'm a \x1b[31mteapot";
+    fennic::test::HostileHttpServer hostile(teapot);
+    fennic::test::HostileHttpOptions forbidden;
+    forbidden.status = 403;
+    forbidden.reason = "Forbidden";
+    fennic::test::HostileHttpServer refusing(forbidden);
+    const std::pair<std::string, std::string> cases[] = {
+        {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
+        {refusing.Url("/a.zip"), "the server answered 403 Forbidden"},
+        {noRanges.Url("/a.zip"), "the server ignored the byte range (200 instead of 206)"},
+        {hostile.Url("/a.zip"), "the server answered 418\n"},
+    };
+    for (const auto& [url, line] : cases) {
+        for (const std::string& command :
+             {"list " + Quote(url), "extract " + Quote(url) + " a -o " + Quote(home / "a.zip")}) {
+            SCOPED_TRACE(command);
+            std::string err;
+            EXPECT_EQ(Fennic(command, &err).status, 1);
+            // The window's words stay, and one line names the cause.
+            EXPECT_NE(err.find("Failed to receive a valid HTTP response from the server"),
+                      std::string::npos)
+                << err;
+            EXPECT_NE(err.find(line), std::string::npos) << err;
+            EXPECT_EQ(err.find("teapot"), std::string::npos) << err;
+        }
+    }
+}
+
 TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
     NginxServer nginx(files.path());  // no archive there: every road fails
     const std::string closed = "127.0.0.1:" + std::to_string(fennic::test::FreePort());
