@@ -28,6 +28,33 @@ std::optional<ByteSpan> EntryFetchSpan(const EntryRecord& entry,
     return ByteSpan{start, static_cast<uint32_t>(length)};
 }
 
+bool LocalHeaderAgrees(const uint8_t* head, size_t headSize, const EntryRecord& entry,
+                       std::string* why) {
+    LeReader r(head, headSize);
+    uint16_t flags = 0, method = 0;
+    uint32_t crc = 0, compressed = 0, uncompressed = 0;
+    if (!r.U16At(6, flags) || !r.U16At(8, method) || !r.Seek(14) || !r.U32(crc) ||
+        !r.U32(compressed) || !r.U32(uncompressed)) {
+        if (why) *why = "fetched bytes end inside the local header";
+        return false;
+    }
+    // With a data descriptor the writer may not have known the values yet: zeros (or, for the
+    // sizes, the 64-bit marker of a streaming writer) stand in for them.
+    const bool deferred = (flags & 0x0008) != 0 && entry.HasDataDescriptor();
+    auto agrees = [deferred](uint32_t local, uint32_t central, bool size) {
+        return local == central || (deferred && (local == 0 || (size && local == UINT32_MAX)));
+    };
+    const bool same = agrees(crc, entry.crc32, false) &&
+                      agrees(compressed, entry.compressedSize, true) &&
+                      agrees(uncompressed, entry.uncompressedSize, true);
+    if (method != entry.method || !same) {
+        if (why)
+            *why = "the local header's method, CRC or sizes disagree with the central directory";
+        return false;
+    }
+    return true;
+}
+
 std::optional<uint32_t> LocalHeaderLength(const uint8_t* head, size_t headSize,
                                           uint64_t fetchedSize, std::string* why) {
     auto fail = [why](const char* text) -> std::optional<uint32_t> {

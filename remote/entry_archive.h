@@ -66,6 +66,12 @@ constexpr uint32_t kLocalHeaderProbe = kLocalHeaderSize + 0xFFFF + 0xFFFF;
 std::optional<uint32_t> LocalHeaderLength(const uint8_t* head, size_t headSize,
                                           uint64_t fetchedSize, std::string* why);
 
+// Whether the local header at the start of head states the method, CRC and sizes of the
+// central record (or, with a data descriptor, zeros in their place): a copy of a disagreeing
+// header would make a saved archive that contradicts itself.
+bool LocalHeaderAgrees(const uint8_t* head, size_t headSize, const EntryRecord& entry,
+                       std::string* why);
+
 // Given the (up to 16) bytes that follow the entry's data, the length of its data descriptor:
 // 16 with its signature, 12 without; recognised by the CRC-32 it repeats.
 std::optional<uint32_t> DataDescriptorLength(const uint8_t* tail, size_t tailSize, uint32_t crc32);

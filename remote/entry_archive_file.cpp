@@ -97,6 +97,9 @@ SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& e
     std::string why;
     const auto headerLen = LocalHeaderLength(head.data(), head.size(), fetched, &why);
     if (!headerLen) return Fail(SaveStep::kEntryBytes, why);
+    // The local header is copied as it is, so it must tell what the central record tells.
+    if (!LocalHeaderAgrees(head.data(), head.size(), entry, &why))
+        return Fail(SaveStep::kEntryBytes, why);
 
     const uint64_t dataEnd = uint64_t{*headerLen} + entry.compressedSize;
     if (dataEnd > fetched)

@@ -96,6 +96,50 @@ std::vector<uint8_t> Descriptor(bool withSig, uint32_t crc) {
     return v;
 }
 
+// A local header stating flags, method, CRC and both sizes.
+std::vector<uint8_t> StatedHeader(uint16_t flags, uint16_t method, uint32_t crc, uint32_t csize,
+                                  uint32_t usize) {
+    std::vector<uint8_t> v;
+    LeWriter w(v);
+    w.U32(0x04034b50);
+    w.U16(20);
+    w.U16(flags);
+    w.U16(method);
+    w.U16(0);
+    w.U16(0);
+    w.U32(crc);
+    w.U32(csize);
+    w.U32(usize);
+    w.U16(1);
+    w.U16(0);
+    v.push_back('a');
+    return v;
+}
+
+TEST(LocalHeaderAgrees, ACopiedHeaderMustTellWhatTheCentralRecordTells) {
+    EntryRecord e;
+    e.method = 8;
+    e.crc32 = 0xABCD1234;
+    e.compressedSize = 3;
+    e.uncompressedSize = 9;
+    std::string why;
+    EXPECT_TRUE(LocalHeaderAgrees(StatedHeader(0, 8, 0xABCD1234, 3, 9).data(), 31, e, &why));
+    // The local header's larger size would make the saved archive contradict itself.
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(0, 8, 0xABCD1234, 5, 9).data(), 31, e, &why));
+    EXPECT_NE(why.find("disagree"), std::string::npos);
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(0, 0, 0xABCD1234, 3, 9).data(), 31, e, &why));
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(0, 8, 0, 3, 9).data(), 31, e, &why));
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(0, 8, 0, 0, 0).data(), 31, e, &why));
+    // With a descriptor, zeros (and the streaming marker for sizes) stand in for the values.
+    e.flags = 0x0008;
+    EXPECT_TRUE(LocalHeaderAgrees(StatedHeader(8, 8, 0, 0, 0).data(), 31, e, &why));
+    EXPECT_TRUE(
+        LocalHeaderAgrees(StatedHeader(8, 8, 0, UINT32_MAX, UINT32_MAX).data(), 31, e, &why));
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(8, 8, 0, 4, 0).data(), 31, e, &why));
+    // Too few bytes to tell.
+    EXPECT_FALSE(LocalHeaderAgrees(StatedHeader(0, 8, 0xABCD1234, 3, 9).data(), 20, e, &why));
+}
+
 TEST(DataDescriptorLength, TellsTheTwoFormsByTheCrc) {
     auto d = Descriptor(true, 0xDEADBEEF);
     EXPECT_EQ(DataDescriptorLength(d.data(), d.size(), 0xDEADBEEF), 16u);

@@ -134,6 +134,32 @@ TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
     }
 }
 
+TEST_F(ToolArchives, EntriesWhoseHeadersDisagreeAreNotSaved) {
+    // The central record says 3 compressed bytes, the local header 5: a copy would contradict
+    // itself, so the entry is refused and nothing is written.
+    Scratch root;
+    const CommandResult made = test::Run(
+        "/usr/bin/python3 -c " +
+        Quote("import sys, zipfile\n"
+              "p = sys.argv[1]\n"
+              "with zipfile.ZipFile(p, 'w') as z: z.writestr('five.txt', 'abcde')\n"
+              "b = bytearray(open(p, 'rb').read())\n"
+              "c = b.find(b'PK\\x01\\x02')\n"
+              "b[c + 20:c + 24] = (3).to_bytes(4, 'little')\n"
+              "open(p, 'wb').write(b)\n") +
+        " " + Quote(root / "odd.zip") + " 2>&1");
+    ASSERT_EQ(made.status, 0) << made.output;
+    NginxServer nginx(root.path());
+    std::string err;
+    const std::string saved = home / "odd-saved.zip";
+    EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/odd.zip")) + " five.txt -o " + Quote(saved),
+                     &err)
+                  .status,
+              1);
+    EXPECT_NE(err.find("disagree with the central directory"), std::string::npos) << err;
+    EXPECT_FALSE(test::Exists(saved));
+}
+
 TEST_F(ToolArchives, FtpPathsAreSentDecoded) {
     Scratch root;
     ASSERT_EQ(test::Run("cp " + Quote(*s_dir / "bsdtar.zip") + " " +
