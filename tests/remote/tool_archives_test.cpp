@@ -9,6 +9,7 @@
 namespace fennic::remote {
 namespace {
 
+using fennic::test::LighttpdServer;
 using fennic::test::NginxServer;
 using fennic::test::PyFtpServer;
 using test::CommandResult;
@@ -107,21 +108,32 @@ const char* const kArchives[] = {
 
 TEST_F(ToolArchives, ListedAsTheirMakersMeantThem) {
     NginxServer nginx(s_dir->path());
+    LighttpdServer lighttpd(s_dir->path());
     for (const char* archive : kArchives) {
         SCOPED_TRACE(archive);
         EXPECT_EQ(ListingFaults(*s_dir / archive, archive), "");
         EXPECT_EQ(ListingFaults(nginx.Url(std::string("/") + archive), archive), "");
+        EXPECT_EQ(ListingFaults(lighttpd.Url(std::string("/") + archive), archive), "");
+    }
+    // lighttpd saw the three requests of each listing: the size, then two ranges.
+    const auto log = lighttpd.WaitForAccessLog(3 * std::size(kArchives));
+    ASSERT_EQ(log.size(), 3 * std::size(kArchives));
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].range == "-", i % 3 == 0) << log[i].request << " " << log[i].range;
+        EXPECT_EQ(log[i].status, i % 3 == 0 ? 200 : 206) << log[i].request;
     }
 }
 
 TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
     NginxServer nginx(s_dir->path());
+    LighttpdServer lighttpd(s_dir->path());
     PyFtpServer ftp(s_dir->path(), "tool", "pw");
     const std::string ftpBase = "ftp://tool:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/";
     const auto extracts = Extracts();
     ASSERT_GE(extracts.size(), 6u);
     for (const auto& [archive, entry] : extracts) {
-        for (const std::string& url : {nginx.Url("/" + archive), ftpBase + archive}) {
+        for (const std::string& url :
+             {nginx.Url("/" + archive), lighttpd.Url("/" + archive), ftpBase + archive}) {
             SCOPED_TRACE(url + " " + entry);
             const std::string saved = home / "saved.zip";
             std::string err;
