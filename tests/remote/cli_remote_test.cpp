@@ -31,14 +31,8 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_ok); }
 
-    // Runs fennic with a settings folder of its own and no terminal; stdout and stderr apart.
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        const std::string errFile = home / "stderr";
-        CommandResult r =
-            test::Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
-                      " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
-        if (err) *err = test::ReadBytes(errFile);
-        return r;
+        return test::RunFennic(home, args, err);
     }
 
     static Scratch* s_archives;

@@ -20,12 +20,7 @@ using test::Scratch;
 class CliTrust : public ::testing::Test {
 protected:
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        const std::string errFile = home / "stderr";
-        CommandResult r =
-            test::Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
-                      " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
-        if (err) *err = test::ReadBytes(errFile);
-        return r;
+        return test::RunFennic(home, args, err);
     }
     // Runs python3 with a script that gets the folder as its first argument.
     void Python(const std::string& script) {

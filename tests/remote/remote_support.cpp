@@ -80,6 +80,14 @@ std::vector<std::string> ListDir(const std::string& dir) {
     return names;
 }
 
+CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err) {
+    const std::string errFile = home / "stderr";
+    CommandResult r = Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
+                          " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
+    if (err) *err = ReadBytes(errFile);
+    return r;
+}
+
 std::string VerifySaved(const std::string& saved, const std::string& original) {
     const std::string checker = std::string(FENNIC_REMOTE_TEST_DIR) + "/check_saved.py";
     const std::pair<const char*, std::string> checks[] = {

@@ -31,6 +31,10 @@ private:
     std::string path_;
 };
 
+// Runs the fennic program with `args` (already quoted), a settings folder `home` of its own
+// and no terminal; output holds stdout alone, err (when given) receives stderr.
+CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err = nullptr);
+
 // The small set of test archives (see make_remote_archives.py) in dir; false on failure.
 bool MakeArchives(const std::string& dir, bool big = false);
 

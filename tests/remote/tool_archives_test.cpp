@@ -57,12 +57,7 @@ protected:
         ASSERT_TRUE(test::WriteBytes(home / "extracts.py", kExtracts));
     }
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        const std::string errFile = home / "stderr";
-        CommandResult r =
-            test::Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
-                      " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
-        if (err) *err = test::ReadBytes(errFile);
-        return r;
+        return test::RunFennic(home, args, err);
     }
     // What differs between the listing of `where` and the manifest of `archive`.
     std::string ListingFaults(const std::string& where, const std::string& archive) {
