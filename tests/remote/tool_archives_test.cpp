@@ -16,18 +16,31 @@ using test::CommandResult;
 using test::Quote;
 using test::Scratch;
 
-// Compares `fennic list --json` output (file LISTED) with the manifest's entries of ARCHIVE;
-// prints every difference.
-const char kCompare[] = R"(import json, sys
+// Compares `fennic list --json` output (file LISTED) with the manifest's entries of ARCHIVE
+// (names and folders as made) and with Python's reading of the archive (every number, the
+// stored name bytes and the time cell); prints every difference.
+const char kCompare[] = R"(import json, os, sys, time, zipfile
 listed, manifest, archive = sys.argv[1:4]
 want = json.load(open(manifest, encoding='utf-8'))[archive]['entries']
 got = json.load(open(listed, encoding='utf-8'))
-if len(got) != len(want):
-    print('%d entries listed, %d made' % (len(got), len(want)))
-for g, w in zip(got, want):
+infos = zipfile.ZipFile(os.path.join(os.path.dirname(manifest), archive)).infolist()
+if not len(got) == len(want) == len(infos):
+    print('%d entries listed, %d made, %d read by zipfile' % (len(got), len(want), len(infos)))
+for g, w, i in zip(got, want, infos):
     if g['name'] != w['name'] or g['directory'] != w['directory']:
         print('listed %r (directory %s), made %r (directory %s)' %
               (g['name'], g['directory'], w['name'], w['directory']))
+    raw = i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')
+    pairs = [('name_bytes', g['name_bytes'], raw.hex()), ('crc32', g['crc32'], i.CRC),
+             ('compressed_size', g['compressed_size'], i.compress_size),
+             ('uncompressed_size', g['uncompressed_size'], i.file_size),
+             ('method', g['method'], i.compress_type),
+             ('external_attributes', g['external_attributes'], i.external_attr),
+             ('crc', g['crc'], '%X' % i.CRC),
+             ('time', g['time'], time.strftime('%d %b %Y, %H:%M:%S', i.date_time + (0, 0, -1)))]
+    for field, mine, theirs in pairs:
+        if mine != theirs:
+            print('%s %s: listed %r, zipfile %r' % (w['name'], field, mine, theirs))
 )";
 
 // Prints "ARCHIVE<TAB>ENTRY" for each archive with an entry to save.
@@ -165,6 +178,45 @@ TEST_F(ToolArchives, EntriesWhoseHeadersDisagreeAreNotSaved) {
               1);
     EXPECT_NE(err.find("disagree with the central directory"), std::string::npos) << err;
     EXPECT_FALSE(test::Exists(saved));
+}
+
+TEST_F(ToolArchives, EntryNamesMatchWithoutTheMarkAndNeverTwoEntries) {
+    Scratch root;
+    const CommandResult made = test::Run(
+        "cd " + Quote(root.path()) + " && echo secret text > notes.md && " +
+        "zip -q -e -P pw locked.zip notes.md && /usr/bin/python3 -c " +
+        Quote("import zipfile\n"
+              "with zipfile.ZipFile('twins.zip', 'w') as z:\n"
+              "    z.writestr('dir/x.txt', 'slash')\n"
+              "    z.writestr('dir\\\\x.txt', 'backslash')\n") +
+        " 2>&1");
+    ASSERT_EQ(made.status, 0) << made.output;
+    NginxServer nginx(root.path());
+    std::string err;
+    const std::string saved = home / "out.zip";
+    // The list shows "(*) notes.md"; the bare name names the same entry.
+    for (const char* name : {"(*) notes.md", "notes.md"}) {
+        EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/locked.zip")) + " " + Quote(name) +
+                             " -o " + Quote(saved),
+                         &err)
+                      .status,
+                  0)
+            << name << ": " << err;
+        EXPECT_EQ(test::Run("unzip -tq -P pw " + Quote(saved)).status, 0);
+    }
+    // Both entries show as dir\x.txt: no guess, the indexes are given instead.
+    ::unlink(saved.c_str());
+    EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/twins.zip")) + " 'dir\\x.txt' -o " +
+                         Quote(saved),
+                     &err)
+                  .status,
+              1);
+    EXPECT_NE(err.find("more than one entry (indexes 0, 1)"), std::string::npos) << err;
+    EXPECT_FALSE(test::Exists(saved));
+    EXPECT_EQ(Fennic("extract --index 1 " + Quote(nginx.Url("/twins.zip")) + " -o " +
+                     Quote(saved))
+                  .status,
+              0);
 }
 
 TEST_F(ToolArchives, FtpPathsAreSentDecoded) {
