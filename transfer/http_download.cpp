@@ -91,7 +91,8 @@ void CHttpDownloadDlg::OnInitDialog(IProgressView& view) {
     else
         m_strFileName = m_strObject;
     view.SetText(IDC_FILESTATUS, FormatMessageId(102, m_strFileName, m_strServer));
-    m_hSession = std::make_unique<inet::HttpSession>();
+    // A session kept from the last run brings its connection along.
+    if (!m_hSession) m_hSession = std::make_unique<inet::HttpSession>();
     if (!StartWorker()) view.EndDialog(IDCANCEL);
 }
 
@@ -105,6 +106,9 @@ void CHttpDownloadDlg::CloseHandles() {
     if (m_hRequest) m_hRequest->Close();
     m_hRequest.reset();
     m_hConnection.reset();
+    // After a failure or Cancel nobody knows what the connection still carries: it goes with
+    // its session, and the next run connects afresh.
+    if (m_bClean && !m_bAbort) return;
     if (m_hSession) m_hSession->Close();
     m_hSession.reset();
 }
@@ -262,7 +266,13 @@ bool CHttpDownloadDlg::CheckRangedResponse() {
     return true;
 }
 
+void CHttpDownloadDlg::Done() {
+    m_bClean = true;
+    PostCompletion(0);
+}
+
 void CHttpDownloadDlg::RunTransfer() {
+    m_bClean = false;
     m_dwLastError = 0;
     m_dwStatusCode = 0;
     const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
@@ -307,7 +317,7 @@ void CHttpDownloadDlg::RunTransfer() {
         m_dwFileSize = total;
         if (m_bSizeOnly) {
             m_file.Close();
-            return PostCompletion(0);
+            return Done();
         }
     } else if (!ranged) {
         const uint32_t queryError = m_hRequest->LastError();
@@ -324,7 +334,7 @@ void CHttpDownloadDlg::RunTransfer() {
         }
         if (m_bSizeOnly) {
             m_file.Close();
-            return PostCompletion(0);
+            return Done();
         }
     }
     ShowStatusId(116);
@@ -361,7 +371,8 @@ void CHttpDownloadDlg::RunTransfer() {
     }
     if (!sizeKnown) m_dwFileSize = done;
     m_file.Close();
-    PostCompletion(0);
+    if (m_bAbort) return Stop();
+    Done();
 }
 
 }  // namespace fennic

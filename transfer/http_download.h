@@ -75,6 +75,8 @@ protected:
 private:
     bool SplitUrl();
     void Stop() { PostCompletion(0); }
+    // The run ended as asked: its connection may carry the next run.
+    void Done();
     // Records the error of a failed library call for ReportError(id, 0).
     void Failed(uint32_t error) { m_dwLastError = error; }
     // The send loop; false when it reported a failure.
@@ -88,9 +90,11 @@ private:
     std::string m_strFileName;
     uint32_t m_dwLastError = 0;  // worker only
     uint32_t m_dwStatusCode = 0;  // worker writes; read after the run
+    bool m_bClean = false;        // worker writes; read at teardown, after the join
 
     // The session object lives from dialog start to teardown, so Cancel can interrupt a
-    // blocking call; the worker opens it and makes the connection and request.
+    // blocking call; the worker opens it and makes the connection and request. A run that
+    // ended cleanly leaves it to the next run of this object, which reuses its connection.
     std::unique_ptr<inet::HttpSession> m_hSession;
     std::unique_ptr<inet::HttpConnection> m_hConnection;
     std::unique_ptr<inet::HttpRequest> m_hRequest;

@@ -142,6 +142,10 @@ TEST_F(RemoteRoads, HttpListingCostsThreeRequestsAndMatchesZipinfo) {
         EXPECT_EQ(log[seen + 2].range, Range(c, b - 1));
         EXPECT_EQ(log[seen + 2].status, 206);
         EXPECT_EQ(log[seen + 2].body_bytes_sent, b - c);
+        // One connection carries the whole listing.
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(log[seen + i].connection_requests, static_cast<int>(i + 1));
+        }
         seen = log.size();
     }
     // zip_many is the one with thousands of entries.

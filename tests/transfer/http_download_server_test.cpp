@@ -109,6 +109,76 @@ TEST_F(NginxTest, SizeThenTheLast22BytesOnOneObject) {
     EXPECT_TRUE(view.Boxes().empty());
 }
 
+// The runs of one object go over one connection: a listing opens one TCP connection, not three.
+TEST_F(NginxTest, RunsOfOneObjectShareOneConnection) {
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/a.zip"));
+    dlg.m_bSizeOnly = true;
+    dlg.m_bSendRange = false;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    const uint32_t size = dlg.GetRemoteFileSize();
+    ASSERT_EQ(size, body.size());
+    dlg.m_bSizeOnly = false;
+    dlg.m_bSendRange = true;
+    dlg.m_dwRangeStart = size - 22;
+    dlg.m_dwRangeEnd = size - 1;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    const std::string tail = dir.path() + "/tail.bin";
+    dlg.m_strLocalFile = tail;
+    dlg.m_dwRangeStart = 1000000;
+    ASSERT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(test::ReadFile(tail) == body.substr(1000000));
+    EXPECT_TRUE(view.Boxes().empty());
+
+    const auto log = nginx.WaitForAccessLog(3);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].request, "HEAD /a.zip HTTP/1.1");
+    EXPECT_EQ(log[1].range, "bytes=2999978-2999999");
+    EXPECT_EQ(log[1].body_bytes_sent, 22u);
+    EXPECT_EQ(log[2].range, "bytes=1000000-2999999");
+    EXPECT_EQ(log[2].body_bytes_sent, 2000000u);
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].connection_requests, static_cast<int>(i + 1)) << log[i].request;
+    }
+}
+
+// A run that was cancelled or failed leaves its connection in a state nobody knows: the next
+// run of the same object starts on a new one.
+TEST_F(NginxTest, CancelledOrFailedRunLeavesNoConnectionBehind) {
+    ASSERT_EQ(::truncate(root.Write("big.zip", "").c_str(), 64 << 20), 0);
+    test::NginxServer nginx(root.path());
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, nginx.Url("/big.zip"));
+    int n = 0;
+    auto run = [&](uint32_t start, uint32_t end) {
+        dlg.m_strLocalFile = dir.path() + "/run" + std::to_string(++n);
+        dlg.m_dwRangeStart = start;
+        dlg.m_dwRangeEnd = end;
+        return dlg.DoModal();
+    };
+    EXPECT_EQ(run(0, 21), IDOK);
+    view.onEvent = [&](const ViewEvent& e) {
+        if (e.kind == ViewEvent::kText && e.text == "Retrieving the file") view.Cancel();
+    };
+    EXPECT_EQ(run(0, (64u << 20) - 1), IDCANCEL);
+    view.onEvent = nullptr;
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(run(0, 21), IDOK);
+    EXPECT_EQ(run(64u << 20, (64u << 20) + 9), IDCANCEL);  // 416: no valid answer
+    EXPECT_EQ(view.Boxes().size(), 1u);
+    EXPECT_EQ(run(22, 43), IDOK);
+
+    const auto log = nginx.WaitForAccessLog(5);
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[1].range, "bytes=0-67108863");
+    EXPECT_LT(log[1].body_bytes_sent, 64u << 20);  // stopped, not read to the end
+    EXPECT_EQ(log[3].status, 416);
+    std::vector<int> counts;
+    for (const auto& r : log) counts.push_back(r.connection_requests);
+    EXPECT_EQ(counts, (std::vector<int>{1, 2, 1, 2, 1}));
+}
+
 TEST_F(NginxTest, MiddleRangeOfOneMegabyte) {
     test::NginxServer nginx(root.path());
     CHttpDownloadDlg dlg(view);
