@@ -15,8 +15,6 @@
 namespace fennic {
 namespace {
 
-constexpr size_t kBodyBlock = 1024;
-
 // The one failed lookup after which RETR is still worth a try: the server does not know SIZE
 // (500, 502, 504) and its listing did not show the file either.
 bool OnlyTheListingMissedIt(const inet::FtpConnection& conn) {
@@ -306,24 +304,31 @@ void CFTPTransferDlg::RunTransfer() {
     const uint32_t t0 = m_clock();
     uint32_t done = 0, lastTick = t0, lastBytes = 0;
     int lastPercent = 0;
-    char buffer[kBodyBlock];
+    std::vector<char> buffer(kReadBlock);
+    auto update = [&](uint32_t at) {
+        UpdateProgress(t0, lastTick, at, lastBytes, lastPercent, sizeKnown, total);
+    };
     for (;;) {
         size_t got = 0;
-        if (!source->Read(buffer, sizeof buffer, got)) {
+        if (!source->Read(buffer.data(), buffer.size(), got)) {
             if (m_bAbort) break;  // a read cut short by Cancel
             Failed(source->LastError(), m_hConnection->LastResponse());
             return ReportError(214, 0);
         }
         if (got == 0 || m_bAbort) break;
         const uint32_t wanted = m_dwRangeEnd - m_dwRangeStart - done;
-        if (wanted < kBodyBlock && wanted <= got) {
-            if (const int err = m_file.Write(buffer, wanted)) return ReportError(214, err);
+        if (wanted < kReadBlock && wanted <= got) {
+            if (const int err = m_file.Write(buffer.data(), wanted)) return ReportError(214, err);
+            // The range's last part short of a whole step ends the run unreported.
+            const uint32_t whole = wanted / kProgressStep * kProgressStep;
+            if (whole > 0) StepProgress(done, done + whole, update);
             m_file.Close();
             return PostCompletion(0);
         }
-        if (const int err = m_file.Write(buffer, got)) return ReportError(214, err);
+        if (const int err = m_file.Write(buffer.data(), got)) return ReportError(214, err);
+        const uint32_t from = done;
         done += static_cast<uint32_t>(got);
-        UpdateProgress(t0, lastTick, done, lastBytes, lastPercent, sizeKnown, total);
+        StepProgress(from, done, update);
     }
     m_file.Close();
     if (m_bAbort) m_file.CloseAndDelete();

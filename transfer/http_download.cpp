@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 
 #include "app/frontend.h"
 #include "app/strings.h"
@@ -14,7 +15,6 @@
 namespace fennic {
 namespace {
 
-constexpr size_t kBodyBlock = 1024;
 constexpr size_t kDiscardBlock = 50;
 
 // Certificate and TLS failures get their cause spelled out after the number.
@@ -344,13 +344,13 @@ void CHttpDownloadDlg::RunTransfer() {
     const uint32_t t0 = m_clock();
     uint32_t done = 0, lastTick = t0, lastBytes = 0;
     int lastPercent = 0;
-    char buffer[kBodyBlock];
+    std::vector<char> buffer(kReadBlock);
     for (;;) {
         size_t got = 0;
-        const size_t ask = ranged ? std::max<uint64_t>(1, std::min<uint64_t>(sizeof buffer,
+        const size_t ask = ranged ? std::max<uint64_t>(1, std::min<uint64_t>(buffer.size(),
                                                                              wanted - done))
-                                  : sizeof buffer;
-        if (!m_hRequest->Read(buffer, ask, got)) {
+                                  : buffer.size();
+        if (!m_hRequest->Read(buffer.data(), ask, got)) {
             // A read cut short by Cancel is a stop like any other after Cancel.
             if (m_bAbort) break;
             Failed(m_hRequest->LastError());
@@ -363,10 +363,13 @@ void CHttpDownloadDlg::RunTransfer() {
             return ReportError(114, inet::kErrorConnectionAborted);
         }
         if (got > 0 && !m_bAbort) {
-            if (const int err = m_file.Write(buffer, got)) return ReportError(114, err);
+            if (const int err = m_file.Write(buffer.data(), got)) return ReportError(114, err);
         }
+        const uint32_t from = done;
         done += static_cast<uint32_t>(got);
-        UpdateProgress(t0, lastTick, done, lastBytes, lastPercent, sizeKnown, total);
+        StepProgress(from, done, [&](uint32_t at) {
+            UpdateProgress(t0, lastTick, at, lastBytes, lastPercent, sizeKnown, total);
+        });
         if (got == 0 || m_bAbort) break;
     }
     if (!sizeKnown) m_dwFileSize = done;

@@ -1,6 +1,7 @@
 #pragma once
 // The progress arithmetic and texts shared by the two transfer engines; no toolkit here.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -48,5 +49,18 @@ public:
 void UpdateProgress(IProgressSink& sink, const TickClock& clock, uint32_t startTick,
                     uint32_t& lastTick, uint32_t done, uint32_t& lastBytes, int& lastPercent,
                     bool sizeKnown, uint32_t total, bool movesBarByBytes);
+
+// Network reads come in blocks of kReadBlock, but the bookkeeping follows the bytes in steps
+// of kProgressStep, so that every percent is still shown once. StepProgress calls update(at)
+// for each whole step after from and below to, then for to itself.
+constexpr size_t kReadBlock = 64 * 1024;
+constexpr uint32_t kProgressStep = 1024;
+template <typename Update>
+void StepProgress(uint32_t from, uint32_t to, Update update) {
+    for (uint64_t at = uint64_t{from} + kProgressStep; at < to; at += kProgressStep) {
+        update(static_cast<uint32_t>(at));
+    }
+    update(to);
+}
 
 }  // namespace fennic

@@ -138,6 +138,20 @@ TEST_F(PyFtpTest, MiddleRangeOfOneMegabyte) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), "REST 1000000"), commands.end());
 }
 
+TEST_F(PyFtpTest, RangesAroundTheReadBlockAreExact) {
+    for (const uint32_t length : {1u, 65535u, 65536u, 65537u, 131073u}) {
+        SCOPED_TRACE(length);
+        CFTPTransferDlg dlg(view);
+        Login(dlg);
+        dlg.m_strLocalFile = dir.path() + "/range" + std::to_string(length);
+        dlg.m_bRangeOnly = true;
+        dlg.m_dwRangeStart = 1000;
+        dlg.m_dwRangeEnd = 1000 + length;
+        ASSERT_EQ(dlg.DoModal(), IDOK);
+        EXPECT_TRUE(test::ReadFile(dlg.m_strLocalFile) == body.substr(1000, length));
+    }
+}
+
 TEST_F(PyFtpTest, RangeMirroredAtItsOffsetsWithoutRangeOnly) {
     dir.Write("out.bin", std::string(3000, 'o'));
     CFTPTransferDlg dlg(view);

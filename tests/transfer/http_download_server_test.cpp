@@ -711,6 +711,35 @@ TEST_F(HostileHttpTest, RangedAnswersMustBeTheRangeAsked) {
     EXPECT_EQ(test::ReadFile(local), body.substr(1000, 10));
 }
 
+// Ranges around the size of one read arrive exactly; one byte short or one too many still
+// fails the run.
+TEST_F(HttpDownloadTest, RangesAroundTheReadBlockAreExact) {
+    const std::string body = test::PatternBytes(300000, 9);
+    for (const uint32_t length : {65535u, 65536u, 65537u, 131073u}) {
+        for (const auto fault : {test::HttpFault::kTrickle, test::HttpFault::kShortBody,
+                                 test::HttpFault::kLongBody}) {
+            SCOPED_TRACE(std::to_string(length) + " " + std::to_string(static_cast<int>(fault)));
+            test::HostileHttpOptions options;
+            options.fault = fault;
+            options.body = body;
+            options.trickle_ms = 0;
+            test::HostileHttpServer server(options);
+            CHttpDownloadDlg dlg(view);
+            Prepare(dlg, server.Url("/a.zip"));
+            dlg.m_dwRangeStart = 1000;
+            dlg.m_dwRangeEnd = 1000 + length - 1;
+            if (fault == test::HttpFault::kTrickle) {
+                ASSERT_EQ(dlg.DoModal(), IDOK);
+                EXPECT_TRUE(test::ReadFile(local) == body.substr(1000, length));
+                EXPECT_EQ(dlg.GetRemoteFileSize(), length);
+            } else {
+                EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+                EXPECT_FALSE(Exists(local));
+            }
+        }
+    }
+}
+
 TEST_F(HostileHttpTest, TrickleBelowTheRateFloorIsATimeout) {
     test::HostileHttpOptions options;
     options.fault = test::HttpFault::kTrickle;
