@@ -188,6 +188,33 @@ std::string TerminalText(const std::string& text, bool keepNewlines) {
     return out;
 }
 
+std::string JsonQuoted(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    out.reserve(text.size() + 2);
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = SequenceLength(text, i);
+        const uint32_t cp = n == 0 ? 0xFFFD : CodePointAt(text, i, n);
+        i += n == 0 ? 1 : n;
+        if (cp == '"' || cp == '\\') {
+            out += '\\';
+            out += static_cast<char>(cp);
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (NeedsEscape(cp)) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+        } else {
+            AppendUtf8(out, cp);
+        }
+    }
+    return out + '"';
+}
+
 std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut) {
     size_t i = 0;
     size_t chars = 0;

@@ -12,31 +12,6 @@
 namespace fennic::cli {
 namespace {
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"')
-            out += "\\\"";
-        else if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 std::string Hex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
@@ -88,13 +63,13 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
                       h.externalAttributes, h.localHeaderOffset, unsigned{h.diskStart},
                       unsigned{h.versionMadeBy}, unsigned{h.versionNeeded});
         text += i ? ",\n " : "\n ";
-        text += "{\"name\": " + JsonString(cells[0]) + ", \"name_bytes\": \"" +
+        text += "{\"name\": " + JsonQuoted(cells[0]) + ", \"name_bytes\": \"" +
                 Hex(h.GetRawFileName()) + "\", \"utf8\": " + (h.IsUtf8() ? "true" : "false") +
                 ", \"encrypted\": " + (h.IsEncrypted() ? "true" : "false") +
                 ", \"directory\": " + (engine.IsEntryDirectory(index) ? "true" : "false") + ", " + numbers +
-                ", \"time\": " + JsonString(cells[3]) +
-                ", \"attributes\": " + JsonString(cells[4]) + ", \"crc\": " + JsonString(cells[6]) +
-                ", \"comment\": " + JsonString(EntryCommentUtf8(h)) + "}";
+                ", \"time\": " + JsonQuoted(cells[3]) +
+                ", \"attributes\": " + JsonQuoted(cells[4]) + ", \"crc\": " + JsonQuoted(cells[6]) +
+                ", \"comment\": " + JsonQuoted(EntryCommentUtf8(h)) + "}";
     }
     text += count ? "\n]\n" : "]\n";
     std::fwrite(text.data(), 1, text.size(), out);

@@ -271,13 +271,22 @@ bool SplitUrl(const std::string& url, UrlParts& parts) {
 std::string WithoutPassword(const std::string& url) {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    // The last '@' of the authority ends the user part; a password may hold '@' itself.
-    const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-    if (at == std::string::npos || at < start) return url;
     const size_t colon = url.find(':', start);
-    if (colon == std::string::npos || colon > at) return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
+    auto masked = [&](size_t at) { return url.substr(0, colon + 1) + "***" + url.substr(at); };
+    // The last '@' of the authority ends the user part; a password may hold '@' itself.
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = end == start ? std::string::npos : url.rfind('@', end - 1);
+    if (at != std::string::npos && at >= start && colon != std::string::npos && colon < at)
+        return masked(at);
+    // A password holding '/', '?' or '#' ends the authority early, and the address then does
+    // not split as typed: everything up to the last '@' may be secret.
+    const size_t last = url.rfind('@');
+    UrlParts parts;
+    if (last == std::string::npos || last < start || colon == std::string::npos || colon > last ||
+        (SplitUrl(url, parts) && parts.password.empty())) {
+        return url;
+    }
+    return masked(last);
 }
 
 bool HasLineBreak(const std::string& text) {

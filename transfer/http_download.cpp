@@ -189,7 +189,8 @@ void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& in
         case inet::kStatusConnected:
             return ShowStatusArg(103, info);
         case inet::kStatusRedirect:
-            return ShowStatusArg(107, TerminalText(info));  // the server's Location
+            // The server's Location: it may carry a password, and any bytes at all.
+            return ShowStatusArg(107, TerminalText(inet::WithoutPassword(info)));
         default:
             return;
     }

@@ -32,5 +32,13 @@ TEST(TerminalText, MessagesKeepTheirLineBreaks) {
     EXPECT_EQ(TerminalText("a\r\nb", false), "a\\r\\nb");
 }
 
+TEST(TerminalText, JsonStringsEscapeTheSameCharacters) {
+    EXPECT_EQ(JsonQuoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(JsonQuoted("\x1b[1m\t\n\r"), "\"\\u001b[1m\\t\\n\\r\"");
+    EXPECT_EQ(JsonQuoted("rtl\xe2\x80\xae" "exe \xc2\x9b" "2J"), "\"rtl\\u202eexe \\u009b2J\"");
+    EXPECT_EQ(JsonQuoted("caf\xc3\xa9 \xe2\x95\x94"), "\"caf\xc3\xa9 \xe2\x95\x94\"");
+    EXPECT_EQ(JsonQuoted("\xff"), "\"\xef\xbf\xbd\"");
+}
+
 }  // namespace
 }  // namespace fennic

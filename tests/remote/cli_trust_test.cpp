@@ -149,6 +149,12 @@ open(os.path.join(d, 'evil.zip'), 'wb').write(b)
         for (const char* shown : {"esc\\x1B[31mred.txt", "tab\\there.txt", "nl\\nfake\\trow.txt",
                                   "nul_\\x00.txt", "rtl\\u202Etxt.exe", "plain.txt"})
             EXPECT_NE(out.find(shown), std::string::npos) << shown << " not in " << out;
+        // JSON escapes the same characters its own way.
+        const std::string json = Fennic("list --json " + Quote(where)).output;
+        for (const char* raw : {"\x1b", "\x07", "\r", "\xe2\x80\xae", "\xc2\x9b"})
+            EXPECT_EQ(json.find(raw), std::string::npos) << json;
+        EXPECT_EQ(json.find(std::string(1, '\0')), std::string::npos);
+        EXPECT_NE(json.find("rtl\\u202etxt.exe"), std::string::npos) << json;
     }
 }
 
@@ -194,17 +200,20 @@ TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
     const std::string http = "127.0.0.1:" + std::to_string(nginx.port());
     for (const std::string& url :
          {"http://alice:S3cretPW@" + http + "/missing.zip", "http://alice:S3cretPW@" + closed + "/a.zip",
-          "ftp://alice:S3cretPW@" + closed + "/a.zip"}) {
+          "ftp://alice:S3cretPW@" + closed + "/a.zip", "http://alice:S3cretPW/x?y@" + closed + "/a.zip"}) {
         SCOPED_TRACE(url);
         std::string err;
         EXPECT_EQ(Fennic("list " + Quote(url), &err).status, 1);
         EXPECT_FALSE(err.empty());
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
+        EXPECT_EQ(Fennic("list --json " + Quote(url), &err).status, 1);
+        EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
         EXPECT_EQ(Fennic("extract " + Quote(url) + " a.txt -o " + Quote(home / "a.zip"), &err)
                       .status,
                   1);
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
-        EXPECT_EQ(Fennic("fetch " + Quote(url) + " " + Quote(home / "f"), &err).status, 1);
+        // An address that does not split is a usage error for fetch.
+        EXPECT_NE(Fennic("fetch " + Quote(url) + " " + Quote(home / "f"), &err).status, 0);
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
     }
 }
