@@ -10,12 +10,12 @@
 #include "app/archive_view.h"
 #include "app/frontend.h"
 
-class wxListCtrl;
 class wxStaticBitmap;
 class wxMenu;
 
 namespace fennic::ui {
 
+class CEntryListCtrl;
 class CExplorerRemote;
 
 class CExplorerDlg : public wxDialog, public IFrontEnd {
@@ -39,16 +39,15 @@ public:
     void OpenArchive();
     void FillEntryList();
     void CloseArchive();
+    // "OpenZip File" once the user has chosen `path`.
+    void OpenZipFile(const std::string& path);
     // Runs the open or save dialog proposing `name` cut at its first '.' plus ".zip"; true with
     // the chosen full path in `result`, false (result untouched) when cancelled.
     bool PromptZipFileName(std::string& result, bool open, const std::string& name);
     // The same dialog with a ready-made proposal.
     virtual bool RunZipFileDialog(std::string& result, bool open, const std::string& proposal);
-    // Every column at least as wide as its widest cell and its header, and at least 10 pixels.
-    void AutoSizeColumns();
-
     CArchiveView& Archive() { return m_archive; }
-    wxListCtrl* EntryList() const { return m_list; }
+    CEntryListCtrl* EntryList() const { return m_list; }
     std::string UrlText() const;
 
     // IFrontEnd: message boxes owned by this window.
@@ -69,11 +68,9 @@ private:
     void OnListContextMenu(wxContextMenuEvent& event);
     void OnWindowMouse(wxMouseEvent& event);
     void OnCharHook(wxKeyEvent& event);
-    // The folder icon for directories, else the icon of the name's extension.
-    int IconIndexFor(const std::string& name, bool isDirectory) const;
 
     CArchiveView m_archive;
-    wxListCtrl* m_list = nullptr;
+    CEntryListCtrl* m_list = nullptr;
     wxStaticBitmap* m_icon = nullptr;
     std::unique_ptr<CExplorerRemote> m_remote;
 };

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <wx/defs.h>  // before the headers that test its switches
+#include <wx/dirctrl.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
@@ -17,6 +19,7 @@
 #include "app/strings.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/entry_list.h"
 #include "ui/explorer_dlg.h"
 #include "ui/help_dlg.h"
 #include "ui/wx_util.h"
@@ -79,6 +82,12 @@ protected:
     static std::string Cell(wxListCtrl* list, long row, int col) {
         return list->GetItemText(row, col).utf8_string();
     }
+    static int Image(wxListCtrl* list, long row) {
+        wxListItem item;
+        item.SetId(row);
+        item.SetMask(wxLIST_MASK_IMAGE);
+        return list->GetItem(item) ? item.GetImage() : -2;
+    }
 
     // Lists a local archive the way "OpenZip File" does, without the file dialog.
     static void List(CExplorerDlg& dlg, const std::string& path) {
@@ -112,6 +121,7 @@ TEST_F(MainWindow, TemplateControlsAndColumns) {
 
     wxListCtrl* list = dlg.EntryList();
     EXPECT_TRUE(list->HasFlag(wxLC_REPORT));
+    EXPECT_TRUE(list->HasFlag(wxLC_VIRTUAL));
     EXPECT_TRUE(list->HasFlag(wxLC_SINGLE_SEL));
     EXPECT_EQ(list->GetBackgroundColour(), wxColour(100, 160, 250));
     ASSERT_EQ(list->GetColumnCount(), 8);
@@ -171,6 +181,8 @@ TEST_F(MainWindow, RowsAndCellsOfEveryKindOfEntry) {
         EXPECT_LT(item.GetImage(), list->GetImageList(wxIMAGE_LIST_SMALL)->GetImageCount());
     }
     EXPECT_EQ(Cell(list, 3, 1), "YES");
+    EXPECT_EQ(Image(list, 3), wxFileIconsTable::folder);
+    EXPECT_EQ(Image(list, 1), Image(list, 2));  // both .txt
     EXPECT_EQ(Cell(list, 1, 1), "NO");
     EXPECT_EQ(Cell(list, 1, 5), "100%");                 // stored
     EXPECT_EQ(Cell(list, 4, 5), "0%");                   // zero size
@@ -201,6 +213,95 @@ TEST_F(MainWindow, RowsAndCellsOfEveryKindOfEntry) {
         EXPECT_GE(list->GetColumnWidth(c), 10);
         EXPECT_GE(list->GetColumnWidth(c), list->GetTextExtent(LoadString(57345 + c)).x) << c;
     }
+}
+
+TEST_F(MainWindow, ManyRowsShownOnDemandWithTheWidestNameSettingTheWidth) {
+    RecordingExplorer dlg;
+    DialogScript dialogs;
+    List(dlg, Archive("many.zip"));
+    ui::CEntryListCtrl* list = dlg.EntryList();
+    ASSERT_EQ(list->GetItemCount(), 5000);
+    EXPECT_EQ(Cell(list, 0, 0), "n0000.txt");
+    EXPECT_EQ(Cell(list, 4999, 0), "n4999.txt");
+    EXPECT_EQ(Cell(list, 4999, 1), "NO");
+    EXPECT_EQ(Cell(list, 4999, 3), "05 Mar 2004, 14:03:08");
+    const std::string wide = "deep\\" + std::string(40, 'W') + ".log";
+    EXPECT_EQ(Cell(list, 3777, 0), wide);
+    EXPECT_EQ(Image(list, 0), Image(list, 4999));
+    EXPECT_EQ(Image(list, 3777), wxTheFileIconsTable->GetIconID("log"));
+
+    // The widest name is far from the first rows; its cell fits beside the icon.
+    int iconWidth = 0, iconHeight = 0;
+    list->GetImageList(wxIMAGE_LIST_SMALL)->GetSize(0, iconWidth, iconHeight);
+    EXPECT_GE(list->GetColumnWidth(0), list->GetTextExtent(ui::FromUtf8(wide)).x + iconWidth);
+    EXPECT_LT(list->GetColumnWidth(0), list->GetTextExtent(ui::FromUtf8(wide)).x + iconWidth + 40);
+
+    // Selection survives scrolling and is dropped by the next listing.
+    list->SetItemState(4000, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    list->EnsureVisible(4000);
+    EXPECT_EQ(list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), 4000);
+    List(dlg, Archive("list.zip"));
+    EXPECT_EQ(list->GetItemCount(), 8);
+    EXPECT_EQ(list->GetSelectedItemCount(), 0);
+    EXPECT_EQ(Cell(list, 7, 0), "c1025.txt");
+    EXPECT_TRUE(dialogs.seen().empty());
+}
+
+TEST_F(MainWindow, IconOfANameByItsExtension) {
+    RecordingExplorer dlg;
+    ui::CEntryListCtrl* list = dlg.EntryList();
+    const int txt = wxTheFileIconsTable->GetIconID("txt");
+    EXPECT_EQ(list->IconIndexFor("docs\\readme.txt", false), txt);
+    EXPECT_EQ(list->IconIndexFor("(*) secret.txt", false), txt);
+    EXPECT_EQ(list->IconIndexFor("a.tar.gz", false), wxTheFileIconsTable->GetIconID("gz"));
+    EXPECT_EQ(list->IconIndexFor("docs\\", true), wxFileIconsTable::folder);
+    EXPECT_EQ(list->IconIndexFor("notes.txt", true), wxFileIconsTable::folder);
+    // No extension: no dot, a leading dot, or a dot in a folder's name only.
+    EXPECT_EQ(list->IconIndexFor("README", false), wxFileIconsTable::file);
+    EXPECT_EQ(list->IconIndexFor(".profile", false), wxFileIconsTable::file);
+    EXPECT_EQ(list->IconIndexFor("v1.2\\Makefile", false), wxFileIconsTable::file);
+    EXPECT_EQ(list->IconIndexFor("v1.2/Makefile", false), wxFileIconsTable::file);
+    EXPECT_EQ(list->IconIndexFor("cfg\\.hidden", false), wxFileIconsTable::file);
+}
+
+TEST_F(MainWindow, HeaderFollowsTheRowsAfterAHorizontalScroll) {
+    RecordingExplorer dlg;
+    List(dlg, Archive("wide.zip"));
+    ui::CEntryListCtrl* list = dlg.EntryList();
+    wxWindow* header = list->HeaderWindow();
+    ASSERT_NE(header, nullptr);
+    // The header draws its columns shifted by the scroll position it sees when it paints.
+    int paintedAt = -1;
+    header->Bind(wxEVT_PAINT, [&](wxPaintEvent& event) {
+        paintedAt = list->GetViewStart().x;
+        event.Skip();
+    });
+    int pixelsPerUnit = 0;
+    list->GetScrollPixelsPerUnit(&pixelsPerUnit, nullptr);
+    ASSERT_GT(pixelsPerUnit, 0);
+    RunModalWithScript(&dlg, [&] {
+        EXPECT_TRUE(PumpUntil([&] { return paintedAt == 0; }));
+        wxRect first;
+        ASSERT_TRUE(list->GetSubItemRect(1, 0, first));
+        for (int target : {30, 60, 45}) {
+            // What the scroll bar sends while its thumb is dragged.
+            wxScrollWinEvent drag(wxEVT_SCROLLWIN_THUMBTRACK, target, wxHORIZONTAL);
+            drag.SetEventObject(list);
+            list->GetEventHandler()->ProcessEvent(drag);
+            ASSERT_EQ(list->GetViewStart().x, target);
+            EXPECT_TRUE(PumpUntil([&] { return paintedAt == target; }, 2000))
+                << "header drawn at " << paintedAt << ", rows at " << target;
+            // Each column's header starts where its cells start.
+            int left = 0;
+            for (int c = 0; c < list->GetColumnCount(); ++c) {
+                wxRect cell;
+                ASSERT_TRUE(list->GetSubItemRect(1, c, cell));
+                EXPECT_EQ(cell.x - first.x, left - paintedAt * pixelsPerUnit) << c;
+                left += list->GetColumnWidth(c);
+            }
+        }
+        dlg.EndModal(ui::ID_OK);
+    });
 }
 
 TEST_F(MainWindow, MissingCentralDirectoryAsksUntilNoThenOpenFails) {

@@ -7,6 +7,8 @@ list.zip: an Info-ZIP -P encrypted entry, then (added by zipfile) a stored, a de
 directory, an empty and three commented entries (short, 1024 and 1025 characters).
 nodir.bin: bytes without any end record. empty.zip: no entries.
 expected.tsv: name, CRC in upper-case hex, uncompressed size, per row of list.zip.
+many.zip: 5000 entries; row 3777 has the longest name, of wide letters.
+wide.zip: 40 entries; row 1 has a 200-letter name that pushes the other columns right.
 """
 import os
 import subprocess
@@ -53,3 +55,12 @@ with zipfile.ZipFile(path) as z, open(os.path.join(out, "expected.tsv"), "w") as
 with open(os.path.join(out, "nodir.bin"), "wb") as f:
     f.write(bytes(range(256)) * 8)
 zipfile.ZipFile(os.path.join(out, "empty.zip"), "w").close()
+
+with zipfile.ZipFile(os.path.join(out, "many.zip"), "w") as z:
+    for i in range(5000):
+        name = "deep/" + "W" * 40 + ".log" if i == 3777 else "n%04d.txt" % i
+        z.writestr(info(name, zipfile.ZIP_STORED), b"")
+
+with zipfile.ZipFile(os.path.join(out, "wide.zip"), "w") as z:
+    for i in range(40):
+        z.writestr(info("L" * 200 + ".txt" if i == 1 else "f%02d.dat" % i, zipfile.ZIP_STORED), b"")

@@ -15,6 +15,7 @@
 #include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
 #include "transfer/http_download.h"
+#include "ui/entry_list.h"
 #include "ui/explorer_dlg.h"
 #include "ui/help_dlg.h"
 #include "ui/options_dlg.h"
