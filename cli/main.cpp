@@ -7,10 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/stop_signals.h"
-
-#ifdef FENNIC_HAVE_UI
-int RunWindowFrontEnd(int argc, char** argv);
-#endif
+#include "cli/window_loader.h"
 
 namespace {
 
@@ -40,7 +37,7 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 2) {
 #ifdef FENNIC_HAVE_UI
-        return RunWindowFrontEnd(argc, argv);
+        return fennic::cli::RunWindowModule(argc, argv);
 #else
         std::fprintf(stderr, "fennic: this build has no window front end\n");
         return Usage();

@@ -5,9 +5,12 @@
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
+#include <cstdlib>
+
 #include "app/frontend.h"
 #include "app/settings.h"
 #include "ui/explorer_dlg.h"
+#include "ui/window_bench.h"
 #include "ui/wx_util.h"
 
 namespace fennic::ui {
@@ -26,6 +29,7 @@ public:
 
     // The main window's modal run is the whole program; there is no main loop of its own.
     int OnRun() override {
+        if (const char* bench = std::getenv(kWindowBenchVariable)) return RunWindowBench(bench);
         CExplorerDlg dlg(nullptr);
         SetTopWindow(&dlg);
         dlg.ShowModal();
@@ -38,6 +42,10 @@ public:
 
 wxIMPLEMENT_APP_NO_MAIN(fennic::ui::CExplorerApp);
 
+namespace fennic::ui {
+
 int RunWindowFrontEnd(int argc, char** argv) {
     return wxEntry(argc, argv);
 }
+
+}  // namespace fennic::ui
