@@ -429,7 +429,13 @@ bool HttpSession::Open(const std::string& agent, int access_type, const std::str
     o.Set(CURLOPT_PREREQDATA, static_cast<void*>(&c));
     o.Set(CURLOPT_HEADERFUNCTION, &HeaderThunk);
     o.Set(CURLOPT_WRITEFUNCTION, &BodyThunk);
-    if (access_type == kAccessDirect) {
+    // The handle outlives one opening (its connection serves the next run), so every access
+    // type sets or clears all it touches.
+    c.proxy_host.clear();
+    if (access_type == kAccessPreconfig) {
+        o.SetNull(CURLOPT_PROXY);  // the environment's
+        o.SetNull(CURLOPT_NOPROXY);
+    } else if (access_type == kAccessDirect) {
         o.Set(CURLOPT_PROXY, std::string());
     } else if (access_type == kAccessProxy) {
         o.Set(CURLOPT_PROXY, proxy_url);

@@ -210,6 +210,31 @@ TEST_F(Nginx, NamedProxyCarriesTheRequest) {
     EXPECT_EQ(log[0].body_bytes_sent, 22u);
 }
 
+// A session is opened again for each transfer run it carries; a proxy named by an earlier
+// opening must not outlive it.
+TEST_F(Nginx, ReopenedSessionTakesTheNewAccessType) {
+    fennic::test::NginxServer server(root_.path());
+    fennic::test::TinyProxy proxy;
+    ::unsetenv("http_proxy");
+    Client c(server.port(), kAccessProxy, "127.0.0.1:" + std::to_string(proxy.port()));
+    auto first = c.Get("/a.zip", RangeHeader(0, 3));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(Body(*first), content_.substr(0, 4));
+    first.reset();
+    ASSERT_TRUE(c.session.Open("Fennic test", kAccessPreconfig, "")) << c.session.LastErrorText();
+    auto second = c.Get("/a.zip", RangeHeader(4, 7));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(Body(*second), content_.substr(4, 4));
+
+    auto log = server.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].range, "bytes=4-7");
+    const std::string via = "GET http://127.0.0.1:" + std::to_string(server.port()) + "/a.zip";
+    const size_t at = proxy.Log().find(via);
+    ASSERT_NE(at, std::string::npos) << proxy.Log();
+    EXPECT_EQ(proxy.Log().find(via, at + 1), std::string::npos) << proxy.Log();
+}
+
 TEST_F(Nginx, PreconfiguredAccessHonoursTheEnvironmentAndDirectDoesNot) {
     fennic::test::NginxServer server(root_.path());
     fennic::test::TinyProxy proxy;
