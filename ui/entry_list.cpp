@@ -21,7 +21,7 @@ constexpr int kAutosizeMargin = 10;
 constexpr int kIconTextGap = 5;
 // Up to this many rows every cell is measured; beyond, the longest few per column.
 constexpr size_t kMeasureAllRows = 2048;
-constexpr size_t kMeasuredRows = 512;
+constexpr size_t kMeasuredRows = 256;
 
 size_t CharacterCount(const std::string& utf8) {
     return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
@@ -87,6 +87,7 @@ void CEntryListCtrl::SetRows(std::vector<EntryRow> rows, const std::vector<bool>
         const std::string& name = m_rows[i].empty() ? std::string() : m_rows[i][0];
         m_icons[i] = IconIndexFor(name, i < isDirectory.size() && isDirectory[i]);
     }
+    FitColumns();
     SetItemCount(static_cast<long>(m_rows.size()));
     Refresh();
 }
@@ -132,7 +133,9 @@ void CEntryListCtrl::FitColumns() {
     if (wxImageList* icons = GetImageList(wxIMAGE_LIST_SMALL))
         icons->GetSize(0, iconWidth, iconHeight);
     for (int c = 0; c < GetColumnCount(); ++c) {
-        SetColumnWidth(c, wxLIST_AUTOSIZE_USEHEADER);  // the header alone in a virtual list
+        // While the list is empty this is the header alone; with rows the toolkit would also
+        // measure every row it takes for visible, all of them before the first layout.
+        SetColumnWidth(c, wxLIST_AUTOSIZE_USEHEADER);
         int widest = kAutosizeMargin;
         for (size_t r : WidestCandidates(static_cast<size_t>(c))) {
             int cell = dc.GetTextExtent(FromUtf8(m_rows[r][static_cast<size_t>(c)])).x;

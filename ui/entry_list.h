@@ -16,14 +16,10 @@ class CEntryListCtrl : public wxListCtrl {
 public:
     CEntryListCtrl() = default;
 
-    // Replaces the rows; `isDirectory[i]` gives row i the folder icon, other rows get the icon
-    // of their name's extension.
+    // Replaces the rows and fits the columns to them; `isDirectory[i]` gives row i the folder
+    // icon, other rows get the icon of their name's extension.
     void SetRows(std::vector<EntryRow> rows, const std::vector<bool>& isDirectory);
     size_t RowCount() const { return m_rows.size(); }
-
-    // Every column as wide as its header and its widest cell, and at least 10 pixels. With many
-    // rows only the cells with the most characters are measured.
-    void FitColumns();
 
     // The scrolled window that paints the rows, below the header.
     wxWindow* RowsWindow() const;
@@ -41,6 +37,10 @@ protected:
     int OnGetItemColumnImage(long item, long column) const override;
 
 private:
+    // Every column as wide as its header and its widest cell, and at least 10 pixels. With many
+    // rows only the cells with the most characters are measured. Called before the rows are
+    // counted in.
+    void FitColumns();
     // The toolkit keeps its two child windows in members of types it does not publish.
     wxWindow* ChildWindow(const void* which) const;
     // Rows whose cell in `column` is measured by FitColumns().

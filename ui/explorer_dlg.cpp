@@ -106,7 +106,6 @@ void CExplorerDlg::FillEntryList() {
         isDirectory[i] = m_archive.Engine().IsEntryDirectory(static_cast<uint16_t>(i));
     }
     m_list->SetRows(std::move(rows), isDirectory);
-    m_list->FitColumns();
 }
 
 bool CExplorerDlg::PromptZipFileName(std::string& result, bool open, const std::string& name) {
