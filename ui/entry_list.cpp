@@ -83,8 +83,9 @@ void CEntryListCtrl::SetRows(std::vector<EntryRow> rows, const std::vector<bool>
     DeleteAllItems();  // also drops the selection
     m_rows = std::move(rows);
     m_icons.resize(m_rows.size());
+    static const std::string kNoName;
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        const std::string& name = m_rows[i].empty() ? std::string() : m_rows[i][0];
+        const std::string& name = m_rows[i].empty() ? kNoName : m_rows[i][0];
         m_icons[i] = IconIndexFor(name, i < isDirectory.size() && isDirectory[i]);
     }
     FitColumns();
