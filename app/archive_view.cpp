@@ -57,12 +57,14 @@ bool CArchiveView::OpenArchive(IFrontEnd& frontEnd) {
 
 std::vector<EntryRow> CArchiveView::FillEntryList() const {
     std::vector<EntryRow> rows;
+    if (m_archive.IsClosed()) return rows;
     const int count = m_archive.GetEntryCount();
+    rows.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        CZipEntryHeader header;
         const auto index = static_cast<uint16_t>(i);
-        if (!m_archive.GetEntryInfo(header, index)) continue;
-        rows.push_back(FormatEntryColumns(header, m_archive.IsEntryDirectory(index)));
+        // In place: the cells are made from the stored bytes, so no copy of the record is needed.
+        const CZipEntryHeader& header = m_archive.GetDirectory().GetHeader(index);
+        rows.push_back(FormatEntryColumns(header, header.IsDirectory()));
     }
     return rows;
 }

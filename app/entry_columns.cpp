@@ -62,12 +62,16 @@ std::string FormatSize(uint32_t uncompressedSize) {
 std::string FormatTime(time_t localTime) {
     struct tm t;
     if (localtime_r(&localTime, &t) == nullptr) return std::string();
-    // The C locale whatever the process has selected, so the cell never changes language.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    char text[128];
-    const size_t n = cLocale ? strftime_l(text, sizeof text, "%d %b %Y, %X", &t, cLocale)
-                             : strftime(text, sizeof text, "%d %b %Y, %X", &t);
-    return std::string(text, n);
+    // "%d %b %Y, %X" in the C locale, whatever locale the process has selected, so the cell
+    // never changes language; written out by hand, as this runs once per row.
+    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (t.tm_mon < 0 || t.tm_mon > 11) return std::string();
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, "%02d %s %d, %02d:%02d:%02d", t.tm_mday,
+                                kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min,
+                                t.tm_sec);
+    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
 }
 
 std::string FormatAttributes(uint32_t externalAttributes) {

@@ -150,10 +150,18 @@ bool NeedsEscape(uint32_t cp) {
 }  // namespace
 
 std::string TerminalText(const std::string& text, bool keepNewlines) {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
+    AppendTerminalText(out, text, keepNewlines);
+    return out;
+}
+
+void AppendTerminalText(std::string& out, const std::string& text, bool keepNewlines) {
+    static const char kHex[] = "0123456789ABCDEF";
+    // Printable ASCII, the usual case, goes through as it is.
+    size_t plain = 0;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+    out.append(text, 0, plain);
+    for (size_t i = plain; i < text.size();) {
         const size_t n = SequenceLength(text, i);
         if (n == 0) {
             const auto b = static_cast<uint8_t>(text[i++]);
@@ -185,7 +193,6 @@ std::string TerminalText(const std::string& text, bool keepNewlines) {
         }
         i += n;
     }
-    return out;
 }
 
 std::string JsonQuoted(const std::string& text) {

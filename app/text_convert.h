@@ -20,6 +20,8 @@ std::string SanitizeUtf8(const std::string& text);
 // byte outside valid UTF-8, so that no text can move the cursor, recolour the screen, ring
 // the bell or fake a row. `keepNewlines` lets '\n' through for multi-line messages.
 std::string TerminalText(const std::string& text, bool keepNewlines = false);
+// The same, appended to out.
+void AppendTerminalText(std::string& out, const std::string& text, bool keepNewlines = false);
 // text as a JSON string with its quotes: '"', '\\' and the characters TerminalText escapes
 // become JSON escapes (\u202E and the like), bytes outside UTF-8 become U+FFFD.
 std::string JsonQuoted(const std::string& text);

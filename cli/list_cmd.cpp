@@ -25,27 +25,49 @@ std::string Hex(const std::string& bytes) {
 
 }  // namespace
 
+namespace {
+
+void PrintRow(const std::vector<std::string>& cells, std::string& line, std::FILE* out) {
+    line.clear();
+    // Names and comments come from the archive: no byte of theirs may act on the terminal or
+    // add a column or row.
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (i) line += '\t';
+        AppendTerminalText(line, cells[i]);
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), out);
+}
+
+}  // namespace
+
+void PrintEntryTable(const std::vector<EntryRow>& rows, std::FILE* out) {
+    std::string line;
+    PrintRow(EntryColumnHeaders(), line, out);
+    for (const EntryRow& row : rows) PrintRow(row, line, out);
+}
+
 void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
-    auto printRow = [out](const std::vector<std::string>& cells) {
-        std::string line;
-        // Names and comments come from the archive: no byte of theirs may act on the terminal
-        // or add a column or row.
-        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + TerminalText(cells[i]);
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), out);
-    };
-    printRow(EntryColumnHeaders());
-    for (const EntryRow& row : view.FillEntryList()) printRow(row);
+    // Row by row: the rows of a large archive are never all held at once.
+    std::string line;
+    PrintRow(EntryColumnHeaders(), line, out);
+    const CZipEngine& engine = view.Engine();
+    const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
+    for (int i = 0; i < count; ++i) {
+        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<uint16_t>(i));
+        PrintRow(FormatEntryColumns(h, h.IsDirectory()), line, out);
+    }
 }
 
 void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
     const CZipEngine& engine = view.Engine();
-    std::string text = "[";
-    const int count = engine.GetEntryCount();
+    // Written entry by entry: the document of a large archive is never held whole.
+    std::string text;
+    const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
     for (int i = 0; i < count; ++i) {
-        CZipEntryHeader h;
         const auto index = static_cast<uint16_t>(i);
-        if (!engine.GetEntryInfo(h, index)) continue;
+        // Read in place: the cells come from the stored bytes, no copy of the record is needed.
+        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(index);
         const EntryRow cells = FormatEntryColumns(h, engine.IsEntryDirectory(index));
         char numbers[640];
         std::snprintf(numbers, sizeof numbers,
@@ -62,7 +84,8 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
                       static_cast<long long>(h.GetModTime()), unsigned{h.internalAttributes},
                       h.externalAttributes, h.localHeaderOffset, unsigned{h.diskStart},
                       unsigned{h.versionMadeBy}, unsigned{h.versionNeeded});
-        text += i ? ",\n " : "\n ";
+        text.clear();
+        text += i ? ",\n " : "[\n ";
         text += "{\"name\": " + JsonQuoted(cells[0]) + ", \"name_bytes\": \"" +
                 Hex(h.GetRawFileName()) + "\", \"utf8\": " + (h.IsUtf8() ? "true" : "false") +
                 ", \"encrypted\": " + (h.IsEncrypted() ? "true" : "false") +
@@ -70,8 +93,9 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
                 ", \"time\": " + JsonQuoted(cells[3]) +
                 ", \"attributes\": " + JsonQuoted(cells[4]) + ", \"crc\": " + JsonQuoted(cells[6]) +
                 ", \"comment\": " + JsonQuoted(EntryCommentUtf8(h)) + "}";
+        std::fwrite(text.data(), 1, text.size(), out);
     }
-    text += count ? "\n]\n" : "]\n";
+    text = count ? "\n]\n" : "[]\n";
     std::fwrite(text.data(), 1, text.size(), out);
 }
 

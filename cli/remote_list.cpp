@@ -35,7 +35,7 @@ void CCliRemoteHost::FillEntryList() {
     m_rows.clear();
     if (!m_listed) return;
     m_rows = m_view.FillEntryList();
-    if (m_listing == Listing::kText) PrintEntryTable(m_view, m_out);
+    if (m_listing == Listing::kText) PrintEntryTable(m_rows, m_out);  // formatted once
     if (m_listing == Listing::kJson) PrintEntryJson(m_view, m_out);
     std::fflush(m_out);
 }

@@ -1,6 +1,7 @@
 #include "zip/zip_directory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "zip/byte_reader.h"
@@ -125,17 +126,57 @@ void CZipDirectory::ReadHeaders() {
     file->Seek(start, CFile::begin);
     m_headers.clear();
     m_headers.reserve(m_totalEntries);
+    if (m_pVolume->GetSpanState() == 0) return ReadHeadersInOnePiece(start, length);
     uint64_t used = 0;
     for (uint32_t i = 0; i < m_totalEntries; ++i) {
-        auto header = std::make_unique<CZipEntryHeader>();
+        CZipEntryHeader header;
         // A record that could not be read in full never joins the table.
-        if (!header->ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
+        if (!header.ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
         // Nor one that reaches past the directory into the records behind it.
-        used += header->GetCentralSize();
-        if (used > m_centralDirSize) Throw(ZipCodeBadArchive);
-        if (header->NeedsZip64()) Throw(ZipCodeZip64);
-        if (m_convertNames) header->ConvertFileName();
-        m_headers.push_back(std::move(header));
+        used += header.GetCentralSize();
+        AddHeader(std::move(header), used);
+    }
+}
+
+void CZipDirectory::AddHeader(CZipEntryHeader&& header, uint64_t used) {
+    if (used > m_centralDirSize) Throw(ZipCodeBadArchive);
+    if (header.NeedsZip64()) Throw(ZipCodeZip64);
+    if (m_convertNames) header.ConvertFileName();
+    m_headers.push_back(std::move(header));
+}
+
+void CZipDirectory::ReadHeadersInOnePiece(uint32_t start, uint64_t length) {
+    // The directory of a single-file archive, whose size the end record gives, is read in a
+    // few large windows rather than record by record; records stay inside it by construction.
+    // Bytes past the file's end are not asked for: a record reaching there fails like one
+    // reaching past the directory.
+    constexpr size_t kLargestRecord = kCentralHeaderFixedSize + 3 * size_t{0xFFFF};
+    constexpr size_t kWindow = 2 * kLargestRecord;
+    const uint64_t size = std::min<uint64_t>(m_centralDirSize, length - start);
+    CZipBigFile* file = m_pVolume->GetFile();
+    const std::string path = m_pVolume->GetFilePath();
+    std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(size, kWindow)));
+    uint64_t consumed = 0;  // directory bytes taken by records so far
+    uint64_t loaded = 0;    // directory bytes read from the file so far
+    size_t begin = 0, end = 0;  // the unparsed bytes in window
+    auto refill = [&] {
+        std::memmove(window.data(), window.data() + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(window.size() - end, size - loaded));
+        if (want != 0 && file->Read(window.data() + end, want) != want) Throw(ZipCodeBadArchive);
+        end += want;
+        loaded += want;
+    };
+    for (uint32_t i = 0; i < m_totalEntries; ++i) {
+        // A whole record is in the window unless the file has fewer bytes left than it needs.
+        if (end - begin < kLargestRecord && loaded < size) refill();
+        CZipEntryHeader header;
+        const size_t taken = header.ParseCentral(window.data() + begin, end - begin, path);
+        if (taken == 0) Throw(ZipCodeBadArchive);
+        begin += taken;
+        consumed += taken;
+        AddHeader(std::move(header), consumed);
     }
 }
 

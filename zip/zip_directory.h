@@ -31,7 +31,7 @@ public:
 
     bool IsValidIndex(uint16_t index) const { return index < m_headers.size(); }
     size_t GetCount() const { return m_headers.size(); }
-    const CZipEntryHeader& GetHeader(uint16_t index) const { return *m_headers[index]; }
+    const CZipEntryHeader& GetHeader(uint16_t index) const { return m_headers[index]; }
 
     // The end record's values, readable while the archive is open.
     uint32_t GetEndSignature() const { return m_endSignature; }
@@ -71,7 +71,12 @@ private:
     uint32_t m_bytesBeforeArchive = 0;
     int m_searchBufferSize = 32768;
     bool m_onDisk = false;
-    std::vector<std::unique_ptr<CZipEntryHeader>> m_headers;
+    std::vector<CZipEntryHeader> m_headers;  // reserved up front: no record moves twice
+
+    // Checks a record read in full and joins it to the table; `used` counts the directory's
+    // bytes up to its end.
+    void AddHeader(CZipEntryHeader&& header, uint64_t used);
+    void ReadHeadersInOnePiece(uint32_t start, uint64_t length);
     CZipBuffer m_localExtra;
     bool m_convertNames = true;
 };

@@ -1,5 +1,8 @@
 #include "zip/zip_entry_header.h"
 
+#include <cstring>
+#include <utility>
+
 #include "zip/byte_reader.h"
 #include "zip/code_page.h"
 #include "zip/zip_exception.h"
@@ -16,7 +19,29 @@ time_t CZipEntryHeader::GetModTime() const {
     t.tm_min = (modTime >> 5) & 0x3F;
     t.tm_sec = (modTime & 0x1F) * 2;
     t.tm_isdst = -1;
-    return mktime(&t);
+    // mktime consults the time zone file on every call; entries of one archive share a few
+    // hours, so the start of each hour is asked once and minutes and seconds are added. Fields
+    // out of their ranges (minute 63, second 62) are left to mktime as they are.
+    const bool plain = t.tm_min < 60 && t.tm_sec < 60;
+    if (!plain) return mktime(&t);
+    struct HourStart {
+        uint32_t key = UINT32_MAX;
+        time_t start = 0;
+    };
+    thread_local HourStart cache[64];
+    const uint32_t key = (uint32_t{modDate} << 5) | (modTime >> 11);
+    HourStart& slot = cache[key % 64];
+    if (slot.key != key) {
+        struct tm h = t;
+        h.tm_min = 0;
+        h.tm_sec = 0;
+        const time_t start = mktime(&h);
+        // An hour that a clock change cuts (or a failed conversion) goes to mktime whole.
+        if (start == time_t(-1) || h.tm_hour != t.tm_hour || h.tm_min != 0) return mktime(&t);
+        slot.key = key;
+        slot.start = start;
+    }
+    return slot.start + t.tm_min * 60 + t.tm_sec;
 }
 
 uint32_t CZipEntryHeader::GetCentralSize() const {
@@ -54,10 +79,9 @@ bool CZipEntryHeader::IsDirectory() const {
     return HostSystem() == kHostUnix && ((externalAttributes >> 16) & kTypeMask) == kTypeDirectory;
 }
 
-bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
-    uint8_t fixed[kCentralHeaderFixedSize];
-    volume.Read(fixed, sizeof fixed, true);
-    CByteReader in(fixed, sizeof fixed);
+void CZipEntryHeader::DecodeFixed(const uint8_t* fixed, uint16_t& nameLength,
+                                   uint16_t& extraLength, uint16_t& commentLength) {
+    CByteReader in(fixed, kCentralHeaderFixedSize);
     signature = in.U32();
     versionMadeBy = in.U16();
     versionNeeded = in.U16();
@@ -68,13 +92,20 @@ bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     crc32 = in.U32();
     compressedSize = in.U32();
     uncompressedSize = in.U32();
-    const uint16_t nameLength = in.U16();
-    const uint16_t extraLength = in.U16();
-    const uint16_t commentLength = in.U16();
+    nameLength = in.U16();
+    extraLength = in.U16();
+    commentLength = in.U16();
     diskStart = in.U16();
     internalAttributes = in.U16();
     externalAttributes = in.U32();
     localHeaderOffset = in.U32();
+}
+
+bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
+    uint8_t fixed[kCentralHeaderFixedSize];
+    volume.Read(fixed, sizeof fixed, true);
+    uint16_t nameLength = 0, extraLength = 0, commentLength = 0;
+    DecodeFixed(fixed, nameLength, extraLength, commentLength);
     if (signature != kCentralHeaderSignature) return false;
 
     // The lengths are untrusted: the three parts must lie within the file before anything is
@@ -97,6 +128,27 @@ bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     readPart(comment, commentLength);
     m_rawFileName = fileName.ToString();
     return true;
+}
+
+size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std::string& path) {
+    if (size < kCentralHeaderFixedSize) CZipException::Throw(ZipCodeBadArchive, path);
+    uint16_t nameLength = 0, extraLength = 0, commentLength = 0;
+    DecodeFixed(data, nameLength, extraLength, commentLength);
+    if (signature != kCentralHeaderSignature) return 0;
+    // The lengths are untrusted: the parts must lie within the bytes given.
+    const size_t variable = size_t{nameLength} + extraLength + commentLength;
+    if (size - kCentralHeaderFixedSize < variable) CZipException::Throw(ZipCodeBadArchive, path);
+    const uint8_t* p = data + kCentralHeaderFixedSize;
+    for (auto [part, length] : {std::pair<CZipBuffer*, uint16_t>{&fileName, nameLength},
+                                {&extraField, extraLength},
+                                {&comment, commentLength}}) {
+        part->Allocate(length);
+        if (length != 0) std::memcpy(part->GetBuffer(), p, length);
+        p += length;
+    }
+    m_rawFileName.assign(reinterpret_cast<const char*>(data) + kCentralHeaderFixedSize,
+                         nameLength);
+    return kCentralHeaderFixedSize + variable;
 }
 
 void CZipEntryHeader::ConvertCodePage() {

@@ -46,6 +46,8 @@ public:
     CZipEntryHeader() = default;
     CZipEntryHeader(const CZipEntryHeader&) = default;
     CZipEntryHeader& operator=(const CZipEntryHeader&) = default;
+    CZipEntryHeader(CZipEntryHeader&&) noexcept = default;
+    CZipEntryHeader& operator=(CZipEntryHeader&&) noexcept = default;
     virtual ~CZipEntryHeader() = default;
 
     uint32_t signature = 0;
@@ -98,6 +100,10 @@ public:
     // variable parts are then not read); raises ZipErrBadArchive when the fixed part or a
     // variable part runs past the end of the volume's file.
     bool ReadCentral(CZipVolume& volume);
+    // The same from the size bytes at data (a directory read in one piece): the record's
+    // length, 0 for a wrong signature; raises ZipErrBadArchive (with path) when the record
+    // runs past the bytes given.
+    size_t ParseCentral(const uint8_t* data, size_t size, const std::string& path);
 
     // Code page 437 to 1252 over the name's bytes, in place.
     void ConvertCodePage();
@@ -107,6 +113,10 @@ public:
     void ConvertFileName();
 
 private:
+    // The fixed 46 bytes into the fields; the three variable lengths come back.
+    void DecodeFixed(const uint8_t* fixed, uint16_t& nameLength, uint16_t& extraLength,
+                     uint16_t& commentLength);
+
     std::string m_rawFileName;
 };
 

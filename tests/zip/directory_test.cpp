@@ -231,6 +231,29 @@ TEST_F(DirectoryTest, RecordsStayInsideTheDirectory) {
     EXPECT_EQ(OpenBytes(BuildArchive({Entry{"a"}, Entry{"b"}})), 0);
 }
 
+TEST_F(DirectoryTest, LargeRecordsAcrossReadWindowsKeepEveryByte) {
+    // Records of the largest kind, and small ones between them, over more than a megabyte:
+    // the directory is read in windows, and no record may be cut at a window's edge.
+    std::vector<Entry> entries;
+    for (int i = 0; i < 14; ++i) {
+        Entry e{"entry" + std::to_string(i)};
+        if (i % 3 != 2) {
+            e.name = std::string(0xFFFF - 10, char('a' + i)) + std::to_string(i);
+            e.extra = std::string(0xFFFF, '\0');
+            e.comment = std::string(0xFFFF - i, char('A' + i));
+        }
+        entries.push_back(e);
+    }
+    ASSERT_EQ(OpenBytes(BuildArchive(entries)), 0);
+    ASSERT_EQ(m_engine.GetEntryCount(), 14);
+    for (int i = 0; i < 14; ++i) {
+        const CZipEntryHeader& h = m_engine.GetDirectory().GetHeader(uint16_t(i));
+        EXPECT_EQ(h.GetRawFileName(), entries[size_t(i)].name) << i;
+        EXPECT_EQ(h.GetComment(), entries[size_t(i)].comment) << i;
+        EXPECT_EQ(h.extraField.GetSize(), entries[size_t(i)].extra.size()) << i;
+    }
+}
+
 TEST_F(DirectoryTest, WrongHeaderSignatureKeepsOnlyCompleteRecords) {
     Entry bad{"b"};
     bad.signature = 0x02014b51;
