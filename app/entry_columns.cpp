@@ -66,12 +66,24 @@ std::string FormatTime(time_t localTime) {
     // never changes language; written out by hand, as this runs once per row.
     static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (t.tm_mon < 0 || t.tm_mon > 11) return std::string();
-    char text[64];
-    const int n = std::snprintf(text, sizeof text, "%02d %s %d, %02d:%02d:%02d", t.tm_mday,
-                                kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min,
-                                t.tm_sec);
-    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+    const int year = t.tm_year + 1900;
+    if (t.tm_mon < 0 || t.tm_mon > 11 || year < 1000 || year > 9999) return std::string();
+    auto two = [](int v) { return std::string{char('0' + v / 10 % 10), char('0' + v % 10)}; };
+    std::string text;
+    text.reserve(21);
+    text += two(t.tm_mday);
+    text += ' ';
+    text += kMonths[t.tm_mon];
+    text += ' ';
+    text += two(year / 100);
+    text += two(year % 100);
+    text += ", ";
+    text += two(t.tm_hour);
+    text += ':';
+    text += two(t.tm_min);
+    text += ':';
+    text += two(t.tm_sec);
+    return text;
 }
 
 std::string FormatAttributes(uint32_t externalAttributes) {

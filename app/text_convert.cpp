@@ -196,10 +196,21 @@ void AppendTerminalText(std::string& out, const std::string& text, bool keepNewl
 }
 
 std::string JsonQuoted(const std::string& text) {
+    std::string out;
+    AppendJsonQuoted(out, text);
+    return out;
+}
+
+void AppendJsonQuoted(std::string& out, const std::string& text) {
     static const char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    out.reserve(text.size() + 2);
-    for (size_t i = 0; i < text.size();) {
+    out += '"';
+    // Printable ASCII other than the quote and the backslash goes through as it is.
+    size_t plain = 0;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F && text[plain] != '"' &&
+           text[plain] != '\\')
+        ++plain;
+    out.append(text, 0, plain);
+    for (size_t i = plain; i < text.size();) {
         const size_t n = SequenceLength(text, i);
         const uint32_t cp = n == 0 ? 0xFFFD : CodePointAt(text, i, n);
         i += n == 0 ? 1 : n;
@@ -219,7 +230,7 @@ std::string JsonQuoted(const std::string& text) {
             AppendUtf8(out, cp);
         }
     }
-    return out + '"';
+    out += '"';
 }
 
 std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut) {

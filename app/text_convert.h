@@ -25,6 +25,8 @@ void AppendTerminalText(std::string& out, const std::string& text, bool keepNewl
 // text as a JSON string with its quotes: '"', '\\' and the characters TerminalText escapes
 // become JSON escapes (\u202E and the like), bytes outside UTF-8 become U+FFFD.
 std::string JsonQuoted(const std::string& text);
+// The same, appended to out.
+void AppendJsonQuoted(std::string& out, const std::string& text);
 // The first `maxChars` characters of valid UTF-8 text; `cut` tells whether any were left out.
 std::string Utf8Prefix(const std::string& text, size_t maxChars, bool* cut);
 

@@ -1,6 +1,8 @@
 #include "cli/list_cmd.h"
 
 #include <cinttypes>
+#include <cstring>
+#include <vector>
 #include <string>
 
 #include "app/entry_columns.h"
@@ -59,44 +61,129 @@ void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
     }
 }
 
+namespace {
+
+// The bytes of one JSON entry, built with plain copies: this runs 65,535 times for a full
+// archive, and string appends of small pieces would cost more than the formatting itself.
+class JsonEntry {
+public:
+    template <size_t N>
+    void Raw(const char (&text)[N]) {
+        Bytes(text, N - 1);
+    }
+    void Bytes(const char* data, size_t size) {
+        if (m_size + size > m_buffer.size()) m_buffer.resize((m_size + size) * 2);
+        std::memcpy(m_buffer.data() + m_size, data, size);
+        m_size += size;
+    }
+    void Number(uint64_t value) {
+        char digits[24];
+        char* end = digits + sizeof digits;
+        char* p = end;
+        do {
+            *--p = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        Bytes(p, static_cast<size_t>(end - p));
+    }
+    void SignedNumber(long long value) {
+        if (value < 0) Raw("-");
+        Number(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+    }
+    void Quoted(const std::string& text) {
+        bool plain = true;
+        for (char c : text) plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        if (plain) {
+            Raw("\"");
+            Bytes(text.data(), text.size());
+            Raw("\"");
+            return;
+        }
+        m_quoted.clear();
+        AppendJsonQuoted(m_quoted, text);
+        Bytes(m_quoted.data(), m_quoted.size());
+    }
+    void Bool(bool value) {
+        if (value)
+            Raw("true");
+        else
+            Raw("false");
+    }
+    void Clear() { m_size = 0; }
+    void WriteTo(std::FILE* out) const { std::fwrite(m_buffer.data(), 1, m_size, out); }
+
+private:
+    std::vector<char> m_buffer = std::vector<char>(4096);
+    size_t m_size = 0;
+    std::string m_quoted;
+};
+
+}  // namespace
+
 void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
     const CZipEngine& engine = view.Engine();
     // Written entry by entry: the document of a large archive is never held whole.
-    std::string text;
+    JsonEntry e;
     const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
     for (int i = 0; i < count; ++i) {
-        const auto index = static_cast<uint16_t>(i);
         // Read in place: the cells come from the stored bytes, no copy of the record is needed.
-        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(index);
-        const EntryRow cells = FormatEntryColumns(h, engine.IsEntryDirectory(index));
-        char numbers[640];
-        std::snprintf(numbers, sizeof numbers,
-                      "\"compressed_size\": %" PRIu32 ", \"uncompressed_size\": %" PRIu32
-                      ", \"crc32\": %" PRIu32
-                      ", \"method\": %u, \"flags\": %u"
-                      ", \"dos_time\": %u, \"dos_date\": %u, \"mtime\": %lld"
-                      ", \"internal_attributes\": %u, \"external_attributes\": %" PRIu32
-                      ", \"local_header_offset\": %" PRIu32
-                      ", \"disk_start\": %u"
-                      ", \"version_made_by\": %u, \"version_needed\": %u",
-                      h.compressedSize, h.uncompressedSize, h.crc32, unsigned{h.method},
-                      unsigned{h.flags}, unsigned{h.modTime}, unsigned{h.modDate},
-                      static_cast<long long>(h.GetModTime()), unsigned{h.internalAttributes},
-                      h.externalAttributes, h.localHeaderOffset, unsigned{h.diskStart},
-                      unsigned{h.versionMadeBy}, unsigned{h.versionNeeded});
-        text.clear();
-        text += i ? ",\n " : "[\n ";
-        text += "{\"name\": " + JsonQuoted(cells[0]) + ", \"name_bytes\": \"" +
-                Hex(h.GetRawFileName()) + "\", \"utf8\": " + (h.IsUtf8() ? "true" : "false") +
-                ", \"encrypted\": " + (h.IsEncrypted() ? "true" : "false") +
-                ", \"directory\": " + (engine.IsEntryDirectory(index) ? "true" : "false") + ", " + numbers +
-                ", \"time\": " + JsonQuoted(cells[3]) +
-                ", \"attributes\": " + JsonQuoted(cells[4]) + ", \"crc\": " + JsonQuoted(cells[6]) +
-                ", \"comment\": " + JsonQuoted(EntryCommentUtf8(h)) + "}";
-        std::fwrite(text.data(), 1, text.size(), out);
+        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<uint16_t>(i));
+        const time_t mtime = h.GetModTime();
+        e.Clear();
+        if (i == 0)
+            e.Raw("[\n {\"name\": ");
+        else
+            e.Raw(",\n {\"name\": ");
+        e.Quoted(FormatEntryName(h));
+        e.Raw(", \"name_bytes\": \"");
+        const std::string hex = Hex(h.GetRawFileName());
+        e.Bytes(hex.data(), hex.size());
+        e.Raw("\", \"utf8\": ");
+        e.Bool(h.IsUtf8());
+        e.Raw(", \"encrypted\": ");
+        e.Bool(h.IsEncrypted());
+        e.Raw(", \"directory\": ");
+        e.Bool(h.IsDirectory());
+        e.Raw(", \"compressed_size\": ");
+        e.Number(h.compressedSize);
+        e.Raw(", \"uncompressed_size\": ");
+        e.Number(h.uncompressedSize);
+        e.Raw(", \"crc32\": ");
+        e.Number(h.crc32);
+        e.Raw(", \"method\": ");
+        e.Number(h.method);
+        e.Raw(", \"flags\": ");
+        e.Number(h.flags);
+        e.Raw(", \"dos_time\": ");
+        e.Number(h.modTime);
+        e.Raw(", \"dos_date\": ");
+        e.Number(h.modDate);
+        e.Raw(", \"mtime\": ");
+        e.SignedNumber(static_cast<long long>(mtime));
+        e.Raw(", \"internal_attributes\": ");
+        e.Number(h.internalAttributes);
+        e.Raw(", \"external_attributes\": ");
+        e.Number(h.externalAttributes);
+        e.Raw(", \"local_header_offset\": ");
+        e.Number(h.localHeaderOffset);
+        e.Raw(", \"disk_start\": ");
+        e.Number(h.diskStart);
+        e.Raw(", \"version_made_by\": ");
+        e.Number(h.versionMadeBy);
+        e.Raw(", \"version_needed\": ");
+        e.Number(h.versionNeeded);
+        e.Raw(", \"time\": ");
+        e.Quoted(FormatTime(mtime));
+        e.Raw(", \"attributes\": ");
+        e.Quoted(FormatAttributes(h.externalAttributes));
+        e.Raw(", \"crc\": ");
+        e.Quoted(FormatCrc(h.crc32));
+        e.Raw(", \"comment\": ");
+        e.Quoted(EntryCommentUtf8(h));
+        e.Raw("}");
+        e.WriteTo(out);
     }
-    text = count ? "\n]\n" : "[]\n";
-    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputs(count ? "\n]\n" : "[]\n", out);
 }
 
 int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, std::FILE* out) {

@@ -34,9 +34,10 @@ void CCliRemoteHost::FillEntryList() {
     m_listed = !m_view.Engine().IsClosed() && !m_view.LastOpenFailed();
     m_rows.clear();
     if (!m_listed) return;
-    m_rows = m_view.FillEntryList();
-    if (m_listing == Listing::kText) PrintEntryTable(m_rows, m_out);  // formatted once
+    // A listing prints as it formats; only an extraction keeps the rows to find its entry.
+    if (m_listing == Listing::kText) PrintEntryTable(m_view, m_out);
     if (m_listing == Listing::kJson) PrintEntryJson(m_view, m_out);
+    if (m_listing == Listing::kNone) m_rows = m_view.FillEntryList();
     std::fflush(m_out);
 }
 
