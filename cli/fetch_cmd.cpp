@@ -218,6 +218,9 @@ int CmdFetch(const Args& args) {
     }
     if (parts.scheme == inet::Scheme::kFtp && ranged && end == UINT32_MAX)
         return Fail("an ftp range ends at 4294967294 at most");
+    // From 0, that end would be 2^32 bytes, one more than a size can count.
+    if (parts.scheme == inet::Scheme::kHttp && ranged && start == 0 && end == UINT32_MAX)
+        return Fail("an http range from 0 ends at 4294967294 at most");
     if (!inet::InitNetwork()) {
         std::fprintf(stderr, "This program requires Winsock 2.x\n");
         return 1;

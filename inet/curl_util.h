@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <string>
 
 #include "inet/socket_util.h"
@@ -27,25 +28,27 @@ private:
     CURL* h_ = nullptr;
 };
 
+// Wakeup() comes from the window thread while the worker may be in Init(): the handle is
+// published only once it is whole.
 class CurlMulti {
 public:
     CurlMulti() = default;
     ~CurlMulti() {
-        if (h_) curl_multi_cleanup(h_);
+        if (CURLM* h = h_.load()) curl_multi_cleanup(h);
     }
     CurlMulti(const CurlMulti&) = delete;
     CurlMulti& operator=(const CurlMulti&) = delete;
     bool Init() {
-        if (!h_) h_ = curl_multi_init();
-        return h_ != nullptr;
+        if (!h_.load()) h_.store(curl_multi_init());
+        return h_.load() != nullptr;
     }
-    CURLM* get() const { return h_; }
+    CURLM* get() const { return h_.load(); }
     void Wakeup() {  // thread safe
-        if (h_) curl_multi_wakeup(h_);
+        if (CURLM* h = h_.load()) curl_multi_wakeup(h);
     }
 
 private:
-    CURLM* h_ = nullptr;
+    std::atomic<CURLM*> h_{nullptr};
 };
 
 class CurlHeaders {

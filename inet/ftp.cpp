@@ -21,6 +21,15 @@
 
 namespace fennic::inet {
 
+namespace {
+
+// A server may say "wait" a few times before it answers; endless such replies are an attack.
+constexpr int kMaxPreliminaryReplies = 8;
+// All reply texts one call collects, so that many long replies cannot fill memory either.
+constexpr size_t kMaxCollectedReplyBytes = 4 * kMaxReplyBytes;
+
+}  // namespace
+
 struct FtpCore {
     WakePipe wake;
     std::atomic<bool> aborted{false};
@@ -50,6 +59,8 @@ struct FtpConnection::State {
     uint64_t file_serial = 0;
     UniqueFd data;
     size_t replies_due = 0;  // replies the open file's transfer still owes
+    bool own_final_due = false;  // the first of them answers the transfer command itself
+    FtpReply own_final;          // that answer, once read (code 0 before)
     sockaddr_storage peer{};
 
     // The data side goes first: a server stuck writing data reads no commands.
@@ -60,9 +71,12 @@ struct FtpConnection::State {
         FtpReply reply;
         for (; replies_due > 0 && !broken && !core->aborted; --replies_due) {
             if (!ReadFinal(reply, IoDeadline())) break;
+            if (own_final_due) own_final = reply;
+            own_final_due = false;
         }
         if (replies_due > 0) broken = true;
         replies_due = 0;
+        own_final_due = false;
     }
 
     Clock::time_point IoDeadline() const {
@@ -121,6 +135,9 @@ struct FtpConnection::State {
             ReplyParse p = ParseFtpReply(inbuf, reply, used);
             if (p == ReplyParse::kComplete) {
                 inbuf.erase(0, used);
+                if (last_response.size() + reply.text.size() > kMaxCollectedReplyBytes) {
+                    return Break(kErrorInvalidServerResponse);
+                }
                 last_response += reply.text;
                 last_codes.push_back(reply.code);
                 return true;
@@ -142,10 +159,11 @@ struct FtpConnection::State {
     // Reads replies up to the first that is not preliminary.
     bool ReadFinal(FtpReply& reply, Clock::time_point deadline,
                    uint32_t timeout_code = kErrorTimeout) {
-        do {
+        for (int preliminary = 0;; ++preliminary) {
+            if (preliminary > kMaxPreliminaryReplies) return Break(kErrorInvalidServerResponse);
             if (!ReadOne(reply, deadline, timeout_code)) return false;
-        } while (reply.code < 200);
-        return true;
+            if (reply.code >= 200) return true;
+        }
     }
 
     bool Simple(const std::string& line, FtpReply& reply) {
@@ -217,6 +235,7 @@ struct FtpConnection::State {
     // 2xx reply is still to be read.
     bool AwaitData(UniqueFd& listener, UniqueFd& conn, bool& final_due) {
         bool prelim = false, done = false;
+        int preliminary = 0;
         Clock::time_point deadline = IoDeadline();
         while (!conn || !(prelim || done)) {
             size_t used = 0;
@@ -238,6 +257,9 @@ struct FtpConnection::State {
             if (have_reply || (ready & 2)) {
                 if (!ReadOne(reply, deadline)) return false;
                 if (reply.code < 200) {
+                    if (++preliminary > kMaxPreliminaryReplies) {
+                        return Break(kErrorInvalidServerResponse);
+                    }
                     prelim = true;
                 } else if (reply.code < 300) {
                     done = true;  // all data already sent; its connection waits in the backlog
@@ -605,6 +627,8 @@ bool FtpConnection::Command(const std::string& text, bool expect_data,
             file->serial_ = ++st.file_serial;
             st.data = std::move(conn);
             st.replies_due = after + (final_due ? 1 : 0);
+            st.own_final_due = final_due;
+            st.own_final = FtpReply();
             st.file_open = true;
             *data = std::move(file);
             return true;
@@ -638,6 +662,9 @@ FtpFile::~FtpFile() {
 }
 uint32_t FtpFile::LastError() const {
     return error_;
+}
+std::string FtpFile::LastResponse() const {
+    return response_;
 }
 std::string FtpFile::LastErrorText() const {
     return error_text_;
@@ -697,9 +724,21 @@ bool FtpFile::Read(void* buffer, size_t size, size_t& got) {
     }
 }
 
-void FtpFile::Close() {
-    if (Mine()) conn_->CloseData();
+bool FtpFile::Close() {
+    bool ok = true;
+    if (Mine()) {
+        conn_->CloseData();
+        // Only data read to its end is judged: after we stopped early, a 426 is our own doing.
+        const FtpReply& reply = conn_->own_final;
+        if (eof_ && reply.code >= 400) {
+            error_ = kErrorExtended;
+            error_text_ = ErrorText(error_);
+            response_ = reply.text;
+            ok = false;
+        }
+    }
     conn_.reset();
+    return ok;
 }
 
 }  // namespace fennic::inet

@@ -16,6 +16,8 @@
 // Every blocking wait has a time limit and can be woken by Abort() from any thread; a pending
 // connect then fails with kErrorOperationCancelled. Calls return false with LastError() set;
 // kErrorExtended means the server refused and LastResponse() holds its reply text.
+// More than 8 preliminary (1xx) replies to one command, or more than 256 KiB of reply text in
+// one call, fail with kErrorInvalidServerResponse and leave the connection unusable.
 // A user, password or path holding CR, LF or NUL is refused with kErrorInvalidOption before
 // anything goes out, so no second command can ride along.
 
@@ -119,11 +121,14 @@ public:
     // Up to size bytes; got = 0 at the end of the file.
     bool Read(void* buffer, size_t size, size_t& got);
     // Closes the data socket first, then reads the replies still due (226/426 and those of any
-    // commands sent after the transfer command), each within the idle limit.
-    void Close();
+    // commands sent after the transfer command), each within the idle limit. False with
+    // kErrorExtended when the data was read to its end and the transfer command's own final
+    // reply is 4xx/5xx; the replies to later commands never decide.
+    bool Close();
 
     uint32_t LastError() const;
     std::string LastErrorText() const;
+    std::string LastResponse() const;  // the failing final reply of Close()
 
 private:
     friend class FtpConnection;
@@ -133,6 +138,7 @@ private:
     uint64_t serial_ = 0;
     uint32_t error_ = 0;
     std::string error_text_;
+    std::string response_;
     bool eof_ = false;
     bool window_started_ = false;  // the rate floor's window
     std::chrono::steady_clock::time_point window_start_;

@@ -262,7 +262,9 @@ void CFTPTransferDlg::RunTransfer() {
     uint32_t total = 0;
     inet::FtpFileInfo info;
     if (m_hConnection->FindFile(m_strRemoteFile, info)) {
-        total = static_cast<uint32_t>(info.size);  // the low 32 bits, as listed
+        // Sizes are 32-bit: a larger one cut to its low bits would be another file's size.
+        if (info.size > UINT32_MAX) return ReportError(207, inet::kErrorInvalidServerResponse);
+        total = static_cast<uint32_t>(info.size);
         sizeKnown = true;
         m_dwFileSize = total;
         if (m_bSizeOnly) {
@@ -329,6 +331,16 @@ void CFTPTransferDlg::RunTransfer() {
         const uint32_t from = done;
         done += static_cast<uint32_t>(got);
         StepProgress(from, done, update);
+    }
+    if (!m_bAbort) {
+        // The data ended: the server's own word on the transfer comes first, then the count.
+        if (!source->Close()) {
+            Failed(source->LastError(), source->LastResponse());
+            return ReportError(214, 0);
+        }
+        if (m_bRangeOnly && done < m_dwRangeEnd - m_dwRangeStart) {
+            return ReportError(214, inet::kErrorConnectionAborted);
+        }
     }
     m_file.Close();
     if (m_bAbort) m_file.CloseAndDelete();

@@ -16,6 +16,8 @@ namespace fennic {
 namespace {
 
 constexpr size_t kDiscardBlock = 50;
+// The most of an authentication answer's body read to keep its connection for the retry.
+constexpr size_t kDiscardLimit = 64 * 1024;
 
 // Certificate and TLS failures get their cause spelled out after the number.
 std::string ErrorCodeText(uint32_t error) {
@@ -214,9 +216,13 @@ bool CHttpDownloadDlg::SendRequest() {
         }
         m_dwStatusCode = status;
         if (status == 407 || status == 401) {
+            // A body past the limit stays unread: the next Send, or the end of the run, drops
+            // the request and its connection with it.
             char discard[kDiscardBlock];
-            size_t got = 0;
-            while (m_hRequest->Read(discard, sizeof discard, got) && got > 0) {
+            size_t got = 0, discarded = 0;
+            while (discarded < kDiscardLimit && m_hRequest->Read(discard, sizeof discard, got) &&
+                   got > 0) {
+                discarded += got;
             }
             bool again = false;
             if (status == 407 && !m_strProxyUser.empty()) {
@@ -276,6 +282,10 @@ void CHttpDownloadDlg::RunTransfer() {
     m_bClean = false;
     m_dwLastError = 0;
     m_dwStatusCode = 0;
+    // Bytes 0 to 4294967295 are 2^32 of them, one more than our 32-bit sizes can count.
+    if (m_bSendRange && !m_bSizeOnly && m_dwRangeStart == 0 && m_dwRangeEnd == UINT32_MAX) {
+        return ReportError(110, inet::kErrorInvalidOption);
+    }
     const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
     if (!m_hSession->Open(agent, m_nAccessType, m_strProxy)) {
         Failed(m_hSession->LastError());

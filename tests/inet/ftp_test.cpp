@@ -376,7 +376,8 @@ TEST(ScriptFtp, ClosingMidTransferDoesNotDeadlock) {
     ASSERT_GT(got, 0u);
     EXPECT_EQ(std::string(buf, got), big.substr(1000, got));
     auto t0 = Clock::now();
-    data->Close();  // the server is still writing: it only sees our close
+    // The server is still writing and only sees our close: its 426 is our doing, no failure.
+    EXPECT_TRUE(data->Close());
     EXPECT_LT(Clock::now() - t0, milliseconds(2000));
     std::string replies = conn->LastResponse();
     EXPECT_NE(replies.find("426"), std::string::npos) << replies;
@@ -425,6 +426,84 @@ TEST(FtpSessionSetup, ProxyAndUnopenedSessionFailClearly) {
     ASSERT_TRUE(session.Open("t", ""));
     EXPECT_FALSE(session.Connect("127.0.0.1", fennic::test::FreePort(), "", ""));
     EXPECT_EQ(session.LastError(), kErrorCannotConnect);
+}
+
+}  // namespace
+}  // namespace fennic::inet
+
+namespace fennic::inet {
+namespace {
+
+// "150 wait" replies before an answer: a few are fine, endless ones or a flood of text fail
+// the call as an invalid response instead of filling memory.
+TEST(ScriptFtp, PreliminaryRepliesAreBounded) {
+    std::string many;
+    for (int i = 0; i < 20000; ++i) many += "150 " + std::string(100, 'y') + "\r\n";
+    std::string flood;  // few replies, each near the longest one accepted
+    for (int i = 0; i < 5; ++i) flood += "150-" + std::string(60000, 'z') + "\r\n150 end\r\n";
+    const struct {
+        std::string before;
+        bool ok;
+    } cases[] = {{"150 wait\r\n150 still\r\n150 nearly\r\n", true}, {many, false}, {flood, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before.size());
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = PatternBytes(1000, 2);
+        opt.preliminary["SIZE"] = c.before;
+        fennic::test::ScriptFtpServer server(opt);
+        FtpSession session;
+        auto conn = Login(session, server.port(), "u", "p");
+        ASSERT_TRUE(conn);
+        FtpFileInfo info;
+        EXPECT_EQ(conn->FindFile("/a.zip", info), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(info.size, 1000u);
+            EXPECT_EQ(conn->LastReplyCodes(), (std::vector<int>{150, 150, 150, 213}));
+        } else {
+            EXPECT_EQ(conn->LastError(), kErrorInvalidServerResponse);
+            EXPECT_LT(conn->LastResponse().size(), 300u * 1024);
+            EXPECT_FALSE(conn->Command("NOOP\r\n", false, nullptr));  // the connection is gone
+        }
+    }
+}
+
+// Only the transfer command's own final reply decides, and only once its data was read to the
+// end; replies to the commands sent after it never do.
+TEST(ScriptFtp, TransferIsJudgedByItsOwnFinalReply) {
+    const std::string content = PatternBytes(5000, 4);
+    const struct {
+        std::string retr_final, abor, text;
+        bool ok;
+    } cases[] = {{"", "426 Transfer aborted", "REST 10\r\nRETR /a.zip\r\nABOR\r\nNOOP\r\n", true},
+                 {"", "225 ABOR ok", "RETR /a.zip\r\nNOOP\r\n", true},
+                 {"451 Local error", "225 ABOR ok", "RETR /a.zip\r\nNOOP\r\n", false},
+                 {"426 Connection lost", "225 ABOR ok", "REST 10\r\nRETR /a.zip\r\nPWD\r\n", false},
+                 {"550 Gone", "225 ABOR ok", "RETR /a.zip\r\n", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.retr_final + " / " + c.text);
+        // Held until the data connection is ours, so that no final reply can come before it.
+        fennic::test::Gate gate;
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = content;
+        opt.data_gate = &gate;
+        opt.retr_final = c.retr_final;
+        opt.replies["ABOR"] = c.abor;
+        opt.replies["NOOP"] = "500 NOOP refused";
+        fennic::test::ScriptFtpServer server(opt);
+        FtpSession session;
+        auto conn = Login(session, server.port(), "u", "p");
+        ASSERT_TRUE(conn);
+        std::unique_ptr<FtpFile> data;
+        const bool opened = conn->Command(c.text, true, &data);
+        gate.Open();
+        ASSERT_TRUE(opened) << conn->LastErrorText();
+        const size_t from = c.text.rfind("REST", 0) == 0 ? 10 : 0;
+        EXPECT_TRUE(ReadAll(*data) == content.substr(from));
+        EXPECT_EQ(data->Close(), c.ok);
+        if (c.ok) continue;
+        EXPECT_EQ(data->LastError(), kErrorExtended);
+        EXPECT_EQ(data->LastResponse(), c.retr_final + "\r\n");
+    }
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "inet/errors.h"
 #include "tests/fixtures/fixtures.h"
@@ -546,6 +548,29 @@ TEST(OwnHttp, LargeBodyIsNotHeldInMemory) {
     std::string rest(buf, got);
     rest += Body(*req, 65536);
     EXPECT_EQ(rest, body);
+}
+
+// Cancel comes from the window thread while the worker may still be opening the session; the
+// thread sanitizer build shows any unguarded handle, and the cancel must still hold.
+TEST(HttpSetup, CancelWhileTheSessionOpens) {
+    fennic::test::ScriptHttpServer server([](const RawHttpRequest& req, HttpPeer& peer) {
+        fennic::test::ServeBody(req, peer, "body");
+    });
+    HttpSession session;
+    std::atomic<bool> started{false}, opened{false};
+    std::thread canceller([&] {
+        started = true;
+        while (!opened) session.Cancel();
+    });
+    ASSERT_TRUE(fennic::test::WaitUntil([&] { return started.load(); }));
+    const bool ok = session.Open("a", kAccessDirect, "");
+    opened = true;
+    canceller.join();
+    ASSERT_TRUE(ok) << session.LastErrorText();
+    auto req = session.Connect("127.0.0.1", server.port(), "", "")->OpenRequest("/x", false);
+    EXPECT_FALSE(req->Send(""));
+    EXPECT_EQ(req->LastError(), kErrorOperationCancelled);
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST(HttpSetup, BadOptionsFailClearly) {

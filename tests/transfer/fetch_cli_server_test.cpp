@@ -146,6 +146,26 @@ TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
     EXPECT_TRUE(fennic::test::ReadFile(local) == body);
 }
 
+// An http range from 0 to 4294967295 is 2^32 bytes, which no 32-bit size counts: a usage
+// error as for ftp, and nothing goes to the server (which would stream without end).
+TEST_F(FetchCliTest, HttpRangeOf4GiBIsAUsageError) {
+    fennic::test::ScriptHttpServer server(
+        [](const fennic::test::RawHttpRequest&, fennic::test::HttpPeer& peer) {
+            peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
+                      "Connection: close\r\n\r\n" +
+                      std::string(1000, 'b'));
+            peer.Cut();
+        });
+    CliRun r = Fetch("--range 0 4294967295 " + server.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("4294967294"), std::string::npos) << r.err;
+    EXPECT_TRUE(server.Requests().empty());
+    // A later start is an ordinary range.
+    r = Fetch("--range 1 4294967295 " + server.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 TEST_F(FetchCliTest, WrongArgumentsExitTwo) {
     EXPECT_EQ(Fetch("--range 5 2 http://127.0.0.1/a " + local).status, 2);
     EXPECT_EQ(Fetch("--range 1 99999999999 http://127.0.0.1/a " + local).status, 2);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -464,6 +465,103 @@ TEST_F(FtpTransferTest, TrickleBelowTheRateFloorIsATimeout) {
     EXPECT_EQ(view.Boxes(), std::vector<std::string>{
                                 "An error occurred while downloading the file, Error:12002"});
     EXPECT_FALSE(Exists(local));
+}
+
+}  // namespace
+}  // namespace fennic
+
+namespace fennic {
+namespace {
+
+// Data that ends before the range does, or a transfer the server itself calls failed, fails
+// the run and leaves no file; a range that ends at the file's end (the listing's kind) passes.
+TEST_F(FtpTransferTest, ShortOrFailedDataFailsTheRun) {
+    const std::string content = test::PatternBytes(1000, 6);
+    const std::string body_error = "An error occurred while downloading the file, Error:";
+    const struct {
+        std::string retr_final;
+        bool rangeOnly;
+        uint32_t start, end;
+        std::string box;  // empty: the run succeeds
+    } cases[] = {
+        {"", true, 0, 100000, body_error + "12030"},
+        {"", true, 978, 1001, body_error + "12030"},
+        {"426 Connection lost", true, 0, 100000, body_error + "\n426 Connection lost\n"},
+        {"426 Connection lost", false, 0, 5000, body_error + "\n426 Connection lost\n"},
+        {"", true, 0, 1000, ""},
+        {"", true, 978, 1000, ""},
+        {"", false, 0, 5000, ""},  // outside range-only mode the file's end ends the run
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.retr_final + " " + std::to_string(c.start) + "-" + std::to_string(c.end));
+        ::unlink(local.c_str());  // range-only mode writes over what a file holds, cuts nothing
+        // Held until the transfer has its data connection, so that the final reply comes last.
+        test::Gate gate;
+        test::ScriptFtpOptions options;
+        options.files["/a.zip"] = content;
+        options.retr_final = c.retr_final;
+        options.data_gate = &gate;
+        test::ScriptFtpServer ftp(options);
+        test::RecordingView v;
+        v.onEvent = [&](const ViewEvent& e) {
+            if (e.kind == ViewEvent::kText && e.text == "Retrieving the file") gate.Open();
+        };
+        CFTPTransferDlg dlg(v);
+        Prepare(dlg, ftp.port(), "/a.zip");
+        dlg.m_bPromptOverwrite = false;
+        dlg.m_bRangeOnly = c.rangeOnly;
+        dlg.m_dwRangeStart = c.start;
+        dlg.m_dwRangeEnd = c.end;
+        const int result = dlg.DoModal();
+        gate.Open();
+        if (c.box.empty()) {
+            EXPECT_EQ(result, IDOK);
+            EXPECT_TRUE(v.Boxes().empty());
+            EXPECT_EQ(test::ReadFile(local), content.substr(c.start, c.end - c.start));
+        } else {
+            EXPECT_EQ(result, IDCANCEL);
+            EXPECT_EQ(v.Boxes(), std::vector<std::string>{c.box});
+            EXPECT_FALSE(Exists(local));
+        }
+        const auto commands = ftp.Commands();
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "RETR /a.zip"), commands.end());
+    }
+}
+
+// A size past 32 bits is refused, never cut to its low bits; the largest 32-bit size passes.
+TEST_F(FtpTransferTest, SizeBeyond32BitsIsRefused) {
+    const struct {
+        std::string reply;
+        bool sizeOnly;
+    } cases[] = {{"213 4294967396", true}, {"213 4294967396", false}, {"213 4294967295", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply + (c.sizeOnly ? " size only" : " range"));
+        test::ScriptFtpOptions options;
+        options.files["/a.zip"] = test::PatternBytes(100, 2);
+        options.replies["SIZE"] = c.reply;
+        test::ScriptFtpServer ftp(options);
+        test::RecordingView v;
+        CFTPTransferDlg dlg(v);
+        Prepare(dlg, ftp.port(), "/a.zip");
+        dlg.m_bPromptOverwrite = false;
+        dlg.m_bSizeOnly = c.sizeOnly;
+        dlg.m_bRangeOnly = true;
+        dlg.m_dwRangeEnd = 100;
+        const int result = dlg.DoModal();
+        if (c.reply == "213 4294967295") {
+            EXPECT_EQ(result, IDOK);
+            EXPECT_EQ(dlg.GetRemoteFileSize(), 4294967295u);
+            continue;
+        }
+        EXPECT_EQ(result, IDCANCEL);
+        EXPECT_EQ(v.Boxes(), std::vector<std::string>{
+                                 "An error occurred while attempting to open the specified "
+                                 "remote file, Error:12152"});
+        EXPECT_FALSE(Exists(local));
+        const auto commands = ftp.Commands();
+        EXPECT_NE(std::find(commands.begin(), commands.end(), "SIZE /a.zip"), commands.end());
+        EXPECT_EQ(std::find(commands.begin(), commands.end(), "RETR /a.zip"), commands.end());
+    }
 }
 
 }  // namespace

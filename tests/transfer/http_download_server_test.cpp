@@ -748,6 +748,91 @@ TEST_F(HostileHttpTest, EndlessBodyWithoutLengthFailsTheSizeRun) {
     EXPECT_LT(server.BodyBytesSent(), 32u << 20);
 }
 
+// An authentication answer whose body has no end: a little of it is read, the rest dropped
+// with its connection, and the run goes on as after any such answer (a retry with credentials,
+// or the failure).
+TEST_F(HostileHttpTest, EndlessAuthenticationBodiesAreDropped) {
+    const std::string invalid = "Failed to receive a valid HTTP response from the server";
+    const struct {
+        int status;
+        bool sizeOnly;
+        std::string user, password;  // ours; the server wants ann/pw (proxy: pu/pp)
+        int result;
+        size_t requests;
+        std::string box;
+    } cases[] = {
+        {407, false, "pu", "pp", IDOK, 2, ""},
+        {401, false, "ann", "wrong", IDCANCEL, 2, invalid},
+        {401, false, "", "", IDCANCEL, 1, invalid},
+        // The HEAD has no length, so the GET follows; its body is no size either.
+        {401, true, "", "", IDCANCEL, 2,
+         "Server can't support HTTP_QUERY_CONTENT_LENGTH method, Error:12150"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + " " + c.user);
+        view.events.clear();
+        test::HostileHttpOptions options;
+        options.fault = test::HttpFault::kChallenge;
+        options.body = body;
+        options.status = c.status;
+        options.reason = c.status == 407 ? "Proxy Authentication Required" : "Unauthorized";
+        options.user = c.status == 407 ? "pu" : "ann";
+        options.password = c.status == 407 ? "pp" : "pw";
+        test::HostileHttpServer server(options);
+        CHttpDownloadDlg dlg(view);
+        if (c.status == 407) {
+            Prepare(dlg, "http://files.invalid/a.zip");
+            dlg.m_nAccessType = 2;
+            dlg.m_strProxy = "127.0.0.1:" + std::to_string(server.port());
+            dlg.m_strProxyUser = c.user;
+            dlg.m_strProxyPassword = c.password;
+        } else {
+            Prepare(dlg, server.Url("/a.zip"));
+            dlg.m_strUser = c.user;
+            dlg.m_strPassword = c.password;
+        }
+        dlg.m_bSizeOnly = c.sizeOnly;
+        dlg.m_bSendRange = !c.sizeOnly;
+        dlg.m_dwRangeStart = 1000;
+        dlg.m_dwRangeEnd = 1009;
+        EXPECT_EQ(dlg.DoModal(), c.result);
+        // Each endless body ended because we left, far below the server's 64 MiB.
+        EXPECT_TRUE(test::WaitUntil([&] { return server.Served() == int(c.requests); }));
+        EXPECT_LT(server.BodyBytesSent(), 32u << 20);
+        const auto seen = server.Requests();
+        ASSERT_EQ(seen.size(), c.requests);
+        const std::string header = c.status == 407 ? "proxy-authorization" : "authorization";
+        if (c.requests == 2 && !c.sizeOnly) {
+            EXPECT_EQ(seen[1].Header(header), test::BasicAuth(c.user, c.password));
+        }
+        if (c.result == IDOK) {
+            EXPECT_EQ(test::ReadFile(local), body.substr(1000, 10));
+        } else {
+            EXPECT_EQ(view.Boxes(), std::vector<std::string>{c.box});
+            EXPECT_FALSE(Exists(local));
+        }
+    }
+}
+
+// Bytes 0 to 4294967295 are one more than a 32-bit size: refused before anything is sent.
+TEST_F(HttpDownloadTest, RangeOf4GiBIsRefusedBeforeSending) {
+    test::ScriptHttpServer server([](const test::RawHttpRequest&, test::HttpPeer& peer) {
+        peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
+                  "Connection: close\r\n\r\n" +
+                  std::string(1000, 'b'));
+        peer.Cut();
+    });
+    CHttpDownloadDlg dlg(view);
+    Prepare(dlg, server.Url("/a.zip"));
+    dlg.m_dwRangeStart = 0;
+    dlg.m_dwRangeEnd = 4294967295u;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(view.Boxes(), std::vector<std::string>{"An error occurred while attempting to "
+                                                     "download the file, Error:12009"});
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_FALSE(Exists(local));
+}
+
 TEST_F(HostileHttpTest, EscapesInALocationAreNotShown) {
     test::HostileHttpOptions options;
     options.fault = test::HttpFault::kRedirect;
