@@ -1,5 +1,5 @@
 #pragma once
-// The progress window of a transfer ("File Download", template 124), as the engines see it.
+// The progress window of a transfer ("File Download"), as the engines see it.
 //
 // Three parties meet here:
 //  - the engine (CHttpDownloadDlg, CFTPTransferDlg) implements IProgressDialog;
@@ -26,7 +26,7 @@
 
 namespace fennic {
 
-// Control ids of template 124.
+// Control ids of the progress window.
 enum ProgressControl : int {
     IDC_ANIMATE = 1000,
     IDC_STATUS = 1001,         // status line

@@ -1,5 +1,5 @@
 #pragma once
-// The main window (template 102): the URL field, "Get", the entry list with its popup, and the
+// The main window: the URL field, "Get", the entry list with its popup, and the
 // Options, Help, About and OK commands. It owns the listed archive for the whole run.
 
 #include <wx/dialog.h>

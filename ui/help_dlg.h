@@ -1,6 +1,6 @@
 #pragma once
-// The help window (template 137), which shows the help file beside the program, and the
-// about box (template 100).
+// The help window, which shows the help file beside the program, and the
+// about box.
 
 #include <wx/dialog.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// The Options dialog (template 136): the eight settings, each written the moment it changes.
+// The Options dialog: the eight settings, each written the moment it changes.
 
 #include <wx/dialog.h>
 

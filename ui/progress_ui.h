@@ -1,5 +1,5 @@
 #pragma once
-// The progress window of a transfer ("File Download", template 124) on wxWidgets: the window
+// The progress window of a transfer ("File Download") on wxWidgets: the window
 // itself and the host that runs one modally for each transfer.
 
 #include <wx/dialog.h>
