@@ -5,13 +5,6 @@
 namespace fennic {
 namespace {
 
-// Code points of bytes 0x80 to 0x9F in code page 1252.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 // Code points of bytes 0x80 to 0xFF in code page 437.
 constexpr uint16_t kCp437High[128] = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
@@ -78,21 +71,6 @@ size_t SequenceLength(const std::string& text, size_t i) {
 }
 
 }  // namespace
-
-std::string Cp1252ToUtf8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() * 2);
-    for (char ch : text) {
-        const uint8_t c = static_cast<uint8_t>(ch);
-        if (c < 0x80)
-            out += ch;
-        else if (c < 0xA0)
-            AppendUtf8(out, kCp1252High[c - 0x80]);
-        else
-            AppendUtf8(out, c);
-    }
-    return out;
-}
 
 std::string Cp437ToUtf8(const std::string& text) {
     std::string out;

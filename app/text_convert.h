@@ -6,8 +6,6 @@
 
 namespace fennic {
 
-// Code page 1252 bytes to UTF-8; the five bytes 1252 leaves undefined pass as their C1 controls.
-std::string Cp1252ToUtf8(const std::string& text);
 // Code page 437 bytes to UTF-8, each to its own character (box drawing, Greek letters and all).
 std::string Cp437ToUtf8(const std::string& text);
 // Whether text is valid UTF-8 throughout (by the rules SanitizeUtf8 applies).

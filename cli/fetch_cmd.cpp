@@ -42,9 +42,6 @@ const char kFetchHelp[] =
     "Exit status 0 when the transfer completed, 1 when it failed or was cancelled, 2 on\n"
     "wrong arguments.\n";
 
-// Where the reported size goes.
-std::FILE* g_sizeOut = stdout;
-
 bool ParseOffset(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
     uint64_t v = 0;
@@ -69,7 +66,9 @@ std::string ProxyName() {
     return proxy;
 }
 
-int FetchHttp(IProgressHost& host, const std::string& url, const std::string& file, bool sizeOnly,
+// Both fetches return the exit status and, on success, the size the server reported.
+int FetchHttp(IProgressHost& host, const std::string& url, const std::string& file, uint32_t& size,
+              bool sizeOnly,
               bool ranged, uint32_t start, uint32_t end) {
     CHttpDownloadDlg dlg(host);
     const CSettings& s = Settings();
@@ -100,10 +99,7 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
         if (!ranged) {
             // The whole resource: its size first, then every byte by one range.
             if (dlg.DoModal() != IDOK || sizeRunRefused()) return 1;
-            if (dlg.GetRemoteFileSize() == 0) {
-                std::fprintf(g_sizeOut, "0\n");
-                return 0;
-            }
+            if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
             start = 0;
             end = dlg.GetRemoteFileSize() - 1;
         }
@@ -113,12 +109,12 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
         dlg.m_dwRangeEnd = end;
     }
     if (dlg.DoModal() != IDOK || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
-    std::fprintf(g_sizeOut, "%u\n", dlg.GetRemoteFileSize());
+    size = dlg.GetRemoteFileSize();
     return 0;
 }
 
 int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string& file,
-             bool sizeOnly, bool ranged, uint32_t start, uint32_t end) {
+             uint32_t& size, bool sizeOnly, bool ranged, uint32_t start, uint32_t end) {
     CFTPTransferDlg dlg(host);
     const CSettings& s = Settings();
     dlg.m_strServer = parts.host;
@@ -138,10 +134,7 @@ int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string
         if (!ranged) {
             if (dlg.DoModal() != IDOK) return 1;
             ::unlink(file.c_str());  // the next run would ask before overwriting it
-            if (dlg.GetRemoteFileSize() == 0) {
-                std::fprintf(g_sizeOut, "0\n");
-                return 0;
-            }
+            if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
             start = 0;
             end = dlg.GetRemoteFileSize() - 1;
         }
@@ -151,7 +144,7 @@ int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string
         dlg.m_dwRangeEnd = end + 1;  // the engine's end is exclusive
     }
     if (dlg.DoModal() != IDOK) return 1;
-    std::fprintf(g_sizeOut, "%u\n", dlg.GetRemoteFileSize());
+    size = dlg.GetRemoteFileSize();
     return 0;
 }
 
@@ -233,14 +226,16 @@ int CmdFetch(const Args& args) {
         return 1;
     }
     const std::string fetched = tempDir + "fetch.part";
-    if (file == "-") g_sizeOut = stderr;  // standard output carries the bytes
     CConsoleFrontEnd frontEnd;
     CConsoleProgressHost host(frontEnd);
+    uint32_t size = 0;
     int rc = parts.scheme == inet::Scheme::kHttp
-                 ? FetchHttp(host, url, fetched, sizeOnly, ranged, start, end)
-                 : FetchFtp(host, parts, fetched, sizeOnly, ranged, start, end);
+                 ? FetchHttp(host, url, fetched, size, sizeOnly, ranged, start, end)
+                 : FetchFtp(host, parts, fetched, size, sizeOnly, ranged, start, end);
     if (rc == 0) rc = SaveFetched(fetched, file);
     ::unlink(fetched.c_str());
+    // With FILE "-" standard output carries the bytes, so the size goes to stderr.
+    if (rc == 0) std::fprintf(file == "-" ? stderr : stdout, "%u\n", size);
     return rc;
 }
 

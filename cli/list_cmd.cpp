@@ -43,12 +43,6 @@ void PrintRow(const std::vector<std::string>& cells, std::string& line, std::FIL
 
 }  // namespace
 
-void PrintEntryTable(const std::vector<EntryRow>& rows, std::FILE* out) {
-    std::string line;
-    PrintRow(EntryColumnHeaders(), line, out);
-    for (const EntryRow& row : rows) PrintRow(row, line, out);
-}
-
 void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
     // Row by row: the rows of a large archive are never all held at once.
     std::string line;
@@ -91,14 +85,6 @@ public:
         Number(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
     }
     void Quoted(const std::string& text) {
-        bool plain = true;
-        for (char c : text) plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-        if (plain) {
-            Raw("\"");
-            Bytes(text.data(), text.size());
-            Raw("\"");
-            return;
-        }
         m_quoted.clear();
         AppendJsonQuoted(m_quoted, text);
         Bytes(m_quoted.data(), m_quoted.size());

@@ -13,8 +13,6 @@ namespace fennic::cli {
 // cells separated by one tab. JSON: an array with one object of raw fields per entry; the
 // name's stored bytes are a lower-case hex string ("name_bytes").
 void PrintEntryTable(const CArchiveView& view, std::FILE* out);
-// The same for rows already formatted.
-void PrintEntryTable(const std::vector<EntryRow>& rows, std::FILE* out);
 void PrintEntryJson(const CArchiveView& view, std::FILE* out);
 
 // Opens, lists and closes the archive at `path` (read only). Messages go through `frontEnd`.
