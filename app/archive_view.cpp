@@ -61,7 +61,7 @@ std::vector<EntryRow> CArchiveView::FillEntryList() const {
     const int count = m_archive.GetEntryCount();
     rows.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        const auto index = static_cast<uint16_t>(i);
+        const auto index = static_cast<size_t>(i);
         // In place: the cells are made from the stored bytes, so no copy of the record is needed.
         const CZipEntryHeader& header = m_archive.GetDirectory().GetHeader(index);
         rows.push_back(FormatEntryColumns(header, header.IsDirectory()));

@@ -55,7 +55,7 @@ std::string FormatEntryName(const CZipEntryHeader& header) {
     return (header.IsEncrypted() ? "(*) " : "") + EntryNameUtf8(header);
 }
 
-std::string FormatSize(uint32_t uncompressedSize) {
+std::string FormatSize(uint64_t uncompressedSize) {
     return std::to_string(uncompressedSize);
 }
 
@@ -95,10 +95,11 @@ std::string FormatAttributes(uint32_t externalAttributes) {
     return text;
 }
 
-std::string FormatRatio(uint32_t compressedSize, uint32_t uncompressedSize) {
+std::string FormatRatio(uint64_t compressedSize, uint64_t uncompressedSize) {
     if (uncompressedSize == 0) return "0%";
-    // 64 bits hold any 32-bit size times 100.
-    const uint64_t ratio = uint64_t{compressedSize} * 100 / uncompressedSize;
+    // Whole percent, truncated; the product is taken in 128 bits so no size overflows it.
+    const auto ratio =
+        static_cast<uint64_t>(static_cast<unsigned __int128>(compressedSize) * 100 / uncompressedSize);
     return std::to_string(ratio) + "%";
 }
 
@@ -118,10 +119,10 @@ EntryRow FormatEntryColumns(const CZipEntryHeader& header, bool isDirectory) {
     return {
         FormatEntryName(header),
         isDirectory ? "YES" : "NO",
-        FormatSize(header.uncompressedSize),
+        FormatSize(header.UncompressedSize()),
         FormatTime(header.GetModTime()),
         FormatAttributes(header.externalAttributes),
-        FormatRatio(header.compressedSize, header.uncompressedSize),
+        FormatRatio(header.CompressedSize(), header.UncompressedSize()),
         FormatCrc(header.crc32),
         FormatComment(header),
     };

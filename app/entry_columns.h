@@ -24,10 +24,10 @@ EntryRow FormatEntryColumns(const CZipEntryHeader& header, bool isDirectory);
 
 // The cells one by one, for callers that need a single one.
 std::string FormatEntryName(const CZipEntryHeader& header);  // "(*) " in front when encrypted
-std::string FormatSize(uint32_t uncompressedSize);
+std::string FormatSize(uint64_t uncompressedSize);
 std::string FormatTime(time_t localTime);                   // "%d %b %Y, %X", C locale
 std::string FormatAttributes(uint32_t externalAttributes);  // r a h s, '-' for a clear bit
-std::string FormatRatio(uint32_t compressedSize, uint32_t uncompressedSize);
+std::string FormatRatio(uint64_t compressedSize, uint64_t uncompressedSize);
 std::string FormatCrc(uint32_t crc);                       // upper-case hex, no leading zeros
 std::string FormatComment(const CZipEntryHeader& header);  // cut at 1024 characters + "..."
 

@@ -50,7 +50,7 @@ void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
     const CZipEngine& engine = view.Engine();
     const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
     for (int i = 0; i < count; ++i) {
-        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<uint16_t>(i));
+        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<size_t>(i));
         PrintRow(FormatEntryColumns(h, h.IsDirectory()), line, out);
     }
 }
@@ -113,7 +113,7 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
     const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
     for (int i = 0; i < count; ++i) {
         // Read in place: the cells come from the stored bytes, no copy of the record is needed.
-        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<uint16_t>(i));
+        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<size_t>(i));
         const time_t mtime = h.GetModTime();
         e.Clear();
         if (i == 0)
@@ -131,9 +131,9 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
         e.Raw(", \"directory\": ");
         e.Bool(h.IsDirectory());
         e.Raw(", \"compressed_size\": ");
-        e.Number(h.compressedSize);
+        e.Number(h.CompressedSize());
         e.Raw(", \"uncompressed_size\": ");
-        e.Number(h.uncompressedSize);
+        e.Number(h.UncompressedSize());
         e.Raw(", \"crc32\": ");
         e.Number(h.crc32);
         e.Raw(", \"method\": ");
@@ -151,9 +151,9 @@ void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
         e.Raw(", \"external_attributes\": ");
         e.Number(h.externalAttributes);
         e.Raw(", \"local_header_offset\": ");
-        e.Number(h.localHeaderOffset);
+        e.Number(h.LocalHeaderOffset());
         e.Raw(", \"disk_start\": ");
-        e.Number(h.diskStart);
+        e.Number(h.DiskStart());
         e.Raw(", \"version_made_by\": ");
         e.Number(h.versionMadeBy);
         e.Raw(", \"version_needed\": ");

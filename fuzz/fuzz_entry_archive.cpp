@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto length = LocalHeaderLength(data, size, size, &why);
     if (length && *length > size) std::abort();
     // A central record built from the header's own numbers, and one that differs.
-    EntryRecord entry;
+    fennic::CZipEntryHeader entry;
     if (size >= 30) {
         entry.flags = static_cast<uint16_t>(data[6] | data[7] << 8);
         entry.method = static_cast<uint16_t>(data[8] | data[9] << 8);
@@ -24,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LocalHeaderAgrees(data, size, entry, &why);
     entry.compressedSize = 1;
     LocalHeaderAgrees(data, size, entry, &why);
-    const auto descriptor = DataDescriptorLength(data, size, entry.crc32);
-    if (descriptor && *descriptor != 12 && *descriptor != 16) std::abort();
+    const bool zip64 = LocalHeaderHasZip64(data, size);
+    const auto descriptor = DataDescriptorLength(data, size, entry.crc32, zip64);
+    if (descriptor && *descriptor > size) std::abort();
+    if (descriptor && *descriptor != (zip64 ? 20u : 12u) && *descriptor != (zip64 ? 24u : 16u))
+        std::abort();
     return 0;
 }

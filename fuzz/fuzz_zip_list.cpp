@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fennic::CZipEngine& engine = view.Engine();
     for (int i = 0; i < engine.GetEntryCount(); ++i) {
         fennic::CZipEntryHeader h;
-        if (!engine.GetEntryInfo(h, static_cast<uint16_t>(i))) std::abort();
+        if (!engine.GetEntryInfo(h, static_cast<size_t>(i))) std::abort();
         if (h.GetCentralSize() < fennic::kCentralHeaderFixedSize) std::abort();
         fennic::TerminalText(fennic::EntryCommentUtf8(h));
     }

@@ -55,7 +55,7 @@ EndRecordRead ReadCentralDirOffset(IRemoteHost& host, const std::string& probe, 
         host.Note(kZip64Text);
         return EndRecordRead::kRefused;
     }
-    if (offset > size - kEndRecordSize) {
+    if (offset > size - kEndRecordFixedSize) {
         host.Note("the end record's central directory offset lies outside the archive");
         return EndRecordRead::kRefused;
     }
@@ -88,7 +88,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
     const uint32_t size = dlg.GetRemoteFileSize();
-    if (size < kEndRecordSize) {
+    if (size < kEndRecordFixedSize) {
         // A short error page says no more about the archive than a long one would: the
         // refusal is what the user must hear about.
         if (dlg.GetStatusCode() >= 400) {
@@ -103,7 +103,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     }
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
-    dlg.m_dwRangeStart = size - kEndRecordSize;
+    dlg.m_dwRangeStart = size - kEndRecordFixedSize;
     dlg.m_dwRangeEnd = size - 1;
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
@@ -139,7 +139,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     RemoveFile(probe);
     dlg.m_bSizeOnly = false;
     const uint32_t size = dlg.GetRemoteFileSize();
-    if (size < kEndRecordSize) {
+    if (size < kEndRecordFixedSize) {
         host.Note("the remote file is " + std::to_string(size) +
                   " bytes long, too short for an archive");
         host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
@@ -147,7 +147,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     }
     dlg.m_dwRangeEnd = size;
     dlg.m_bRangeOnly = true;
-    dlg.m_dwRangeStart = size - kEndRecordSize;
+    dlg.m_dwRangeStart = size - kEndRecordFixedSize;
     if (dlg.DoModal() != IDOK) return 0;
 
     uint32_t centralDir = 0;

@@ -1,9 +1,8 @@
 #include "remote/entry_archive.h"
 
 #include <algorithm>
-#include <limits>
 
-#include "remote/le_bytes.h"
+#include "zip/byte_reader.h"
 
 namespace fennic::remote {
 
@@ -11,42 +10,87 @@ const char kEntryArchiveComment[] = "Talvoren Fennic Explorer utility";
 static_assert(sizeof(kEntryArchiveComment) == kEntryArchiveCommentSize + 1);
 
 namespace {
-constexpr uint64_t kMaxDescriptor = 16;
+constexpr uint64_t kMaxDescriptor = 24;
+
+// The data of the local header's first ZIP64 block; false when it has none.
+bool LocalZip64Block(const uint8_t* head, size_t headSize, CByteReader& block) {
+    CByteReader r(head, headSize);
+    r.Seek(26);
+    const uint16_t nameLen = r.U16();
+    const uint16_t extraLen = r.U16();
+    r.Skip(nameLen);
+    if (!r.Ok() || r.Remaining() < extraLen) return false;
+    const uint8_t* extra = head + r.Position();
+    CByteReader in(extra, extraLen);
+    while (in.Remaining() >= 4) {
+        const uint16_t id = in.U16();
+        const uint16_t size = in.U16();
+        if (size > in.Remaining()) return false;
+        if (id == kZip64ExtraId) {
+            block = CByteReader(extra + in.Position(), size);
+            return true;
+        }
+        in.Skip(size);
+    }
+    return false;
 }
 
-std::optional<ByteSpan> EntryFetchSpan(const EntryRecord& entry,
-                                       const std::vector<uint32_t>& localHeaderOffsets,
-                                       uint32_t centralDirOffset) {
-    const uint32_t start = entry.localHeaderOffset;
+}  // namespace
+
+std::optional<ByteSpan> EntryFetchSpan(const CZipEntryHeader& entry, uint64_t start,
+                                       const std::vector<uint64_t>& localHeaderOffsets,
+                                       uint64_t centralDirOffset) {
     if (start >= centralDirOffset) return std::nullopt;
-    uint32_t end = centralDirOffset;
-    for (uint32_t off : localHeaderOffsets) {
+    uint64_t end = centralDirOffset;
+    for (uint64_t off : localHeaderOffsets) {
         if (off > start && off < end) end = off;
     }
-    const uint64_t longest = uint64_t{kLocalHeaderProbe} + entry.compressedSize + kMaxDescriptor;
-    const uint64_t length = std::min<uint64_t>(end - start, longest);
-    return ByteSpan{start, static_cast<uint32_t>(length)};
+    const uint64_t compressed = entry.CompressedSize();
+    const uint64_t longest = compressed > UINT64_MAX - kLocalHeaderProbe - kMaxDescriptor
+                                 ? UINT64_MAX
+                                 : kLocalHeaderProbe + compressed + kMaxDescriptor;
+    return ByteSpan{start, std::min<uint64_t>(end - start, longest)};
 }
 
-bool LocalHeaderAgrees(const uint8_t* head, size_t headSize, const EntryRecord& entry,
+bool LocalHeaderHasZip64(const uint8_t* head, size_t headSize) {
+    CByteReader block(nullptr, 0);
+    return LocalZip64Block(head, headSize, block);
+}
+
+bool LocalHeaderAgrees(const uint8_t* head, size_t headSize, const CZipEntryHeader& entry,
                        std::string* why) {
-    LeReader r(head, headSize);
-    uint16_t flags = 0, method = 0;
-    uint32_t crc = 0, compressed = 0, uncompressed = 0;
-    if (!r.U16At(6, flags) || !r.U16At(8, method) || !r.Seek(14) || !r.U32(crc) ||
-        !r.U32(compressed) || !r.U32(uncompressed)) {
+    CByteReader r(head, headSize);
+    r.Seek(6);
+    const uint16_t flags = r.U16();
+    const uint16_t method = r.U16();
+    r.Seek(14);
+    const uint32_t crc = r.U32();
+    uint64_t compressed = r.U32();
+    uint64_t uncompressed = r.U32();
+    if (!r.Ok()) {
         if (why) *why = "fetched bytes end inside the local header";
         return false;
     }
+    // 64-bit sizes stand in the ZIP64 block, uncompressed first.
+    CByteReader block(nullptr, 0);
+    if ((compressed == kMarker32 || uncompressed == kMarker32) &&
+        LocalZip64Block(head, headSize, block)) {
+        const uint64_t u = block.U64();
+        const uint64_t c = block.U64();
+        if (block.Ok()) {
+            uncompressed = u;
+            compressed = c;
+        }
+    }
     // With a data descriptor the writer may not have known the values yet: zeros (or, for the
     // sizes, the 64-bit marker of a streaming writer) stand in for them.
-    const bool deferred = (flags & 0x0008) != 0 && entry.HasDataDescriptor();
-    auto agrees = [deferred](uint32_t local, uint32_t central, bool size) {
-        return local == central || (deferred && (local == 0 || (size && local == UINT32_MAX)));
+    const bool deferred = (flags & kFlagDataDescriptor) != 0 && entry.HasDataDescriptor();
+    auto agrees = [deferred](uint64_t local, uint64_t central, bool size) {
+        return local == central || (deferred && (local == 0 || (size && local == kMarker32)));
     };
     const bool same = agrees(crc, entry.crc32, false) &&
-                      agrees(compressed, entry.compressedSize, true) &&
-                      agrees(uncompressed, entry.uncompressedSize, true);
+                      agrees(compressed, entry.CompressedSize(), true) &&
+                      agrees(uncompressed, entry.UncompressedSize(), true);
     if (method != entry.method || !same) {
         if (why)
             *why = "the local header's method, CRC or sizes disagree with the central directory";
@@ -61,72 +105,31 @@ std::optional<uint32_t> LocalHeaderLength(const uint8_t* head, size_t headSize,
         if (why) *why = text;
         return std::nullopt;
     };
-    LeReader r(head, std::min<uint64_t>(headSize, fetchedSize));
-    uint32_t sig = 0;
-    uint16_t nameLen = 0, extraLen = 0;
-    if (!r.U32(sig)) return fail("fetched bytes end inside the local header");
-    if (sig != kLocalHeaderSig) return fail("no local header signature at the entry's offset");
-    if (!r.U16At(26, nameLen) || !r.U16At(28, extraLen))
-        return fail("fetched bytes end inside the local header");
-    const uint32_t length = kLocalHeaderSize + uint32_t{nameLen} + extraLen;
+    CByteReader r(head, std::min<uint64_t>(headSize, fetchedSize));
+    const uint32_t sig = r.U32();
+    if (!r.Ok()) return fail("fetched bytes end inside the local header");
+    if (sig != kLocalHeaderSignature) return fail("no local header signature at the entry's offset");
+    r.Seek(26);
+    const uint16_t nameLen = r.U16();
+    const uint16_t extraLen = r.U16();
+    if (!r.Ok()) return fail("fetched bytes end inside the local header");
+    const uint32_t length = kLocalHeaderFixedSize + uint32_t{nameLen} + extraLen;
     if (length > fetchedSize) return fail("local name and extra field run past the fetched bytes");
     return length;
 }
 
-std::optional<uint32_t> DataDescriptorLength(const uint8_t* tail, size_t tailSize, uint32_t crc32) {
-    LeReader r(tail, tailSize);
-    uint32_t first = 0, second = 0;
+std::optional<uint32_t> DataDescriptorLength(const uint8_t* tail, size_t tailSize, uint32_t crc32,
+                                             bool zip64Sizes) {
+    const uint32_t sizes = zip64Sizes ? 16 : 8;
+    CByteReader r(tail, tailSize);
+    const uint32_t first = r.U32();
+    const uint32_t second = r.U32();
     // The signature is optional, so a descriptor is told by the CRC it repeats; a CRC that
     // happens to equal the signature is caught by looking at the following word first.
-    if (r.U32At(0, first) && first == kDescriptorSig && r.U32At(4, second) && second == crc32 &&
-        tailSize >= 16)
-        return 16;
-    if (r.U32At(0, first) && first == crc32 && tailSize >= 12) return 12;
+    if (r.Ok() && first == kDataDescriptorSignature && second == crc32 && tailSize >= 8 + sizes)
+        return 8 + sizes;
+    if (tailSize >= 4 && first == crc32 && tailSize >= 4 + sizes) return 4 + sizes;
     return std::nullopt;
-}
-
-std::vector<uint8_t> BuildCentralRecord(const EntryRecord& e) {
-    std::vector<uint8_t> out;
-    out.reserve(kCentralHeaderSize + e.storedName.size() + e.extraField.size() + e.comment.size());
-    LeWriter w(out);
-    w.U32(kCentralHeaderSig);
-    w.U16(e.versionMadeBy);
-    w.U16(e.versionNeeded);
-    w.U16(e.flags);
-    w.U16(e.method);
-    w.U16(e.modTime);
-    w.U16(e.modDate);
-    w.U32(e.crc32);
-    w.U32(e.compressedSize);
-    w.U32(e.uncompressedSize);
-    w.U16(static_cast<uint16_t>(std::min<size_t>(e.storedName.size(), 0xFFFF)));
-    w.U16(static_cast<uint16_t>(std::min<size_t>(e.extraField.size(), 0xFFFF)));
-    w.U16(static_cast<uint16_t>(std::min<size_t>(e.comment.size(), 0xFFFF)));
-    w.U16(e.diskStart);
-    w.U16(e.internalAttributes);
-    w.U32(e.externalAttributes);
-    w.U32(0);  // the entry now starts the file
-    w.Bytes(e.storedName.data(), std::min<size_t>(e.storedName.size(), 0xFFFF));
-    w.Bytes(e.extraField.data(), std::min<size_t>(e.extraField.size(), 0xFFFF));
-    w.Bytes(e.comment.data(), std::min<size_t>(e.comment.size(), 0xFFFF));
-    return out;
-}
-
-std::vector<uint8_t> BuildEndRecord(uint16_t diskNumber, uint16_t centralDirDisk,
-                                    uint32_t centralSize, uint32_t centralOffset) {
-    std::vector<uint8_t> out;
-    out.reserve(kEndRecordSize + kEntryArchiveCommentSize);
-    LeWriter w(out);
-    w.U32(kEndRecordSig);
-    w.U16(diskNumber);
-    w.U16(centralDirDisk);
-    w.U16(1);
-    w.U16(1);
-    w.U32(centralSize);
-    w.U32(centralOffset);
-    w.U16(kEntryArchiveCommentSize);
-    w.Bytes(reinterpret_cast<const uint8_t*>(kEntryArchiveComment), kEntryArchiveCommentSize);
-    return out;
 }
 
 std::string ProposeZipName(const std::string& listText) {

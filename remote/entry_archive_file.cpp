@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fs/file_io.h"
-#include "zip/zip_entry_header.h"
+#include "zip/zip_records.h"
 
 namespace fennic::remote {
 
@@ -33,34 +33,7 @@ SaveResult OutputFailed(const fs::OutputStatus& status, const std::string& name)
     return r;
 }
 
-std::vector<uint8_t> BytesOf(const CZipBuffer& b) {
-    const auto* p = reinterpret_cast<const uint8_t*>(b.GetBuffer());
-    return p ? std::vector<uint8_t>(p, p + b.GetSize()) : std::vector<uint8_t>();
-}
-
 }  // namespace
-
-EntryRecord EntryRecordFrom(const CZipEntryHeader& h) {
-    EntryRecord e;
-    e.versionMadeBy = h.versionMadeBy;
-    e.versionNeeded = h.versionNeeded;
-    e.flags = h.flags;
-    e.method = h.method;
-    e.modTime = h.modTime;
-    e.modDate = h.modDate;
-    e.crc32 = h.crc32;
-    e.compressedSize = h.compressedSize;
-    e.uncompressedSize = h.uncompressedSize;
-    e.diskStart = h.diskStart;
-    e.internalAttributes = h.internalAttributes;
-    e.externalAttributes = h.externalAttributes;
-    e.localHeaderOffset = h.localHeaderOffset;
-    const std::string& raw = h.GetRawFileName();
-    e.storedName.assign(raw.begin(), raw.end());
-    e.extraField = BytesOf(h.extraField);
-    e.comment = BytesOf(h.comment);
-    return e;
-}
 
 bool SaveResult::OutputNotOpened() const {
     if (step != SaveStep::kOutput) return false;
@@ -75,15 +48,15 @@ bool SaveResult::OutputNotOpened() const {
     }
 }
 
-SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
-                            uint16_t diskNumber, uint16_t centralDirDisk,
+SaveResult SaveEntryArchive(const std::string& fetchedPath, const CZipEntryHeader& entry,
+                            uint32_t diskNumber, uint32_t centralDirDisk,
                             const std::string& destPath) {
     return SaveEntryArchive(fetchedPath, entry, diskNumber, centralDirDisk,
                             fs::OutputTarget::Path(destPath));
 }
 
-SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
-                            uint16_t diskNumber, uint16_t centralDirDisk,
+SaveResult SaveEntryArchive(const std::string& fetchedPath, const CZipEntryHeader& entry,
+                            uint32_t diskNumber, uint32_t centralDirDisk,
                             const fs::OutputTarget& dest) {
     fs::UniqueFd in = fs::Open(fetchedPath, O_RDONLY);
     if (!in) return Fail(SaveStep::kFetched, "cannot open the fetched bytes", errno);
@@ -101,26 +74,27 @@ SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& e
     if (!LocalHeaderAgrees(head.data(), head.size(), entry, &why))
         return Fail(SaveStep::kEntryBytes, why);
 
-    const uint64_t dataEnd = uint64_t{*headerLen} + entry.compressedSize;
-    if (dataEnd > fetched)
+    const uint64_t compressed = entry.CompressedSize();
+    if (compressed > fetched || *headerLen > fetched - compressed)
         return Fail(SaveStep::kEntryBytes, "the entry's data runs past the fetched bytes");
+    const uint64_t dataEnd = *headerLen + compressed;
     uint64_t keep = dataEnd;
     if (entry.HasDataDescriptor()) {
-        uint8_t tail[16];
+        uint8_t tail[24];
         const ssize_t n = fs::ReadFullAt(in.Get(), tail, sizeof tail, dataEnd);
         if (n < 0) return FetchedUnreadable();
-        const auto descLen = DataDescriptorLength(tail, static_cast<size_t>(n), entry.crc32);
+        const auto descLen = DataDescriptorLength(tail, static_cast<size_t>(n), entry.crc32,
+                                                  LocalHeaderHasZip64(head.data(), head.size()));
         if (!descLen)
             return Fail(SaveStep::kEntryBytes, "no data descriptor after the entry's data");
         keep += *descLen;
     }
 
-    const std::vector<uint8_t> central = BuildCentralRecord(entry);
-    if (keep + central.size() + kEndRecordSize + kEntryArchiveCommentSize > 0xFFFFFFFFull)
-        return Fail(SaveStep::kEntryBytes, "the entry is too large for an archive");
-    const std::vector<uint8_t> end =
-        BuildEndRecord(diskNumber, centralDirDisk, static_cast<uint32_t>(central.size()),
-                       static_cast<uint32_t>(keep));
+    std::vector<uint8_t> central;
+    AppendCentralRecord(central, entry, 0);
+    std::vector<uint8_t> end;
+    AppendEndRecords(end, diskNumber, centralDirDisk, 1, central.size(), keep,
+                     std::string(kEntryArchiveComment, kEntryArchiveCommentSize));
 
     fs::OutputFile out;
     if (fs::OutputStatus s = out.Open(dest); !s.ok()) return OutputFailed(s, dest.path);
@@ -141,7 +115,7 @@ SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& e
 
     SaveResult ok;
     ok.ok = true;
-    ok.kept = static_cast<uint32_t>(keep);
+    ok.kept = keep;
     return ok;
 }
 

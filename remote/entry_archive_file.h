@@ -7,14 +7,7 @@
 #include "fs/output_file.h"
 #include "remote/entry_archive.h"
 
-namespace fennic {
-class CZipEntryHeader;
-}
-
 namespace fennic::remote {
-
-// The record of an entry as the engine read it, with the name bytes as stored.
-EntryRecord EntryRecordFrom(const CZipEntryHeader& header);
 
 // Where a save stopped.
 enum class SaveStep : uint8_t {
@@ -33,7 +26,7 @@ struct SaveResult {
     // What went wrong, for the command line's diagnostics.
     std::string why;
     // Bytes kept from the fetched stretch (local header, name, extra, data, descriptor).
-    uint32_t kept = 0;
+    uint64_t kept = 0;
 
     // The destination could not even be opened (nothing was written).
     bool OutputNotOpened() const;
@@ -43,11 +36,13 @@ struct SaveResult {
 // field, the compressed data and its descriptor (when the entry has one), appends the central
 // record and the end record, and writes it all to dest through fs::OutputFile: a file is
 // replaced only once the archive is complete, devices and FIFOs are written directly.
-SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
-                            uint16_t diskNumber, uint16_t centralDirDisk,
+// The central record is the entry's as the engine read it (the name bytes as stored), with
+// the local header at offset 0 and the ZIP64 records the sizes need.
+SaveResult SaveEntryArchive(const std::string& fetchedPath, const CZipEntryHeader& entry,
+                            uint32_t diskNumber, uint32_t centralDirDisk,
                             const fs::OutputTarget& dest);
-SaveResult SaveEntryArchive(const std::string& fetchedPath, const EntryRecord& entry,
-                            uint16_t diskNumber, uint16_t centralDirDisk,
+SaveResult SaveEntryArchive(const std::string& fetchedPath, const CZipEntryHeader& entry,
+                            uint32_t diskNumber, uint32_t centralDirDisk,
                             const std::string& destPath);
 
 }  // namespace fennic::remote

@@ -24,41 +24,38 @@ namespace {
 
 // What the extraction needs of the listed archive, copied while it is open.
 struct ListedEntry {
-    EntryRecord record;
-    std::vector<uint32_t> localOffsets;
-    uint32_t centralDirOffset = 0;
-    uint16_t diskNumber = 0;
-    uint16_t centralDirDisk = 0;
+    CZipEntryHeader header;
+    uint64_t start = 0;  // of the local header in the remote file
+    std::vector<uint64_t> localOffsets;
+    uint64_t centralDirOffset = 0;
+    uint32_t diskNumber = 0;
+    uint32_t centralDirDisk = 0;
 };
 
 bool ReadListedEntry(IRemoteHost& host, int index, ListedEntry& out) {
     CArchiveView& view = host.Archive();
     const bool open = view.OpenArchive(host.FrontEnd());
-    CZipEntryHeader header;
-    bool ok = open && index >= 0 && index <= 0xFFFF &&
-              view.Engine().GetEntryInfo(header, static_cast<uint16_t>(index));
+    bool ok = open && index >= 0 && view.Engine().GetEntryInfo(out.header, index);
     if (ok) {
         const CZipDirectory& dir = view.Engine().GetDirectory();
-        out.record = EntryRecordFrom(header);
-        out.centralDirOffset = dir.GetCentralDirOffset();
         out.diskNumber = dir.GetDiskNumber();
         out.centralDirDisk = dir.GetCentralDirDisk();
         // Bytes in front of the archive (a self-extractor's stub) whose offsets the maker did
         // not adjust: the tail file starts at the stored directory offset, so the engine's
         // start shift plus that offset is the shift in the remote file (0 for most archives).
-        const uint32_t shift = dir.GetBytesBeforeArchive() + out.centralDirOffset;  // wraps
-        auto shifted = [&](uint32_t offset) {
-            const uint64_t real = uint64_t{offset} + shift;
+        // This road's offsets are 32-bit and so is the shift.
+        const auto shift =
+            static_cast<uint32_t>(dir.GetBytesBeforeArchive() + dir.GetCentralDirOffset());
+        auto shifted = [&](uint64_t offset) {
+            const uint64_t real = offset + shift;
             ok = ok && real <= UINT32_MAX;
-            return static_cast<uint32_t>(real);
+            return real;
         };
-        out.record.localHeaderOffset = shifted(out.record.localHeaderOffset);
-        out.centralDirOffset = shifted(out.centralDirOffset);
+        out.start = shifted(out.header.LocalHeaderOffset());
+        out.centralDirOffset = shifted(dir.GetCentralDirOffset());
         out.localOffsets.reserve(dir.GetCount());
-        for (size_t i = 0; i < dir.GetCount(); ++i) {
-            out.localOffsets.push_back(
-                shifted(dir.GetHeader(static_cast<uint16_t>(i)).localHeaderOffset));
-        }
+        for (size_t i = 0; i < dir.GetCount(); ++i)
+            out.localOffsets.push_back(shifted(dir.GetHeader(i).LocalHeaderOffset()));
     }
     view.CloseArchive(host.FrontEnd());
     return ok;
@@ -77,7 +74,8 @@ int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest) {
 
     ListedEntry listed;
     if (!ReadListedEntry(host, index, listed)) return 0;
-    const auto span = EntryFetchSpan(listed.record, listed.localOffsets, listed.centralDirOffset);
+    const auto span =
+        EntryFetchSpan(listed.header, listed.start, listed.localOffsets, listed.centralDirOffset);
     if (!span) {
         host.Note("the entry's local header offset lies at or behind the central directory");
         return 0;
@@ -100,7 +98,7 @@ int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest) {
     }
 
     const SaveResult saved =
-        SaveEntryArchive(fetched, listed.record, listed.diskNumber, listed.centralDirDisk, dest);
+        SaveEntryArchive(fetched, listed.header, listed.diskNumber, listed.centralDirDisk, dest);
     ::unlink(fetched.c_str());
     if (!saved.ok) {
         // The window has always shown the bare errno when the file could not be made.

@@ -40,14 +40,15 @@ void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& 
 
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
                     ByteSpan span) {
-    if (span.length == 0) return false;
+    // These transfers count in 32 bits, as the archives of this road do.
+    if (span.length == 0 || span.start + (span.length - 1) > UINT32_MAX) return false;
     CHttpDownloadDlg dlg(host.ProgressHost());
     FillHttpRequest(dlg, host, url, localFile);
     dlg.m_bPromptProxyLogin = false;
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
-    dlg.m_dwRangeStart = span.start;
-    dlg.m_dwRangeEnd = span.start + (span.length - 1);
+    dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
+    dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + (span.length - 1));
     if (dlg.DoModal() == IDOK) return true;
     NoteHttpFailure(host, dlg);
     return false;
@@ -95,13 +96,13 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
 }
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span) {
-    if (span.length == 0) return false;
+    if (span.length == 0 || span.start + span.length > UINT32_MAX) return false;
     CFTPTransferDlg dlg(host.ProgressHost());
     FillFtpRequest(dlg, host, localFile);
     dlg.m_bSizeOnly = false;
     dlg.m_bRangeOnly = true;
-    dlg.m_dwRangeStart = span.start;
-    dlg.m_dwRangeEnd = span.start + span.length;
+    dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
+    dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + span.length);
     return dlg.DoModal() == IDOK;
 }
 

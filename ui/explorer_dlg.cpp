@@ -103,7 +103,7 @@ void CExplorerDlg::FillEntryList() {
     std::vector<EntryRow> rows = m_archive.FillEntryList();
     std::vector<bool> isDirectory(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        isDirectory[i] = m_archive.Engine().IsEntryDirectory(static_cast<uint16_t>(i));
+        isDirectory[i] = m_archive.Engine().IsEntryDirectory(static_cast<size_t>(i));
     }
     m_list->SetRows(std::move(rows), isDirectory);
 }

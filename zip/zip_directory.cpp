@@ -35,7 +35,7 @@ void CZipDirectory::Clear(bool removeHeaders) {
     }
 }
 
-uint32_t CZipDirectory::LocateEndRecord() {
+uint64_t CZipDirectory::LocateEndRecord() {
     CZipBigFile* file = m_pVolume->GetFile();
     const uint64_t length = file->GetLength();
     if (length < 4) Throw(ZipCodeDirNotFound);
@@ -49,72 +49,81 @@ uint32_t CZipDirectory::LocateEndRecord() {
         const uint32_t size = static_cast<uint32_t>(reach - done);
         file->Seek(-static_cast<int64_t>(reach), CFile::end);
         if (file->Read(buffer.data(), size) != size) Throw(ZipCodeBadArchive);
-        for (uint32_t i = size >= 4 ? size - 4 + 1 : 0; i-- > 0;) {
-            CByteReader in(buffer.data() + i, 4);
-            if (in.U32() == kEndRecordSignature) {
-                const uint64_t position = length - reach + i;
-                // Offsets are 32-bit: an end record beyond 4 GiB cannot be addressed.
-                if (position > UINT32_MAX) Throw(ZipCodeBadArchive);
-                return static_cast<uint32_t>(position);
-            }
-        }
+        const size_t found = FindEndRecordSignature(buffer.data(), size);
+        if (found != std::string::npos) return length - reach + found;
         // Overlap the next chunk by three bytes so that a straddling signature is found.
         done = reach - 3;
     } while (reach < maxBack);
     Throw(ZipCodeDirNotFound);
 }
 
+void CZipDirectory::TakeEndRecord(const EndRecord& end) {
+    m_endSignature = kEndRecordSignature;
+    m_endRecordPosition = end.position;
+    m_diskNumber = end.diskNumber;
+    m_centralDirDisk = end.centralDirDisk;
+    m_entriesOnDisk = end.entriesOnDisk;
+    m_totalEntries = end.totalEntries;
+    m_centralDirSize = end.centralDirSize;
+    m_centralDirOffset = end.centralDirOffset;
+    m_zip64 = end.zip64;
+}
+
 void CZipDirectory::Read() {
     CZipBigFile* file = m_pVolume->GetFile();
-    m_endRecordPosition = LocateEndRecord();
-
-    uint8_t record[kEndRecordFixedSize];
-    file->Seek(m_endRecordPosition, CFile::begin);
-    if (file->Read(record, sizeof record) != sizeof record) Throw(ZipCodeBadArchive);
-    CByteReader in(record, sizeof record);
-    m_endSignature = in.U32();
-    m_diskNumber = in.U16();
-    m_centralDirDisk = in.U16();
-    m_entriesOnDisk = in.U16();
-    m_totalEntries = in.U16();
-    m_centralDirSize = in.U32();
-    m_centralDirOffset = in.U32();
-    const uint16_t commentLength = in.U16();
-
-    // A 64-bit locator right in front of the end record: the real numbers are elsewhere.
-    if (m_endRecordPosition >= kZip64LocatorSize) {
-        uint8_t locator[4];
-        file->Seek(m_endRecordPosition - kZip64LocatorSize, CFile::begin);
-        if (file->Read(locator, sizeof locator) == sizeof locator &&
-            CByteReader(locator, sizeof locator).U32() == kZip64LocatorSignature) {
-            Throw(ZipCodeZip64);
-        }
-        file->Seek(m_endRecordPosition + kEndRecordFixedSize, CFile::begin);
+    const uint64_t position = LocateEndRecord();
+    const uint64_t length = file->GetLength();
+    const ArchiveReadAt readAt = [file](uint64_t offset, void* buffer, size_t size) {
+        file->Seek(static_cast<int64_t>(offset), CFile::begin);
+        return file->Read(buffer, static_cast<uint32_t>(size)) == size;
+    };
+    EndRecord end;
+    const EndRead status = ReadEndRecords(position, length, readAt, end);
+    if (status == EndRead::kBad) Throw(ZipCodeBadArchive);
+    // The ZIP64 records of a multi-disk archive may lie on another disk: not read.
+    if (status == EndRead::kZip64Broken || (end.zip64 && m_pVolume->GetSpanState() != 0)) {
+        Throw(ZipCodeZip64);
     }
+    TakeEndRecord(end);
+    file->Seek(static_cast<int64_t>(position + kEndRecordFixedSize), CFile::begin);
 
-    m_pVolume->SetCurrentDisk(m_diskNumber);
+    m_pVolume->SetCurrentDisk(static_cast<int>(m_diskNumber));
 
-    if (commentLength != 0) {
-        m_endComment.Allocate(commentLength);
-        if (file->Read(m_endComment.GetBuffer(), commentLength) != commentLength) {
+    if (end.commentLength != 0) {
+        m_endComment.Allocate(end.commentLength);
+        if (file->Read(m_endComment.GetBuffer(), end.commentLength) != end.commentLength) {
             Throw(ZipCodeBadArchive);
         }
     }
 
-    m_bytesBeforeArchive = m_pVolume->GetSpanState() != 0
-                               ? 0
-                               : m_endRecordPosition - m_centralDirSize - m_centralDirOffset;
+    m_bytesBeforeArchive =
+        m_pVolume->GetSpanState() != 0 ? 0 : end.ExpectedDirStart() - m_centralDirOffset;
 
     if ((m_centralDirSize == 0) != (m_totalEntries == 0)) Throw(ZipCodeBadArchive);
     m_onDisk = true;
 
-    m_pVolume->ChangeDisk(m_centralDirDisk);
+    m_pVolume->ChangeDisk(static_cast<int>(m_centralDirDisk));
     if (m_centralDirSize != 0) ReadHeaders();
+}
+
+void CZipDirectory::LoadFetched(const EndRecord& end, const std::string& comment,
+                                const uint8_t* directory, size_t size, const std::string& name) {
+    TakeEndRecord(end);
+    m_endComment.Assign(comment);
+    m_bytesBeforeArchive = end.ExpectedDirStart() - m_centralDirOffset;
+    if ((m_centralDirSize == 0) != (m_totalEntries == 0) || size != m_centralDirSize ||
+        m_totalEntries > size / kCentralHeaderFixedSize) {
+        CZipException::Throw(ZipCodeBadArchive, name);
+    }
+    m_headers.clear();
+    m_headers.reserve(static_cast<size_t>(m_totalEntries));
+    ParseHeaders(directory, size, name);
+    m_onDisk = true;
 }
 
 void CZipDirectory::ReadHeaders() {
     CZipBigFile* file = m_pVolume->GetFile();
-    const uint32_t start = m_centralDirOffset + m_bytesBeforeArchive;  // wraps by design
+    const uint64_t start = m_centralDirOffset + m_bytesBeforeArchive;  // wraps by design
     const uint64_t length = file->GetLength();
     if (start > length) Throw(ZipCodeBadArchive);
     // Every record takes at least 46 bytes; a count that cannot fit in what is left of a
@@ -123,12 +132,16 @@ void CZipDirectory::ReadHeaders() {
         (length - start) / kCentralHeaderFixedSize < m_totalEntries) {
         Throw(ZipCodeBadArchive);
     }
-    file->Seek(start, CFile::begin);
+    file->Seek(static_cast<int64_t>(start), CFile::begin);
     m_headers.clear();
-    m_headers.reserve(m_totalEntries);
-    if (m_pVolume->GetSpanState() == 0) return ReadHeadersInOnePiece(start, length);
+    if (m_pVolume->GetSpanState() == 0) {
+        m_headers.reserve(static_cast<size_t>(m_totalEntries));
+        return ReadHeadersInOnePiece(start, length);
+    }
+    // A spanned directory's count is bounded only by its 16-bit field (ZIP64 is refused).
+    m_headers.reserve(static_cast<size_t>(std::min<uint64_t>(m_totalEntries, kMarker16)));
     uint64_t used = 0;
-    for (uint32_t i = 0; i < m_totalEntries; ++i) {
+    for (uint64_t i = 0; i < m_totalEntries; ++i) {
         CZipEntryHeader header;
         // A record that could not be read in full never joins the table.
         if (!header.ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
@@ -140,12 +153,24 @@ void CZipDirectory::ReadHeaders() {
 
 void CZipDirectory::AddHeader(CZipEntryHeader&& header, uint64_t used) {
     if (used > m_centralDirSize) Throw(ZipCodeBadArchive);
-    if (header.NeedsZip64()) Throw(ZipCodeZip64);
     if (m_convertNames) header.ConvertFileName();
     m_headers.push_back(std::move(header));
 }
 
-void CZipDirectory::ReadHeadersInOnePiece(uint32_t start, uint64_t length) {
+void CZipDirectory::ParseHeaders(const uint8_t* data, size_t size, const std::string& path) {
+    size_t used = 0;
+    for (uint64_t i = 0; i < m_totalEntries; ++i) {
+        CZipEntryHeader header;
+        const size_t taken = header.ParseCentral(data + used, size - used, path);
+        if (taken == 0) CZipException::Throw(ZipCodeBadArchive, path);
+        used += taken;
+        if (used > m_centralDirSize) CZipException::Throw(ZipCodeBadArchive, path);
+        if (m_convertNames) header.ConvertFileName();
+        m_headers.push_back(std::move(header));
+    }
+}
+
+void CZipDirectory::ReadHeadersInOnePiece(uint64_t start, uint64_t length) {
     // The directory of a single-file archive, whose size the end record gives, is read in a
     // few large windows rather than record by record; records stay inside it by construction.
     // Bytes past the file's end are not asked for: a record reaching there fails like one
@@ -168,7 +193,7 @@ void CZipDirectory::ReadHeadersInOnePiece(uint32_t start, uint64_t length) {
         end += want;
         loaded += want;
     };
-    for (uint32_t i = 0; i < m_totalEntries; ++i) {
+    for (uint64_t i = 0; i < m_totalEntries; ++i) {
         // A whole record is in the window unless the file has fewer bytes left than it needs.
         if (end - begin < kLargestRecord && loaded < size) refill();
         CZipEntryHeader header;

@@ -51,14 +51,14 @@ int CZipEngine::GetEntryCount() const {
     return static_cast<int>(m_centralDir.GetCount());
 }
 
-bool CZipEngine::GetEntryInfo(CZipEntryHeader& header, uint16_t index) const {
+bool CZipEngine::GetEntryInfo(CZipEntryHeader& header, size_t index) const {
     if (IsClosed() || !m_centralDir.IsValidIndex(index)) return false;
     header = m_centralDir.GetHeader(index);
     if (!m_centralDir.GetConvertNames()) header.ConvertFileName();
     return true;
 }
 
-bool CZipEngine::IsEntryDirectory(uint16_t index) const {
+bool CZipEngine::IsEntryDirectory(size_t index) const {
     if (IsClosed() || !m_centralDir.IsValidIndex(index)) return false;
     return m_centralDir.GetHeader(index).IsDirectory();
 }

@@ -31,8 +31,8 @@ public:
 
     int GetEntryCount() const;
     // Copies entry `index` into `header`; false (record untouched) when closed or out of range.
-    bool GetEntryInfo(CZipEntryHeader& header, uint16_t index) const;
-    bool IsEntryDirectory(uint16_t index) const;
+    bool GetEntryInfo(CZipEntryHeader& header, size_t index) const;
+    bool IsEntryDirectory(size_t index) const;
 
     // The end record's values and the entry table, while open.
     const CZipDirectory& GetDirectory() const { return m_centralDir; }

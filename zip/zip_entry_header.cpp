@@ -66,10 +66,25 @@ bool CZipEntryHeader::FindExtra(uint16_t id, std::string& data) const {
 }
 
 bool CZipEntryHeader::NeedsZip64() const {
-    const bool marked = compressedSize == UINT32_MAX || uncompressedSize == UINT32_MAX ||
-                        localHeaderOffset == UINT32_MAX || diskStart == UINT16_MAX;
+    const bool marked = compressedSize == kMarker32 || uncompressedSize == kMarker32 ||
+                        localHeaderOffset == kMarker32 || diskStart == kMarker16;
     std::string block;
     return marked && FindExtra(kZip64ExtraId, block);
+}
+
+bool CZipEntryHeader::ResolveZip64() {
+    m_has64 = false;
+    const bool marked = compressedSize == kMarker32 || uncompressedSize == kMarker32 ||
+                        localHeaderOffset == kMarker32 || diskStart == kMarker16;
+    std::string block;
+    // A marker without the block is a value that happens to be all ones.
+    if (!marked || !FindExtra(kZip64ExtraId, block)) return true;
+    if (!ReadZip64Extra(block, uncompressedSize, compressedSize, localHeaderOffset, diskStart,
+                        m_64)) {
+        return false;
+    }
+    m_has64 = true;
+    return true;
 }
 
 bool CZipEntryHeader::IsDirectory() const {
@@ -127,6 +142,7 @@ bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     readPart(extraField, extraLength);
     readPart(comment, commentLength);
     m_rawFileName = fileName.ToString();
+    if (!ResolveZip64()) CZipException::Throw(ZipCodeBadArchive, file->GetFilePath());
     return true;
 }
 
@@ -148,6 +164,7 @@ size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std
     }
     m_rawFileName.assign(reinterpret_cast<const char*>(data) + kCentralHeaderFixedSize,
                          nameLength);
+    if (!ResolveZip64()) CZipException::Throw(ZipCodeBadArchive, path);
     return kCentralHeaderFixedSize + variable;
 }
 

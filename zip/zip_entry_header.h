@@ -1,33 +1,23 @@
 #pragma once
-// One central directory file header in memory, and the record signatures.
+// One central directory file header in memory.
 
 #include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "zip/zip_buffer.h"
+#include "zip/zip_records.h"
 
 namespace fennic {
 
 class CZipVolume;
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
-constexpr uint32_t kEndRecordSignature = 0x06054b50;
-constexpr uint32_t kDataDescriptorSignature = 0x08074b50;
-constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr uint32_t kZip64LocatorSize = 20;
-constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint16_t kUnicodePathExtraId = 0x7075;     // UTF-8 name with the stored name's CRC
 constexpr uint16_t kUnicodeCommentExtraId = 0x6375;  // the same for the comment
 constexpr uint8_t kHostMsDos = 0;
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostNtfs = 11;
 constexpr uint8_t kHostVfat = 14;
-
-constexpr uint32_t kCentralHeaderFixedSize = 46;
-constexpr uint32_t kEndRecordFixedSize = 22;
-constexpr uint32_t kLocalHeaderFixedSize = 30;
 
 // General purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;
@@ -95,6 +85,15 @@ public:
     // A size, offset or disk field holds its 64-bit marker and the extra field carries the
     // 64-bit values: the stored 32-bit numbers are not the entry's.
     bool NeedsZip64() const;
+    // The entry's values with those of its ZIP64 extra field in place of the markers.
+    uint64_t CompressedSize() const { return m_has64 ? m_64.compressedSize : compressedSize; }
+    uint64_t UncompressedSize() const {
+        return m_has64 ? m_64.uncompressedSize : uncompressedSize;
+    }
+    uint64_t LocalHeaderOffset() const {
+        return m_has64 ? m_64.localHeaderOffset : localHeaderOffset;
+    }
+    uint32_t DiskStart() const { return m_has64 ? m_64.diskStart : diskStart; }
 
     // Reads one header at the volume's current position. False for a wrong signature (the
     // variable parts are then not read); raises ZipErrBadArchive when the fixed part or a
@@ -117,7 +116,13 @@ private:
     void DecodeFixed(const uint8_t* fixed, uint16_t& nameLength, uint16_t& extraLength,
                      uint16_t& commentLength);
 
+    // Takes the 64-bit values from the extra field when a field holds its marker; false when
+    // a marked value is missing from it.
+    bool ResolveZip64();
+
     std::string m_rawFileName;
+    Zip64Values m_64;
+    bool m_has64 = false;
 };
 
 }  // namespace fennic

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "remote/le_bytes.h"
+#include "zip/byte_reader.h"
 #include "tests/remote/remote_support.h"
 #include "zip/zip_engine.h"
 
@@ -26,9 +26,9 @@ protected:
     }
 
     struct Listed {
-        std::vector<EntryRecord> entries;
-        std::vector<uint32_t> offsets;
-        uint32_t centralDir = 0;
+        std::vector<CZipEntryHeader> entries;
+        std::vector<uint64_t> offsets;
+        uint64_t centralDir = 0;
     };
     static Listed List(const std::string& archive) {
         Listed l;
@@ -36,9 +36,9 @@ protected:
         engine.Open(archive);
         for (int i = 0; i < engine.GetEntryCount(); ++i) {
             CZipEntryHeader h;
-            EXPECT_TRUE(engine.GetEntryInfo(h, static_cast<uint16_t>(i)));
-            l.entries.push_back(EntryRecordFrom(h));
-            l.offsets.push_back(h.localHeaderOffset);
+            EXPECT_TRUE(engine.GetEntryInfo(h, static_cast<size_t>(i)));
+            l.offsets.push_back(h.LocalHeaderOffset());
+            l.entries.push_back(std::move(h));
         }
         l.centralDir = engine.GetDirectory().GetCentralDirOffset();
         engine.Close();
@@ -51,7 +51,7 @@ protected:
     // Saves entry i of archive and checks the result with the testers.
     void SaveAndVerify(const std::string& archive, const Listed& l, size_t i) {
         SCOPED_TRACE(archive + " entry " + std::to_string(i));
-        auto span = EntryFetchSpan(l.entries[i], l.offsets, l.centralDir);
+        auto span = EntryFetchSpan(l.entries[i], l.offsets[i], l.offsets, l.centralDir);
         ASSERT_TRUE(span);
         const std::string fetched = work / "fetched";
         ASSERT_TRUE(test::WriteBytes(fetched, Slice(archive, *span)));
@@ -59,8 +59,8 @@ protected:
         SaveResult r = SaveEntryArchive(fetched, l.entries[i], 0, 0, dest);
         ASSERT_TRUE(r.ok) << r.why;
         EXPECT_EQ(test::VerifySaved(dest, archive), "");
-        const size_t central = 46 + l.entries[i].storedName.size() +
-                               l.entries[i].extraField.size() + l.entries[i].comment.size();
+        const size_t central = 46 + l.entries[i].GetRawFileName().size() +
+                               l.entries[i].extraField.GetSize() + l.entries[i].comment.GetSize();
         EXPECT_EQ(test::ReadBytes(dest).size(), r.kept + central + 54);
         EXPECT_EQ(test::ListDir(work.path()).size(), 2u) << "no part file left behind";
     }
@@ -86,11 +86,12 @@ TEST_F(SaveEntryArchiveTest, InfoZipLocalExtraLongerThanCentralIsKeptWhole) {
     const std::string bytes = test::ReadBytes(archive);
     int longer = 0;
     for (size_t i : {size_t{0}, size_t{1}, size_t{7}, size_t{1500}, l.entries.size() - 1}) {
-        const EntryRecord& e = l.entries[i];
-        LeReader r(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        uint16_t localExtra = 0;
-        ASSERT_TRUE(r.U16At(e.localHeaderOffset + 28, localExtra));
-        if (localExtra > e.extraField.size()) ++longer;
+        const CZipEntryHeader& e = l.entries[i];
+        CByteReader r(bytes.data(), bytes.size());
+        r.Seek(e.LocalHeaderOffset() + 28);
+        const uint16_t localExtra = r.U16();
+        ASSERT_TRUE(r.Ok());
+        if (localExtra > e.extraField.GetSize()) ++longer;
         SaveAndVerify(archive, l, i);
     }
     // The case the central lengths alone would cut short is really there.
@@ -105,7 +106,7 @@ TEST_F(SaveEntryArchiveTest, CentralRecordCarriesTheStoredNameBytes) {
         "ber.txt";
     size_t i = 0;
     while (i < l.entries.size() &&
-           std::string(l.entries[i].storedName.begin(), l.entries[i].storedName.end()) != want)
+           l.entries[i].GetRawFileName() != want)
         ++i;
     ASSERT_LT(i, l.entries.size()) << "stored name not found as UTF-8 bytes with '/'";
     SaveAndVerify(archive, l, i);
@@ -119,7 +120,7 @@ TEST_F(SaveEntryArchiveTest, CentralRecordCarriesTheStoredNameBytes) {
 TEST_F(SaveEntryArchiveTest, BadBytesLeaveTheDestinationAsItWas) {
     const std::string archive = *s_dir / "py.zip";
     Listed l = List(archive);
-    auto span = EntryFetchSpan(l.entries[1], l.offsets, l.centralDir);
+    auto span = EntryFetchSpan(l.entries[1], l.offsets[1], l.offsets, l.centralDir);
     ASSERT_TRUE(span);
     const std::string good = Slice(archive, *span);
     const std::string dest = work / "keep.zip";
@@ -149,10 +150,10 @@ TEST_F(SaveEntryArchiveTest, DescriptorThatIsNotThereIsRefused) {
     const std::string archive = *s_dir / "stream.zip";
     Listed l = List(archive);
     ASSERT_TRUE(l.entries[0].HasDataDescriptor());
-    auto span = EntryFetchSpan(l.entries[0], l.offsets, l.centralDir);
+    auto span = EntryFetchSpan(l.entries[0], l.offsets[0], l.offsets, l.centralDir);
     ASSERT_TRUE(span);
     std::string bytes = Slice(archive, *span);
-    EntryRecord wrongCrc = l.entries[0];
+    CZipEntryHeader wrongCrc = l.entries[0];
     wrongCrc.crc32 ^= 1;
     ASSERT_TRUE(test::WriteBytes(work / "fetched", bytes));
     EXPECT_FALSE(SaveEntryArchive(work / "fetched", wrongCrc, 0, 0, work / "x.zip").ok);
@@ -162,7 +163,7 @@ TEST_F(SaveEntryArchiveTest, DescriptorThatIsNotThereIsRefused) {
 TEST_F(SaveEntryArchiveTest, FailedRenameKeepsTheOldFileAndLeavesNoPart) {
     const std::string archive = *s_dir / "py.zip";
     Listed l = List(archive);
-    auto span = EntryFetchSpan(l.entries[0], l.offsets, l.centralDir);
+    auto span = EntryFetchSpan(l.entries[0], l.offsets[0], l.offsets, l.centralDir);
     ASSERT_TRUE(span);
     ASSERT_TRUE(test::WriteBytes(work / "fetched", Slice(archive, *span)));
     // A non-empty folder at the destination cannot be replaced by a file.

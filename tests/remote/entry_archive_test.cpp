@@ -5,32 +5,31 @@
 
 #include <gtest/gtest.h>
 
-#include "remote/le_bytes.h"
+#include "zip/byte_reader.h"
 
 namespace fennic::remote {
 namespace {
 
-EntryRecord Entry(uint32_t offset, uint32_t compressed) {
-    EntryRecord e;
-    e.localHeaderOffset = offset;
+CZipEntryHeader Entry(uint32_t compressed) {
+    CZipEntryHeader e;
     e.compressedSize = compressed;
     return e;
 }
 
 TEST(EntryFetchSpan, RunsToTheNextLocalHeaderWhateverTheTableOrder) {
-    const std::vector<uint32_t> offsets = {5000, 0, 1000, 300, 1000};
-    auto span = EntryFetchSpan(Entry(300, 100), offsets, 9000);
+    const std::vector<uint64_t> offsets = {5000, 0, 1000, 300, 1000};
+    auto span = EntryFetchSpan(Entry(100), 300, offsets, 9000);
     ASSERT_TRUE(span);
     EXPECT_EQ(span->start, 300u);
     EXPECT_EQ(span->length, 700u);
     // An entry that shares its offset with another still ends at the next greater one.
-    span = EntryFetchSpan(Entry(1000, 100), offsets, 9000);
+    span = EntryFetchSpan(Entry(100), 1000, offsets, 9000);
     ASSERT_TRUE(span);
     EXPECT_EQ(span->length, 4000u);
 }
 
 TEST(EntryFetchSpan, LastEntryRunsToTheCentralDirectory) {
-    auto span = EntryFetchSpan(Entry(5000, 10), {0, 5000}, 5100);
+    auto span = EntryFetchSpan(Entry(10), 5000, {0, 5000}, 5100);
     ASSERT_TRUE(span);
     EXPECT_EQ(span->start, 5000u);
     EXPECT_EQ(span->length, 100u);
@@ -38,23 +37,23 @@ TEST(EntryFetchSpan, LastEntryRunsToTheCentralDirectory) {
 
 TEST(EntryFetchSpan, NeverMoreThanTheLongestLocalEntry) {
     // A lone entry in front of a huge gap: header, maximal name and extra, data, descriptor.
-    auto span = EntryFetchSpan(Entry(0, 1000), {0}, 0xF0000000u);
+    auto span = EntryFetchSpan(Entry(1000), 0, {0}, 0xF0000000u);
     ASSERT_TRUE(span);
-    EXPECT_EQ(span->length, 30u + 65535 + 65535 + 1000 + 16);
+    EXPECT_EQ(span->length, 30u + 65535 + 65535 + 1000 + 24);
     // Near the 4 GiB limit the sum does not wrap.
-    span = EntryFetchSpan(Entry(10, 0xFFFFFF00u), {10}, 0xFFFFFFF0u);
+    span = EntryFetchSpan(Entry(0xFFFFFF00u), 10, {10}, 0xFFFFFFF0u);
     ASSERT_TRUE(span);
     EXPECT_EQ(span->length, 0xFFFFFFF0u - 10);
 }
 
 TEST(EntryFetchSpan, RefusesAnEntryAtOrBehindTheCentralDirectory) {
-    EXPECT_FALSE(EntryFetchSpan(Entry(100, 1), {100}, 100));
-    EXPECT_FALSE(EntryFetchSpan(Entry(200, 1), {200}, 100));
+    EXPECT_FALSE(EntryFetchSpan(Entry(1), 100, {100}, 100));
+    EXPECT_FALSE(EntryFetchSpan(Entry(1), 200, {200}, 100));
 }
 
 std::vector<uint8_t> LocalHeader(uint16_t nameLen, uint16_t extraLen, uint32_t sig = 0x04034b50) {
     std::vector<uint8_t> v;
-    LeWriter w(v);
+    CByteWriter w(v);
     w.U32(sig);
     for (int i = 0; i < 11; ++i) w.U16(0);  // version .. uncompressed size
     w.U16(nameLen);
@@ -88,7 +87,7 @@ TEST(LocalHeaderLength, RefusesWhatDoesNotFitOrIsNotAHeader) {
 
 std::vector<uint8_t> Descriptor(bool withSig, uint32_t crc) {
     std::vector<uint8_t> v;
-    LeWriter w(v);
+    CByteWriter w(v);
     if (withSig) w.U32(0x08074b50);
     w.U32(crc);
     w.U32(10);
@@ -100,7 +99,7 @@ std::vector<uint8_t> Descriptor(bool withSig, uint32_t crc) {
 std::vector<uint8_t> StatedHeader(uint16_t flags, uint16_t method, uint32_t crc, uint32_t csize,
                                   uint32_t usize) {
     std::vector<uint8_t> v;
-    LeWriter w(v);
+    CByteWriter w(v);
     w.U32(0x04034b50);
     w.U16(20);
     w.U16(flags);
@@ -117,7 +116,7 @@ std::vector<uint8_t> StatedHeader(uint16_t flags, uint16_t method, uint32_t crc,
 }
 
 TEST(LocalHeaderAgrees, ACopiedHeaderMustTellWhatTheCentralRecordTells) {
-    EntryRecord e;
+    CZipEntryHeader e;
     e.method = 8;
     e.crc32 = 0xABCD1234;
     e.compressedSize = 3;
@@ -163,76 +162,60 @@ TEST(DataDescriptorLength, RefusesAMissingOrCutDescriptor) {
     EXPECT_FALSE(DataDescriptorLength(nullptr, 0, 1));
 }
 
-TEST(BuildCentralRecord, CopiesEveryFieldWithOffsetZeroAndTheStoredName) {
-    EntryRecord e;
-    e.versionMadeBy = 0x031E;
-    e.versionNeeded = 20;
-    e.flags = 0x0808;
-    e.method = 8;
-    e.modTime = 0x6000;
-    e.modDate = 0x3021;
-    e.crc32 = 0x12345678;
-    e.compressedSize = 111;
-    e.uncompressedSize = 222;
-    e.diskStart = 0;
-    e.internalAttributes = 1;
-    e.externalAttributes = 0x81A40000;
-    e.localHeaderOffset = 98765;
-    e.storedName = {'d', 'o', 'c', 's', '/', 0xC3, 0xA9};
-    e.extraField = {1, 2, 3, 4};
-    e.comment = {'h', 'i'};
-    auto rec = BuildCentralRecord(e);
-    ASSERT_EQ(rec.size(), 46u + 7 + 4 + 2);
-    LeReader r(rec);
-    uint32_t u32 = 0;
-    uint16_t u16 = 0;
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 0x02014b50u);
-    const uint16_t want16[] = {0x031E, 20, 0x0808, 8, 0x6000, 0x3021};
-    for (uint16_t w : want16) {
-        ASSERT_TRUE(r.U16(u16));
-        EXPECT_EQ(u16, w);
-    }
-    for (uint32_t w : {0x12345678u, 111u, 222u}) {
-        ASSERT_TRUE(r.U32(u32));
-        EXPECT_EQ(u32, w);
-    }
-    for (uint16_t w : {7, 4, 2, 0, 1}) {
-        ASSERT_TRUE(r.U16(u16));
-        EXPECT_EQ(u16, w);
-    }
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 0x81A40000u);
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 0u) << "the saved entry starts the file";
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 46, rec.begin() + 53), e.storedName);
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 53, rec.begin() + 57), e.extraField);
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 57, rec.end()), e.comment);
-}
+TEST(EntryFetchSpan, SixtyFourBitEntriesAndDescriptors) {
+    CZipEntryHeader big;
+    big.compressedSize = 0xFFFFFFFF;
+    big.uncompressedSize = 0xFFFFFFFF;
+    std::vector<uint8_t> block;
+    CByteWriter w(block);
+    w.U16(1);
+    w.U16(16);
+    w.U64(6ull << 30);
+    w.U64(5ull << 30);
+    std::vector<uint8_t> rec(46, 0);
+    rec[0] = 'P', rec[1] = 'K', rec[2] = 1, rec[3] = 2;
+    for (int i = 20; i < 28; ++i) rec[i] = 0xFF;
+    rec[30] = 20;
+    rec.insert(rec.end(), block.begin(), block.end());
+    ASSERT_EQ(big.ParseCentral(rec.data(), rec.size(), "t"), rec.size());
+    ASSERT_EQ(big.CompressedSize(), 5ull << 30);
+    // An entry starting past 4 GiB runs to the directory behind it.
+    auto span = EntryFetchSpan(big, 4ull << 30, {4ull << 30}, 10ull << 30);
+    ASSERT_TRUE(span);
+    EXPECT_EQ(span->start, 4ull << 30);
+    EXPECT_EQ(span->length, 30u + 65535 + 65535 + (5ull << 30) + 24);
 
-TEST(BuildEndRecord, HoldsOneEntryAndTheProgramComment) {
-    auto end = BuildEndRecord(0, 0, 59, 4242);
-    ASSERT_EQ(end.size(), 54u);
-    LeReader r(end);
-    uint32_t u32 = 0;
-    uint16_t u16 = 0;
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 0x06054b50u);
-    for (uint16_t w : {0, 0, 1, 1}) {
-        ASSERT_TRUE(r.U16(u16));
-        EXPECT_EQ(u16, w);
-    }
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 59u);
-    ASSERT_TRUE(r.U32(u32));
-    EXPECT_EQ(u32, 4242u);
-    ASSERT_TRUE(r.U16(u16));
-    EXPECT_EQ(u16, 32u);
-    EXPECT_EQ(std::string(end.begin() + 22, end.end()), "Talvoren Fennic Explorer utility");
-    // The disk numbers come from the listed archive.
-    end = BuildEndRecord(3, 2, 1, 1);
-    EXPECT_EQ(end[4], 3);
-    EXPECT_EQ(end[6], 2);
+    // A local header with 64-bit sizes agrees with the central record through its block.
+    std::vector<uint8_t> local;
+    CByteWriter l(local);
+    l.U32(0x04034b50);
+    l.U16(45);
+    l.U16(0);
+    l.U16(big.method = 0);
+    l.U16(0);
+    l.U16(0);
+    l.U32(0);
+    l.U32(0xFFFFFFFF);
+    l.U32(0xFFFFFFFF);
+    l.U16(0);
+    l.U16(20);
+    l.Bytes(block);
+    std::string why;
+    EXPECT_TRUE(LocalHeaderHasZip64(local.data(), local.size()));
+    EXPECT_TRUE(LocalHeaderAgrees(local.data(), local.size(), big, &why)) << why;
+    local[30 + 4] ^= 1;  // the uncompressed size
+    EXPECT_FALSE(LocalHeaderAgrees(local.data(), local.size(), big, &why));
+
+    // Its descriptor carries 8-byte sizes: 24 bytes with the signature, 20 without.
+    std::vector<uint8_t> d;
+    CByteWriter dw(d);
+    dw.U32(0x08074b50);
+    dw.U32(7);
+    dw.U64(5ull << 30);
+    dw.U64(6ull << 30);
+    EXPECT_EQ(DataDescriptorLength(d.data(), d.size(), 7, true), 24u);
+    EXPECT_EQ(DataDescriptorLength(d.data() + 4, d.size() - 4, 7, true), 20u);
+    EXPECT_FALSE(DataDescriptorLength(d.data(), 23, 7, true));
 }
 
 TEST(ProposeZipName, CutsAtTheFirstDot) {
@@ -242,23 +225,6 @@ TEST(ProposeZipName, CutsAtTheFirstDot) {
     EXPECT_EQ(ProposeZipName("docs\\"), ".zip");
     EXPECT_EQ(ProposeZipName(""), ".zip");
     EXPECT_EQ(ProposeZipName("noext"), ".zip");  // no dot: the extension alone
-}
-
-TEST(LeReader, NeverReadsPastItsEnd) {
-    const uint8_t bytes[] = {1, 2, 3};
-    LeReader r(bytes, 3);
-    uint32_t u32 = 7;
-    uint16_t u16 = 0;
-    EXPECT_FALSE(r.U32(u32));
-    EXPECT_EQ(u32, 7u);
-    EXPECT_EQ(r.Position(), 0u);
-    EXPECT_TRUE(r.U16(u16));
-    EXPECT_EQ(u16, 0x0201);
-    EXPECT_FALSE(r.U16(u16));
-    EXPECT_FALSE(r.Skip(2));
-    EXPECT_TRUE(r.Skip(1));
-    EXPECT_FALSE(r.Seek(4));
-    EXPECT_FALSE(r.U16At(2, u16));
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST_F(DirectoryTest, TailFileWithLargeOffsetReadsFromItsFirstByte) {
     end.cdSize = uint32_t(cd.size());
     end.cdOffset = 5000000;
     ASSERT_EQ(OpenBytes(cd + EndRecord(end)), 0);
-    EXPECT_EQ(m_engine.GetDirectory().GetBytesBeforeArchive(), uint32_t(0) - 5000000u);
+    EXPECT_EQ(m_engine.GetDirectory().GetBytesBeforeArchive(), uint64_t(0) - 5000000u);
     ASSERT_EQ(m_engine.GetEntryCount(), int(offsets.size()));
     for (size_t i = 0; i < offsets.size(); ++i) {
         CZipEntryHeader h;
