@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/direct_cmd.h"
 #include "cli/remote_list.h"
 #include "inet/url.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: fennic extract [--url-credentials|--settings-credentials] URL "
+                 "usage: fennic extract --classic [--url-credentials|--settings-credentials] URL "
                  "(ENTRY | --index N) -o FILE\n"
                  "FILE \"-\" is standard output.\n");
     return 2;
@@ -24,7 +25,9 @@ int Usage() {
 
 }  // namespace
 
-int CmdExtract(const Args& args) {
+int CmdExtract(const Args& given) {
+    Args args = given;
+    if (!TakeClassic(args)) return DirectExtract(args);
     std::string url, entry, dest;
     long index = -1;
     bool haveEntry = false, haveIndex = false;

@@ -9,6 +9,7 @@
 #include "app/text_convert.h"
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
+#include "cli/direct_cmd.h"
 #include "cli/remote_list.h"
 
 namespace fennic::cli {
@@ -43,14 +44,13 @@ void PrintRow(const std::vector<std::string>& cells, std::string& line, std::FIL
 
 }  // namespace
 
-void PrintEntryTable(const CArchiveView& view, std::FILE* out) {
+void PrintEntryTable(const CZipDirectory& dir, std::FILE* out) {
     // Row by row: the rows of a large archive are never all held at once.
     std::string line;
     PrintRow(EntryColumnHeaders(), line, out);
-    const CZipEngine& engine = view.Engine();
-    const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
-    for (int i = 0; i < count; ++i) {
-        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<size_t>(i));
+    const size_t count = dir.GetCount();
+    for (size_t i = 0; i < count; ++i) {
+        const CZipEntryHeader& h = dir.GetHeader(i);
         PrintRow(FormatEntryColumns(h, h.IsDirectory()), line, out);
     }
 }
@@ -106,14 +106,13 @@ private:
 
 }  // namespace
 
-void PrintEntryJson(const CArchiveView& view, std::FILE* out) {
-    const CZipEngine& engine = view.Engine();
+void PrintEntryJson(const CZipDirectory& dir, std::FILE* out) {
     // Written entry by entry: the document of a large archive is never held whole.
     JsonEntry e;
-    const int count = engine.IsClosed() ? 0 : engine.GetEntryCount();
-    for (int i = 0; i < count; ++i) {
+    const size_t count = dir.GetCount();
+    for (size_t i = 0; i < count; ++i) {
         // Read in place: the cells come from the stored bytes, no copy of the record is needed.
-        const CZipEntryHeader& h = engine.GetDirectory().GetHeader(static_cast<size_t>(i));
+        const CZipEntryHeader& h = dir.GetHeader(i);
         const time_t mtime = h.GetModTime();
         e.Clear();
         if (i == 0)
@@ -182,14 +181,16 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
         return 1;
     }
     if (json)
-        PrintEntryJson(view, out);
+        PrintEntryJson(view.Engine().GetDirectory(), out);
     else
-        PrintEntryTable(view, out);
+        PrintEntryTable(view.Engine().GetDirectory(), out);
     std::fflush(out);
     return view.CloseArchive(frontEnd) ? 0 : 1;
 }
 
-int CmdList(const Args& args) {
+int CmdList(const Args& given) {
+    Args args = given;
+    if (!TakeClassic(args)) return DirectList(args);
     if (int status = 0; RouteRemoteList(args, status)) return status;  // a URL: remote listing
     bool json = false;
     std::string path;
@@ -212,7 +213,7 @@ int CmdList(const Args& args) {
         }
     }
     if (!havePath) {
-        std::fprintf(stderr, "usage: fennic list [--json] PATH\n");
+        std::fprintf(stderr, "usage: fennic list --classic [--json] PATH\n");
         return 2;
     }
     CConsoleFrontEnd frontEnd;

@@ -1,5 +1,5 @@
 #pragma once
-// `fennic list`: the entry list of an archive on the local disk.
+// `fennic list`: the entry list of an archive; the local one of the window's road here.
 
 #include <cstdio>
 #include <string>
@@ -12,8 +12,8 @@ namespace fennic::cli {
 // Text: a header line of the eight column names, then one line per entry in engine order,
 // cells separated by one tab. JSON: an array with one object of raw fields per entry; the
 // name's stored bytes are a lower-case hex string ("name_bytes").
-void PrintEntryTable(const CArchiveView& view, std::FILE* out);
-void PrintEntryJson(const CArchiveView& view, std::FILE* out);
+void PrintEntryTable(const CZipDirectory& dir, std::FILE* out);
+void PrintEntryJson(const CZipDirectory& dir, std::FILE* out);
 
 // Opens, lists and closes the archive at `path` (read only). Messages go through `frontEnd`.
 // Returns the exit status: 0 listed, 1 the archive could not be opened or closed.

@@ -18,12 +18,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", fennic::cli::CmdList, "list [--json] PATH"},
-    {"fetch", fennic::cli::CmdFetch, "fetch [--size-only | --range START END] URL FILE"},
-    {"list", fennic::cli::CmdList,
-     "list [--json] [--url-credentials|--settings-credentials] URL"},
+    {"list", fennic::cli::CmdList, "list [OPTIONS] (URL | PATH)"},
     {"extract", fennic::cli::CmdExtract,
-     "extract [--url-credentials|--settings-credentials] URL (ENTRY | --index N) -o FILE"},
+     "extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE"},
+    {"fetch", fennic::cli::CmdFetch, "fetch [--size-only | --range START END] URL FILE"},
 };
 
 int Usage() {

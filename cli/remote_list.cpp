@@ -35,8 +35,8 @@ void CCliRemoteHost::FillEntryList() {
     m_rows.clear();
     if (!m_listed) return;
     // A listing prints as it formats; only an extraction keeps the rows to find its entry.
-    if (m_listing == Listing::kText) PrintEntryTable(m_view, m_out);
-    if (m_listing == Listing::kJson) PrintEntryJson(m_view, m_out);
+    if (m_listing == Listing::kText) PrintEntryTable(m_view.Engine().GetDirectory(), m_out);
+    if (m_listing == Listing::kJson) PrintEntryJson(m_view.Engine().GetDirectory(), m_out);
     if (m_listing == Listing::kNone) m_rows = m_view.FillEntryList();
     std::fflush(m_out);
 }

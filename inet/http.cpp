@@ -56,6 +56,7 @@ struct HttpCore {
     uint32_t floor_bps = kRateFloorBytesPerSecond;
     uint32_t floor_seconds = kRateFloorSeconds;
     std::string ca_file;
+    bool insecure = false;
     uint32_t error = 0;
     std::string error_text;
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
@@ -82,6 +83,7 @@ struct HttpRequest::State {
     std::string host;
     bool secure = false;
     std::string user, password;              // the connection's, or set after a 401
+    bool digest = false;                     // the server asked for Digest, not Basic
     std::string proxy_user, proxy_password;  // set after a 407
     CurlHeaders headers;
     uint32_t error = 0;
@@ -469,6 +471,10 @@ void HttpSession::SetCaFile(const std::string& path) {
     core_->ca_file = path;
 }
 
+void HttpSession::SetInsecure(bool insecure) {
+    core_->insecure = insecure;
+}
+
 void HttpSession::Cancel() {
     core_->cancelled = true;
     core_->multi.Wakeup();
@@ -626,8 +632,10 @@ bool HttpRequest::SendOnce(const std::string& headers, bool body_wanted, bool he
     o.Set(CURLOPT_PROTOCOLS_STR, std::string("http,https"));
     o.Set(CURLOPT_REDIR_PROTOCOLS_STR, std::string(s.secure ? "https" : "http,https"));
     if (!c.ca_file.empty()) o.Set(CURLOPT_CAINFO, c.ca_file);
+    o.Set(CURLOPT_SSL_VERIFYPEER, c.insecure ? 0L : 1L);
+    o.Set(CURLOPT_SSL_VERIFYHOST, c.insecure ? 0L : 2L);
     if (!s.user.empty()) {
-        o.Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        o.Set(CURLOPT_HTTPAUTH, static_cast<long>(s.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC));
         o.Set(CURLOPT_USERNAME, s.user);
         o.Set(CURLOPT_PASSWORD, s.password);
     } else {
@@ -684,6 +692,10 @@ bool HttpRequest::Read(void* buffer, size_t size, size_t& got) {
 void HttpRequest::SetCredentials(const std::string& user, const std::string& password) {
     state_->user = user;
     state_->password = password;
+}
+
+void HttpRequest::SetDigest(bool digest) {
+    state_->digest = digest;
 }
 
 void HttpRequest::SetProxyCredentials(const std::string& user, const std::string& password) {

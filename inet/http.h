@@ -48,8 +48,10 @@ public:
     // kErrorTimeout (bytes held back by a slow reader do not count against it). Defaults
     // kRateFloorBytesPerSecond and kRateFloorSeconds; seconds 0 switches it off.
     void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
-    // CA bundle for TLS peers instead of the system's (tests).
+    // CA bundle for TLS peers instead of the system's.
     void SetCaFile(const std::string& path);
+    // No certificate or host name checks (the user asked for it).
+    void SetInsecure(bool insecure);
 
     // Records the server; nothing goes over the wire until a request is sent. user/password
     // are sent as Basic credentials with every request when user is not empty.
@@ -113,6 +115,8 @@ public:
     // Credentials for the next Send: the server's (answer to 401) and the proxy's (407).
     void SetCredentials(const std::string& user, const std::string& password);
     void SetProxyCredentials(const std::string& user, const std::string& password);
+    // Digest instead of Basic for the server's credentials, for a server that asked for it.
+    void SetDigest(bool digest);
 
     // Body length from the current position to the end: reads the rest of the body into memory
     // and returns its length. A body over 64 KiB fails (kErrorInvalidServerResponse) after

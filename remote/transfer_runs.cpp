@@ -54,9 +54,7 @@ bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string
     return false;
 }
 
-namespace {
-
-const char* ReasonPhrase(uint32_t status) {
+const char* HttpReasonPhrase(uint32_t status) {
     switch (status) {
         case 301: return "Moved Permanently";
         case 302: return "Found";
@@ -80,8 +78,6 @@ const char* ReasonPhrase(uint32_t status) {
     }
 }
 
-}  // namespace
-
 void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
     const uint32_t status = dlg.GetStatusCode();
     if (status == 0 || status == 206 || (dlg.m_bSizeOnly && status < 400)) return;
@@ -90,7 +86,7 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
         return;
     }
     // Our own words for the code: the server's reason text is not shown.
-    const std::string reason = ReasonPhrase(status);
+    const std::string reason = HttpReasonPhrase(status);
     host.Note("the server answered " + std::to_string(status) + (reason.empty() ? "" : " ") +
               reason);
 }

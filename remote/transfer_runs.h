@@ -31,6 +31,9 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg);
 // One ranged run for the bytes of span into localFile; true when it completed.
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
                     ByteSpan span);
+// The reason phrase of a status code in our own words; empty for codes not in the table.
+const char* HttpReasonPhrase(uint32_t status);
+
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span);
 
 }  // namespace fennic::remote

@@ -1,0 +1,219 @@
+#include "cli/direct_cmd.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/entry_columns.h"
+#include "app/settings.h"
+#include "app/text_convert.h"
+#include "cli/list_cmd.h"
+#include "cli/remote_list.h"
+#include "remote/direct_road.h"
+#include "remote/proxy_fields.h"
+#include "remote/remote_session.h"
+
+namespace fennic::cli {
+namespace {
+
+constexpr char kRoadOptions[] =
+    "  --json                  the entries as a JSON array (list)\n"
+    "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
+    "  -k, --insecure          do not check the server's certificate (a warning is shown)\n"
+    "  --cacert FILE           trust the certificates in FILE instead of the system's\n"
+    "  --ftp-active            FTP data connections from the server (PORT/EPRT), not passive\n"
+    "  --full-download         a server that ignores byte ranges: fetch the whole archive\n"
+    "  --settings-credentials  the port, user and password of the settings, not the address's\n";
+
+struct Options {
+    remote::SourceOptions source;
+    bool json = false;
+    std::string location;
+    std::vector<std::string> rest;  // positional arguments after the location
+    std::string output;
+    long long index = -1;
+};
+
+void Note(const std::string& text) {
+    std::fprintf(stderr, "fennic: %s\n", TerminalText(text, true).c_str());
+}
+
+int Usage(const char* command) {
+    if (std::string(command) == "list")
+        std::fprintf(stderr, "usage: fennic list [OPTIONS] (URL | PATH)\n%s", kRoadOptions);
+    else
+        std::fprintf(stderr,
+                     "usage: fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE\n"
+                     "FILE \"-\" is standard output.\n%s",
+                     kRoadOptions);
+    return 2;
+}
+
+// Parses args; false on a usage error (the usage has been printed).
+bool Parse(const Args& args, const char* command, Options& o) {
+    bool options = true;
+    bool settingsCredentials = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& to) {
+            if (++i == args.size()) return false;
+            to = args[i];
+            return true;
+        };
+        if (!options || a.empty() || a[0] != '-' || a == "-") {
+            if (o.location.empty() && !a.empty())
+                o.location = a;
+            else
+                o.rest.push_back(a);
+        } else if (a == "--") {
+            options = false;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "-k" || a == "--insecure") {
+            o.source.insecure = true;
+        } else if (a == "--cacert") {
+            if (!value(o.source.caFile)) return Usage(command), false;
+        } else if (a == "--ftp-active") {
+            o.source.ftpActive = true;
+        } else if (a == "--full-download") {
+            o.source.fullDownload = true;
+        } else if (a == "--url-credentials") {
+            // The address's own credentials are the default here.
+        } else if (a == "--settings-credentials") {
+            settingsCredentials = true;
+        } else if ((a == "-o" || a == "--output") && std::string(command) == "extract") {
+            if (!value(o.output)) return Usage(command), false;
+        } else if (a == "--index" && std::string(command) == "extract") {
+            std::string text;
+            if (!value(text)) return Usage(command), false;
+            char* end = nullptr;
+            errno = 0;
+            o.index = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || o.index < 0 || errno != 0)
+                return Usage(command), false;
+        } else {
+            std::fprintf(stderr, "fennic %s: unknown option '%s'\n", command,
+                         TerminalText(a, true).c_str());
+            return Usage(command), false;
+        }
+    }
+    if (o.location.empty()) return Usage(command), false;
+
+    CSettings& settings = fennic::Settings();
+    settings.LoadSettings();
+    const remote::HttpProxyFields proxy = remote::HttpProxyFor(settings);
+    if (proxy.accessType == 2 && IsUrl(o.location)) {
+        o.source.proxy = proxy.proxy;
+        o.source.proxyUser = proxy.user;
+        o.source.proxyPassword = proxy.password;
+    }
+    if (settingsCredentials) {
+        o.source.useGivenCredentials = true;
+        o.source.user = settings.m_strHttpUsr;
+        o.source.password = settings.m_strHttpPwd;
+        const int32_t port = AtoiValue(settings.m_strHttpPort);
+        if (port > 0 && port <= 0xFFFF) o.source.port = static_cast<uint16_t>(port);
+    }
+    if (o.source.insecure)
+        Note("warning: --insecure: the server's certificate is not checked; anyone on the way "
+             "can read and change what is fetched");
+    if (o.source.fullDownload && ::isatty(2) == 1) {
+        o.source.progress = [](uint64_t done, uint64_t total) {
+            if (total)
+                std::fprintf(stderr, "\rfennic: %llu of %llu bytes", (unsigned long long)done,
+                             (unsigned long long)total);
+            else
+                std::fprintf(stderr, "\rfennic: %llu bytes", (unsigned long long)done);
+            if (total && done == total) std::fputc('\n', stderr);
+        };
+    }
+    return true;
+}
+
+std::unique_ptr<remote::IRangeSource> OpenAndRead(const Options& o, remote::DirectArchive& archive) {
+    remote::RoadError error;
+    std::unique_ptr<remote::IRangeSource> source =
+        remote::OpenRangeSource(o.location, o.source, error);
+    if (!source || !remote::ReadDirect(*source, archive, error)) {
+        Note(error.text);
+        return nullptr;
+    }
+    return source;
+}
+
+}  // namespace
+
+bool TakeClassic(Args& args) {
+    const auto it = std::find(args.begin(), args.end(), "--classic");
+    if (it == args.end()) return false;
+    args.erase(it);
+    return true;
+}
+
+int DirectList(const Args& args) {
+    Options o;
+    if (!Parse(args, "list", o)) return 2;
+    if (!o.rest.empty()) {
+        std::fprintf(stderr, "fennic list: one archive at a time\n");
+        return 2;
+    }
+    remote::DirectArchive archive;
+    if (!OpenAndRead(o, archive)) return 1;
+    if (o.json)
+        PrintEntryJson(*archive.directory, stdout);
+    else
+        PrintEntryTable(*archive.directory, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int DirectExtract(const Args& args) {
+    Options o;
+    if (!Parse(args, "extract", o)) return 2;
+    const bool haveIndex = o.index >= 0;
+    if (o.output.empty() || o.rest.size() > 1 || (o.rest.size() == 1) == haveIndex)
+        return Usage("extract");
+    remote::DirectArchive archive;
+    std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive);
+    if (!source) return 1;
+    const CZipDirectory& dir = *archive.directory;
+    size_t index = 0;
+    if (!haveIndex) {
+        std::vector<EntryRow> rows;
+        rows.reserve(dir.GetCount());
+        for (size_t i = 0; i < dir.GetCount(); ++i)
+            rows.push_back({FormatEntryName(dir.GetHeader(i))});
+        const std::vector<int> found = FindRows(rows, o.rest[0]);
+        if (found.empty()) {
+            Note("no entry named '" + o.rest[0] + "' in " + source->Name());
+            return 1;
+        }
+        if (found.size() > 1) {
+            std::string which;
+            for (int i : found) which += (which.empty() ? "" : ", ") + std::to_string(i);
+            Note("'" + o.rest[0] + "' names more than one entry (indexes " + which +
+                 "); choose one with --index");
+            return 1;
+        }
+        index = static_cast<size_t>(found[0]);
+    } else if (static_cast<unsigned long long>(o.index) >= dir.GetCount()) {
+        Note("no entry with index " + std::to_string(o.index) + " (the archive has " +
+             std::to_string(dir.GetCount()) + ")");
+        return 1;
+    } else {
+        index = static_cast<size_t>(o.index);
+    }
+    const fs::OutputTarget target = o.output == "-"
+                                        ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
+                                        : fs::OutputTarget::Path(o.output);
+    remote::RoadError error;
+    if (!remote::SaveDirectEntry(*source, archive, index, target, error)) {
+        Note(error.text);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace fennic::cli

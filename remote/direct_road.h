@@ -1,0 +1,44 @@
+#pragma once
+// The direct road: the archive's last bytes with one suffix range (its size comes with them),
+// and the part of the central directory they miss with a second range, only when there is
+// such a part. An entry is then fetched with one range, or none when its bytes came already.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fs/output_file.h"
+#include "remote/range_source.h"
+#include "zip/zip_directory.h"
+#include "zip/zip_records.h"
+
+namespace fennic::remote {
+
+// The first request's size. It must hold the longest end of an archive (kLongestEnd, 65,633
+// bytes); the rest holds the directories of most archives too, so that they take one request.
+constexpr uint64_t kTailBytes = 128 * 1024;
+// A directory larger than this is refused rather than held in memory (about ten million
+// entries with short names).
+constexpr uint64_t kLargestDirectory = uint64_t{1} << 30;
+
+struct DirectArchive {
+    uint64_t size = 0;       // of the whole archive
+    uint64_t tailStart = 0;  // where `tail` starts in it
+    std::vector<uint8_t> tail;
+    EndRecord end;
+    std::string comment;
+    uint64_t dirStart = 0;  // where the directory really starts
+    uint64_t shift = 0;     // real offset = stored offset + shift (a self-extractor's stub)
+    std::unique_ptr<CZipDirectory> directory;
+};
+
+// Reads the end records and the central directory of the archive behind source.
+bool ReadDirect(IRangeSource& source, DirectArchive& archive, RoadError& error);
+
+// Saves entry `index` as a one-entry archive to dest. Its bytes come from the tail when they
+// are there, otherwise with one range (only the part the tail does not hold).
+bool SaveDirectEntry(IRangeSource& source, const DirectArchive& archive, size_t index,
+                     const fs::OutputTarget& dest, RoadError& error);
+
+}  // namespace fennic::remote

@@ -1,0 +1,144 @@
+// The direct road over FTP: one login for the run, SIZE for the archive's size, and each range
+// as REST and RETR, aborted (ABOR) once its bytes are in.
+
+#include <algorithm>
+#include <vector>
+
+#include "inet/errors.h"
+#include "inet/ftp.h"
+#include "inet/url.h"
+#include "remote/range_source.h"
+#include "remote/transfer_runs.h"
+
+namespace fennic::remote {
+namespace {
+
+bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
+    error.kind = kind;
+    error.text = std::move(text);
+    error.error = code;
+    return false;
+}
+
+class FtpSource : public IRangeSource {
+public:
+    FtpSource(const inet::UrlParts& parts, std::string name, const SourceOptions& options)
+        : m_parts(parts), m_name(std::move(name)), m_options(options) {}
+
+    bool Open(RoadError& error) {
+        if (!m_session.Open(kUserAgent, "")) return SessionFail(error);
+        m_session.SetPassive(!m_options.ftpActive);
+        const std::string user = m_options.useGivenCredentials ? m_options.user : m_parts.user;
+        const std::string password =
+            m_options.useGivenCredentials ? m_options.password : m_parts.password;
+        const uint16_t port = m_options.port ? m_options.port : m_parts.port;
+        m_connection = m_session.Connect(m_parts.host, port, user, password);
+        if (!m_connection) return SessionFail(error);
+        // FTP names files by their own bytes, not by URL escapes.
+        m_path = inet::PercentDecode(m_parts.path);
+        inet::FtpFileInfo info;
+        ++m_count.requests;
+        if (!m_connection->FindFile(m_path, info)) return ConnectionFail(error);
+        m_size = info.size;
+        return true;
+    }
+
+    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                  RoadError& error) override {
+        size = m_size;
+        const uint64_t n = std::min(count, m_size);
+        bytes.clear();
+        bytes.reserve(static_cast<size_t>(n));
+        if (n == 0) return true;
+        return Read(m_size - n, n,
+                    [&bytes](const uint8_t* p, size_t k) {
+                        bytes.insert(bytes.end(), p, p + k);
+                        return true;
+                    },
+                    error);
+    }
+
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
+                   RoadError& error) override {
+        if (start > m_size || length > m_size - start)
+            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+        if (length == 0) return true;
+        return Read(start, length, sink, error);
+    }
+
+    std::string Name() const override { return m_name; }
+
+private:
+    bool Read(uint64_t start, uint64_t length, const ByteSink& sink, RoadError& error) {
+        ++m_count.requests;
+        std::unique_ptr<inet::FtpFile> file = m_connection->OpenFileAt(m_path, start);
+        if (!file) return ConnectionFail(error);
+        std::vector<uint8_t> buffer(1 << 16);
+        uint64_t done = 0;
+        while (done < length) {
+            size_t got = 0;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            if (!file->Read(buffer.data(), want, got)) return FileFail(*file, error);
+            if (got == 0)
+                return Fail(error, RoadFailure::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) +
+                                " of " + std::to_string(length) + " bytes");
+            done += got;
+            m_count.bytes += got;
+            if (!sink(buffer.data(), got)) {
+                file->Abort();
+                return Fail(error, RoadFailure::kCancelled, "stopped");
+            }
+            if (m_options.progress) m_options.progress(done, length);
+        }
+        // The range ends at the file's end only for the tail; anything short of it is aborted.
+        const bool ok = start + length == m_size ? file->Close() : file->Abort();
+        if (!ok) return FileFail(*file, error);
+        return true;
+    }
+
+    bool SessionFail(RoadError& error) {
+        return Failure(error, m_session.LastError(), m_session.LastErrorText(),
+                       m_session.LastResponse());
+    }
+    bool ConnectionFail(RoadError& error) {
+        return Failure(error, m_connection->LastError(), m_connection->LastErrorText(),
+                       m_connection->LastResponse());
+    }
+    bool FileFail(inet::FtpFile& file, RoadError& error) {
+        return Failure(error, file.LastError(), file.LastErrorText(), file.LastResponse());
+    }
+    bool Failure(RoadError& error, uint32_t code, const std::string& text,
+                 const std::string& reply) {
+        RoadFailure kind = RoadFailure::kConnection;
+        if (code == inet::kErrorExtended) kind = RoadFailure::kStatus;
+        if (code == inet::kErrorOperationCancelled) kind = RoadFailure::kCancelled;
+        if (code == inet::kErrorInvalidOption || code == inet::kErrorInvalidUrl)
+            kind = RoadFailure::kAddress;
+        std::string line = reply.substr(0, reply.find('\r'));
+        line = line.substr(0, 200);
+        return Fail(error, kind,
+                    text + " (" + m_parts.host + ")" +
+                        (kind == RoadFailure::kStatus && !line.empty() ? ": " + line : ""),
+                    static_cast<int>(code));
+    }
+
+    inet::UrlParts m_parts;
+    std::string m_name;
+    SourceOptions m_options;
+    inet::FtpSession m_session;
+    std::unique_ptr<inet::FtpConnection> m_connection;
+    std::string m_path;
+    uint64_t m_size = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
+                                            const SourceOptions& options, RoadError& error) {
+    auto source = std::make_unique<FtpSource>(parts, name, options);
+    if (!source->Open(error)) return nullptr;
+    return source;
+}
+
+}  // namespace fennic::remote

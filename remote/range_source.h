@@ -1,0 +1,83 @@
+#pragma once
+// Where the direct road gets an archive's bytes: a web server, an FTP server or a local file,
+// read by byte ranges. Each source keeps one connection (one login) for the whole run.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fennic::remote {
+
+// What stopped a road; the command line words its message and exit status from the kind.
+enum class RoadFailure {
+    kNone,
+    kAddress,     // the address cannot be used (scheme, syntax, line breaks)
+    kConnection,  // name lookup, connect, TLS, time limits, a broken transfer
+    kStatus,      // the server refused (an HTTP status, an FTP reply)
+    kNoRanges,    // the server sends whole files only
+    kNotArchive,  // no end record: not a ZIP archive (an empty file, too)
+    kDamaged,     // records that contradict themselves or the file
+    kZip64,       // a ZIP64 record that is not where its locator says
+    kLocal,       // a local file or folder (its errno in `error`)
+    kOutput,      // the destination could not be written
+    kNoEntry,     // no such entry
+    kCancelled,
+};
+
+struct RoadError {
+    RoadFailure kind = RoadFailure::kNone;
+    std::string text;  // what went wrong, in words, for a message
+    int error = 0;     // errno or HTTP status where one applies
+};
+
+// Bytes handed over as they arrive; false stops the transfer.
+using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
+
+// The transfers of the direct road, counted for -v and the benchmark.
+struct TransferCount {
+    int requests = 0;
+    uint64_t bytes = 0;
+};
+
+class IRangeSource {
+public:
+    virtual ~IRangeSource() = default;
+    // The last `count` bytes (all of them when the archive is shorter) into `bytes`, and the
+    // archive's size. One request.
+    virtual bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                          RoadError& error) = 0;
+    // Exactly `length` bytes from `start` into sink. One request.
+    virtual bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
+                           RoadError& error) = 0;
+    // What the archive is called in messages (never with a password).
+    virtual std::string Name() const = 0;
+    const TransferCount& Count() const { return m_count; }
+
+protected:
+    TransferCount m_count;
+};
+
+// Options of the direct road's network sources.
+struct SourceOptions {
+    std::string caFile;         // instead of the system's certificates
+    bool insecure = false;      // no certificate checks
+    bool ftpActive = false;     // PORT/EPRT instead of EPSV/PASV
+    bool fullDownload = false;  // a server without ranges: fetch the whole archive
+    // The proxy the settings name ("host[:port]"), with its credentials; empty: the
+    // environment's http_proxy, https_proxy and no_proxy.
+    std::string proxy, proxyUser, proxyPassword;
+    // Credentials instead of the address's own (empty user: the address's).
+    std::string user, password;
+    bool useGivenCredentials = false;
+    uint16_t port = 0;  // instead of the address's, when not 0
+    // Progress of a long transfer (done, total); total 0 when unknown.
+    std::function<void(uint64_t, uint64_t)> progress;
+};
+
+// A source for `location`: an http://, https:// or ftp:// address, or a local path.
+std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
+                                              const SourceOptions& options, RoadError& error);
+
+}  // namespace fennic::remote

@@ -1,0 +1,381 @@
+// The direct road's sources: a local file read in place, and a web server asked for ranges on
+// one connection.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/settings.h"
+#include "fs/file_io.h"
+#include "fs/unique_fd.h"
+#include "inet/errors.h"
+#include "inet/http.h"
+#include "inet/url.h"
+#include "remote/content_range.h"
+#include "remote/range_source.h"
+#include "remote/transfer_runs.h"
+
+namespace fennic::remote {
+
+std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
+                                            const SourceOptions& options, RoadError& error);
+
+namespace {
+
+bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
+    error.kind = kind;
+    error.text = std::move(text);
+    error.error = code;
+    return false;
+}
+
+class LocalSource : public IRangeSource {
+public:
+    LocalSource(fs::UniqueFd fd, uint64_t size, std::string name)
+        : m_fd(std::move(fd)), m_size(size), m_name(std::move(name)) {}
+
+    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                  RoadError& error) override {
+        size = m_size;
+        const uint64_t n = std::min(count, m_size);
+        bytes.resize(static_cast<size_t>(n));
+        return ReadAt(m_size - n, bytes.data(), bytes.size(), error);
+    }
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
+                   RoadError& error) override {
+        if (start > m_size || length > m_size - start)
+            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+        std::vector<uint8_t> buffer(1 << 16);
+        for (uint64_t done = 0; done < length;) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            if (!ReadAt(start + done, buffer.data(), want, error)) return false;
+            if (!sink(buffer.data(), want)) return Fail(error, RoadFailure::kCancelled, "stopped");
+            done += want;
+        }
+        return true;
+    }
+    std::string Name() const override { return m_name; }
+
+private:
+    bool ReadAt(uint64_t at, uint8_t* to, size_t size, RoadError& error) {
+        ++m_count.requests;
+        const ssize_t got = fs::ReadFullAt(m_fd.Get(), to, size, at);
+        if (got < 0) return Fail(error, RoadFailure::kLocal, m_name + ": " + std::strerror(errno), errno);
+        if (static_cast<size_t>(got) != size)
+            return Fail(error, RoadFailure::kDamaged, m_name + " became shorter while it was read");
+        m_count.bytes += size;
+        return true;
+    }
+
+    fs::UniqueFd m_fd;
+    uint64_t m_size;
+    std::string m_name;
+};
+
+std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& error) {
+    if (path.empty()) {
+        Fail(error, RoadFailure::kLocal, "no file name given", ENOENT);
+        return nullptr;
+    }
+    fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_CLOEXEC);
+    if (!fd) {
+        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(EISDIR), EISDIR);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        Fail(error, RoadFailure::kLocal, path + ": not a regular file", EINVAL);
+        return nullptr;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (S_ISBLK(st.st_mode)) {
+        const off_t end = ::lseek(fd.Get(), 0, SEEK_END);
+        size = end < 0 ? 0 : static_cast<uint64_t>(end);
+    }
+    return std::make_unique<LocalSource>(std::move(fd), size, path);
+}
+
+// The longest archive a server without ranges is read into the temp folder without a
+// Content-Length to go by.
+constexpr uint64_t kFullDownloadLimit = uint64_t{64} << 30;
+
+class HttpSource : public IRangeSource {
+public:
+    HttpSource(const inet::UrlParts& parts, std::string url, std::string name,
+               const SourceOptions& options)
+        : m_parts(parts), m_url(std::move(url)), m_name(std::move(name)), m_options(options) {}
+
+    bool Open(RoadError& error) {
+        const bool named = !m_options.proxy.empty();
+        if (!m_session.Open(kUserAgent, named ? inet::kAccessProxy : inet::kAccessPreconfig,
+                            m_options.proxy)) {
+            return NetFail(error, m_session.LastError(), m_session.LastErrorText());
+        }
+        if (!m_options.caFile.empty()) m_session.SetCaFile(m_options.caFile);
+        m_session.SetInsecure(m_options.insecure);
+        const bool secure = m_parts.scheme == inet::Scheme::kHttps;
+        std::string user = m_parts.user;
+        std::string password = m_parts.password;
+        if (m_options.useGivenCredentials) {
+            user = m_options.user;
+            password = m_options.password;
+        }
+        const uint16_t port = m_options.port ? m_options.port : m_parts.port;
+        m_connection = m_session.Connect(m_parts.host, port, user, password);
+        if (!m_connection) return NetFail(error, m_session.LastError(), m_session.LastErrorText());
+        m_object = m_parts.path;
+        m_secure = secure;
+        m_user = user;
+        m_password = password;
+        return true;
+    }
+
+    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                  RoadError& error) override {
+        if (m_local) return m_local->ReadTail(count, bytes, size, error);
+        std::unique_ptr<inet::HttpRequest> request;
+        uint32_t status = 0;
+        if (!Send("Range: bytes=-" + std::to_string(count) + "\r\n", request, status, error))
+            return false;
+        ContentRange range;
+        uint64_t length = 0;
+        const bool haveLength = request->QueryContentLength(length);
+        if (status == 200) {
+            // The whole archive in answer: as much as asked for is taken as it is; more is a
+            // server that ignores ranges.
+            if (haveLength && length <= count) {
+                size = length;
+                return ReadBody(*request, length, bytes, error);
+            }
+            if (!m_options.fullDownload) {
+                request->Close();
+                return Fail(error, RoadFailure::kNoRanges,
+                            "the server does not send byte ranges (it answered 200 with the "
+                            "whole archive" +
+                                (haveLength ? ", " + std::to_string(length) + " bytes" : "") +
+                                "); --full-download fetches the whole archive instead");
+            }
+            if (!Download(*request, haveLength ? length : 0, error)) return false;
+            return m_local->ReadTail(count, bytes, size, error);
+        }
+        if (status == 416) {
+            // Nothing to send from the end: an empty file (its size in "bytes */0").
+            std::string text;
+            if (request->QueryHeader("Content-Range", text) && ParseUnsatisfiedRange(text, size) &&
+                size == 0) {
+                return Fail(error, RoadFailure::kNotArchive,
+                            m_name + " is empty (0 bytes): not a ZIP archive");
+            }
+            return StatusFail(error, status);
+        }
+        if (status != 206) return StatusFail(error, status);
+        std::string text;
+        if (!request->QueryHeader("Content-Range", text) || !ParseContentRange(text, range) ||
+            range.last + 1 != range.total || range.Length() > count ||
+            (haveLength && length != range.Length())) {
+            return Fail(error, RoadFailure::kStatus,
+                        "the server's Content-Range does not describe the archive's last bytes");
+        }
+        size = range.total;
+        return ReadBody(*request, range.Length(), bytes, error);
+    }
+
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
+                   RoadError& error) override {
+        if (m_local) return m_local->ReadRange(start, length, sink, error);
+        if (length == 0) return true;
+        std::unique_ptr<inet::HttpRequest> request;
+        uint32_t status = 0;
+        const uint64_t last = start + length - 1;
+        if (!Send("Range: bytes=" + std::to_string(start) + "-" + std::to_string(last) + "\r\n",
+                  request, status, error)) {
+            return false;
+        }
+        if (status != 206) {
+            request->Close();
+            if (status == 200)
+                return Fail(error, RoadFailure::kNoRanges,
+                            "the server stopped sending byte ranges (200 instead of 206)");
+            return StatusFail(error, status);
+        }
+        std::string text;
+        ContentRange range;
+        if (!request->QueryHeader("Content-Range", text) || !ParseContentRange(text, range) ||
+            range.first != start || range.last != last) {
+            return Fail(error, RoadFailure::kStatus,
+                        "the server's Content-Range is not the range asked for");
+        }
+        return Stream(*request, length, sink, error);
+    }
+
+    std::string Name() const override { return m_name; }
+
+private:
+    bool Send(const std::string& headers, std::unique_ptr<inet::HttpRequest>& request,
+              uint32_t& status, RoadError& error) {
+        request = m_connection->OpenRequest(m_object, m_secure);
+        if (!request) return NetFail(error, m_connection->LastError(), m_connection->LastErrorText());
+        if (!m_options.proxyUser.empty())
+            request->SetProxyCredentials(m_options.proxyUser, m_options.proxyPassword);
+        request->SetDigest(m_digest);
+        ++m_count.requests;
+        if (!request->Send(headers)) return NetFail(error, request->LastError(), request->LastErrorText());
+        if (!request->QueryStatusCode(status)) return NetFail(error, request->LastError(), request->LastErrorText());
+        std::string challenge;
+        // A server that wants Digest says so in its 401; the credentials go again that way.
+        if (status == 401 && !m_digest && !m_user.empty() &&
+            request->QueryHeader("WWW-Authenticate", challenge) &&
+            challenge.find("Digest") != std::string::npos) {
+            m_digest = true;
+            request->Close();
+            return Send(headers, request, status, error);
+        }
+        return true;
+    }
+
+    bool ReadBody(inet::HttpRequest& request, uint64_t length, std::vector<uint8_t>& bytes,
+                  RoadError& error) {
+        bytes.clear();
+        bytes.reserve(static_cast<size_t>(length));
+        return Stream(request, length,
+                      [&bytes](const uint8_t* p, size_t n) {
+                          bytes.insert(bytes.end(), p, p + n);
+                          return true;
+                      },
+                      error);
+    }
+
+    // Exactly `length` body bytes to sink: a shorter body is a broken transfer and a longer one
+    // is never read past.
+    bool Stream(inet::HttpRequest& request, uint64_t length, const ByteSink& sink,
+                RoadError& error) {
+        std::vector<uint8_t> buffer(1 << 16);
+        uint64_t done = 0;
+        while (done < length) {
+            size_t got = 0;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            if (!request.Read(buffer.data(), want, got))
+                return NetFail(error, request.LastError(), request.LastErrorText());
+            if (got == 0)
+                return Fail(error, RoadFailure::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) +
+                                " of " + std::to_string(length) + " bytes");
+            m_count.bytes += got;
+            done += got;
+            if (!sink(buffer.data(), got)) return Fail(error, RoadFailure::kCancelled, "stopped");
+            if (m_options.progress) m_options.progress(done, length);
+        }
+        uint8_t extra = 0;
+        size_t got = 0;
+        if (request.Read(&extra, 1, got) && got != 0)
+            return Fail(error, RoadFailure::kStatus, "the server sent more bytes than it announced");
+        request.Close();
+        return true;
+    }
+
+    // The whole body into this run's temp folder, then read from there.
+    bool Download(inet::HttpRequest& request, uint64_t length, RoadError& error) {
+        const std::string dir = GetTempPath();
+        if (dir.empty()) return Fail(error, RoadFailure::kLocal, TempPathProblem());
+        const std::string path = dir + "full-download.zip";
+        {
+            fs::UniqueFd out = fs::Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (!out) return Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+            std::vector<uint8_t> buffer(1 << 16);
+            uint64_t done = 0;
+            const uint64_t limit = length ? length : kFullDownloadLimit;
+            while (true) {
+                size_t got = 0;
+                if (!request.Read(buffer.data(), buffer.size(), got))
+                    return NetFail(error, request.LastError(), request.LastErrorText());
+                if (got == 0) break;
+                if (got > limit - done)
+                    return Fail(error, RoadFailure::kStatus,
+                                "the server sent more than " + std::to_string(limit) + " bytes");
+                if (const int e = fs::WriteAll(out.Get(), buffer.data(), got); e != 0)
+                    return Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(e), e);
+                done += got;
+                m_count.bytes += got;
+                if (m_options.progress) m_options.progress(done, length);
+            }
+            if (length && done != length)
+                return Fail(error, RoadFailure::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) +
+                                " of " + std::to_string(length) + " bytes");
+        }
+        request.Close();
+        m_local = OpenLocal(path, error);
+        return m_local != nullptr;
+    }
+
+    bool StatusFail(RoadError& error, uint32_t status) {
+        return Fail(error, RoadFailure::kStatus,
+                    "the server answered " + std::to_string(status) + " " + HttpReasonPhrase(status),
+                    static_cast<int>(status));
+    }
+
+    bool NetFail(RoadError& error, uint32_t code, const std::string& text) {
+        const RoadFailure kind = code == inet::kErrorOperationCancelled ? RoadFailure::kCancelled
+                                 : code == inet::kErrorInvalidUrl ||
+                                         code == inet::kErrorUnrecognizedScheme ||
+                                         code == inet::kErrorInvalidOption
+                                     ? RoadFailure::kAddress
+                                     : RoadFailure::kConnection;
+        return Fail(error, kind, text + " (" + m_parts.host + ")", static_cast<int>(code));
+    }
+
+    inet::UrlParts m_parts;
+    std::string m_url, m_name;
+    SourceOptions m_options;
+    inet::HttpSession m_session;
+    std::unique_ptr<inet::HttpConnection> m_connection;
+    std::string m_object;
+    bool m_secure = false;
+    std::string m_user, m_password;
+    bool m_digest = false;
+    std::unique_ptr<IRangeSource> m_local;  // after a full download
+};
+
+}  // namespace
+
+std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
+                                              const SourceOptions& options, RoadError& error) {
+    const size_t scheme = location.find("://");
+    if (scheme == std::string::npos) return OpenLocal(location, error);
+    const std::string name = inet::WithoutPassword(location);
+    inet::UrlParts parts;
+    if (!inet::SplitUrl(location, parts)) {
+        Fail(error, RoadFailure::kAddress, "'" + name + "' is not a usable address");
+        return nullptr;
+    }
+    if (inet::HasLineBreak(parts) ||
+        (options.useGivenCredentials &&
+         (inet::HasLineBreak(options.user) || inet::HasLineBreak(options.password)))) {
+        Fail(error, RoadFailure::kAddress,
+             "the address or its user name or password holds a line break or NUL character; "
+             "nothing was sent");
+        return nullptr;
+    }
+    if (parts.scheme == inet::Scheme::kHttp || parts.scheme == inet::Scheme::kHttps) {
+        auto source = std::make_unique<HttpSource>(parts, location, name, options);
+        if (!source->Open(error)) return nullptr;
+        return source;
+    }
+    if (parts.scheme == inet::Scheme::kFtp) return OpenFtpSource(parts, name, options, error);
+    Fail(error, RoadFailure::kAddress,
+         "'" + parts.scheme_name + "://' addresses are not supported (http, https and ftp are)");
+    return nullptr;
+}
+
+}  // namespace fennic::remote
