@@ -1,4 +1,4 @@
-// Reply and listing-line parsers on arbitrary server bytes.
+// Reply, size, passive-port and listing-line parsers on arbitrary server bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -19,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (reply.code < 100 || reply.code > 599) __builtin_trap();
         uint64_t n = 0;
         fennic::inet::ParseSizeReply(reply, n);
+        // Passive replies: whatever they say, a port we would connect to is never 0.
+        uint16_t port = 0;
+        if (fennic::inet::ParseEpsvReply(reply, port) && port == 0) __builtin_trap();
+        port = 0;
+        if (fennic::inet::ParsePasvReply(reply, port) && port == 0) __builtin_trap();
         rest.remove_prefix(used);
     }
     // Every line as a listing line.

@@ -38,6 +38,7 @@ struct FtpCore {
     uint32_t io_ms = 30000;
     uint32_t floor_bps = kRateFloorBytesPerSecond;
     uint32_t floor_seconds = kRateFloorSeconds;
+    bool passive = false;
     std::atomic<bool> opened{false};
 
     void Notify(uint32_t status, const std::string& info) const {
@@ -55,6 +56,8 @@ struct FtpConnection::State {
     std::string error_text;
     bool broken = false;
     bool type_binary = false;
+    bool passive = false;
+    bool epsv_refused = false;  // once refused, PASV goes out directly
     bool file_open = false;
     uint64_t file_serial = 0;
     UniqueFd data;
@@ -77,6 +80,32 @@ struct FtpConnection::State {
         if (replies_due > 0) broken = true;
         replies_due = 0;
         own_final_due = false;
+    }
+
+    void BeginTransfer(UniqueFd conn, size_t due, bool final_due) {
+        data = std::move(conn);
+        replies_due = due;
+        own_final_due = final_due;
+        own_final = FtpReply();
+        file_open = true;
+    }
+
+    // ABOR after the data socket is gone. All replies share one idle limit: a server that
+    // does not answer costs that much once, and leaves the connection out of step.
+    bool AbortTransfer() {
+        data.Reset();
+        file_open = false;
+        size_t due = replies_due + 1;
+        replies_due = 0;
+        own_final_due = false;
+        if (!Usable()) return false;
+        const Clock::time_point deadline = IoDeadline();
+        if (!SendLine("ABOR\r\n", deadline)) return false;
+        FtpReply reply;
+        for (; due > 0; --due) {
+            if (!ReadFinal(reply, deadline)) return false;
+        }
+        return true;
     }
 
     Clock::time_point IoDeadline() const {
@@ -220,6 +249,68 @@ struct FtpConnection::State {
         return true;
     }
 
+    // Asks for a passive port and connects to it at the control connection's peer: the
+    // address in the reply is never used, so a server cannot send us to another host.
+    bool ConnectPassive(UniqueFd& conn) {
+        FtpReply reply;
+        uint16_t port = 0;
+        bool have_port = false;
+        if (!epsv_refused) {
+            if (!Simple("EPSV\r\n", reply)) return false;
+            if (reply.code == 229) {
+                if (!ParseEpsvReply(reply, port)) {
+                    return Fail(kErrorInvalidServerResponse, "EPSV reply");
+                }
+                have_port = true;
+            } else if (reply.code >= 500) {
+                epsv_refused = true;
+            } else {
+                return Fail(reply.code >= 300 ? kErrorExtended : kErrorInvalidServerResponse);
+            }
+        }
+        if (!have_port) {
+            if (!Simple("PASV\r\n", reply)) return false;
+            if (reply.code != 227) {
+                return Fail(reply.code >= 300 ? kErrorExtended : kErrorInvalidServerResponse);
+            }
+            if (!ParsePasvReply(reply, port)) {
+                return Fail(kErrorInvalidServerResponse, "PASV reply");
+            }
+        }
+        sockaddr_storage to = peer;
+        socklen_t len = sizeof(sockaddr_in6);
+        if (to.ss_family == AF_INET) {
+            reinterpret_cast<sockaddr_in*>(&to)->sin_port = htons(port);
+            len = sizeof(sockaddr_in);
+        } else {
+            reinterpret_cast<sockaddr_in6*>(&to)->sin6_port = htons(port);
+        }
+        // No command is outstanding here, so a failed connect leaves the control side in step.
+        UniqueFd fd(::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!fd) return Fail(kErrorOutOfHandles, std::strerror(errno));
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), len) != 0) {
+            if (errno != EINPROGRESS) return Fail(ErrorFromErrno(errno), std::strerror(errno));
+            WaitResult r = WaitFor(fd.get(), POLLOUT, -1, 0, core->wake.read_fd(), IoDeadline());
+            if (r == WaitResult::kTimeout) return Fail(kErrorTimeout, "data connection");
+            if (r == WaitResult::kWoken) return Fail(kErrorOperationCancelled);
+            if (r != WaitResult::kReady) return Fail(kErrorInternal, std::strerror(errno));
+            int soerr = 0;
+            socklen_t soerr_len = sizeof soerr;
+            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soerr, &soerr_len) != 0) {
+                soerr = errno;
+            }
+            if (soerr != 0) return Fail(ErrorFromErrno(soerr), std::strerror(soerr));
+        }
+        conn = std::move(fd);
+        return true;
+    }
+
+    // The data connection's setup before its transfer command: a listener the server connects
+    // to (active), or our own connection made already (passive).
+    bool PrepareData(UniqueFd& listener, UniqueFd& conn) {
+        return passive ? ConnectPassive(conn) : OpenListener(listener);
+    }
+
     bool SamePeer(const sockaddr_storage& a) const {
         if (a.ss_family != peer.ss_family) return false;
         if (a.ss_family == AF_INET) {
@@ -355,6 +446,10 @@ void FtpSession::SetRateFloor(uint32_t bytes_per_second, uint32_t seconds) {
     core_->floor_seconds = seconds;
 }
 
+void FtpSession::SetPassive(bool passive) {
+    core_->passive = passive;
+}
+
 void FtpSession::Abort() {
     core_->aborted = true;
     core_->wake.Signal();
@@ -487,6 +582,7 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
     if (!step(&type_line)) return fail(st.error);
     if (reply.code >= 300) return fail(kErrorExtended);
     st.type_binary = true;
+    st.passive = core_->passive;
     error_ = 0;
     error_text_.clear();
     response_ = st.last_response;
@@ -559,22 +655,46 @@ bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
 }
 
 std::unique_ptr<FtpFile> FtpConnection::OpenFile(const std::string& path) {
+    return OpenFileAt(path, 0);
+}
+
+std::unique_ptr<FtpFile> FtpConnection::OpenFileAt(const std::string& path, uint64_t offset) {
     State& st = *state_;
     st.last_response.clear();
     st.last_codes.clear();
     if (!st.Usable()) return nullptr;
+    if (st.file_open) {
+        st.Fail(kErrorFtpTransferInProgress);
+        return nullptr;
+    }
     if (!SafeArgument(path)) {
         st.Fail(kErrorInvalidOption, "path");
         return nullptr;
     }
     if (!st.EnsureBinary()) return nullptr;
-    std::unique_ptr<FtpFile> file;
-    std::string saved = st.last_response;
-    std::vector<int> saved_codes = st.last_codes;
-    const bool ok = Command("RETR " + path + "\r\n", true, &file);
-    st.last_response = saved + st.last_response;
-    st.last_codes.insert(st.last_codes.begin(), saved_codes.begin(), saved_codes.end());
-    return ok ? std::move(file) : nullptr;
+    UniqueFd listener, conn;
+    if (!st.PrepareData(listener, conn)) return nullptr;
+    if (offset > 0) {
+        FtpReply reply;
+        if (!st.Simple("REST " + std::to_string(offset) + "\r\n", reply)) return nullptr;
+        if (reply.code != 350) {
+            st.Fail(kErrorExtended);
+            return nullptr;
+        }
+    }
+    if (!st.SendLine("RETR " + path + "\r\n", st.IoDeadline())) return nullptr;
+    bool final_due = true;
+    if (!st.AwaitData(listener, conn, final_due)) return nullptr;
+    st.BeginTransfer(std::move(conn), final_due ? 1 : 0, final_due);
+    st.error = 0;
+    return NewFile();
+}
+
+std::unique_ptr<FtpFile> FtpConnection::NewFile() {
+    std::unique_ptr<FtpFile> file(new FtpFile());
+    file->conn_ = state_;
+    file->serial_ = ++state_->file_serial;
+    return file;
 }
 
 bool FtpConnection::Command(const std::string& text, bool expect_data,
@@ -601,16 +721,15 @@ bool FtpConnection::Command(const std::string& text, bool expect_data,
         port_at = (transfer > 0 && Verb(lines[transfer - 1]) == "REST") ? transfer - 1 : transfer;
     }
     FtpReply reply;
-    UniqueFd listener;
+    UniqueFd listener, conn;
     bool refused = false;  // the data connection could not be set up; keep replies in step
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (i == port_at && !refused && !st.OpenListener(listener)) {
+        if (i == port_at && !refused && !st.PrepareData(listener, conn)) {
             if (st.broken || st.error != kErrorExtended) return false;
             refused = true;
         }
         if (i == transfer && !refused) {
             if (!st.SendLine(lines[i], st.IoDeadline())) return false;
-            UniqueFd conn;
             bool final_due = true;
             if (!st.AwaitData(listener, conn, final_due)) {
                 if (st.broken || st.error != kErrorExtended) return false;
@@ -622,15 +741,8 @@ bool FtpConnection::Command(const std::string& text, bool expect_data,
             for (size_t k = i + 1; k < lines.size(); ++k) {
                 if (!st.SendLine(lines[k], st.IoDeadline())) return false;
             }
-            std::unique_ptr<FtpFile> file(new FtpFile());
-            file->conn_ = state_;
-            file->serial_ = ++st.file_serial;
-            st.data = std::move(conn);
-            st.replies_due = after + (final_due ? 1 : 0);
-            st.own_final_due = final_due;
-            st.own_final = FtpReply();
-            st.file_open = true;
-            *data = std::move(file);
+            st.BeginTransfer(std::move(conn), after + (final_due ? 1 : 0), final_due);
+            *data = NewFile();
             return true;
         }
         if (!st.Simple(lines[i], reply)) return false;
@@ -736,6 +848,17 @@ bool FtpFile::Close() {
             response_ = reply.text;
             ok = false;
         }
+    }
+    conn_.reset();
+    return ok;
+}
+
+bool FtpFile::Abort() {
+    if (!Mine() || eof_) return Close();
+    const bool ok = conn_->AbortTransfer();
+    if (!ok) {
+        error_ = conn_->error;
+        error_text_ = conn_->error_text;
     }
     conn_.reset();
     return ok;

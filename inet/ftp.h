@@ -1,18 +1,27 @@
 #pragma once
-// Our own FTP client over POSIX sockets: login, binary type, active data connections.
+// Our own FTP client over POSIX sockets: login, binary type, active or passive data
+// connections, reads from an offset.
+//
+// Every data connection is set up the same way, before its transfer command. Active (the
+// default): PORT (IPv4) or EPRT (IPv6), and the server connects to us. Passive
+// (FtpSession::SetPassive): EPSV, or PASV once the server refused EPSV with 5xx; we connect to
+// the control connection's peer address at the port the reply names, never to an address the
+// reply names. Below, DATA stands for these commands.
 //
 // What the server receives, per call:
-//   Connect:   USER name (or USER anonymous), PASS (when asked for), TYPE I
-//   FindFile:  SIZE path; only when the server does not know SIZE (500/502): PORT/EPRT and
-//              LIST path, whose Unix or DOS listing line gives the size
-//   OpenFile:  PORT/EPRT, RETR path
-//   Command:   the commands of the text exactly as given, one line each, each reply read before
-//              the next line goes out. With expect_data, the PORT/EPRT for the data connection
-//              goes out before the first transfer command (RETR, LIST, NLST), or before the
-//              REST standing directly in front of it, so that REST stays right before RETR.
-//              Commands after the transfer command go out after its preliminary reply; their
-//              replies are read when the data file is closed.
-//   Close:     QUIT
+//   Connect:    USER name (or USER anonymous), PASS (when asked for), TYPE I
+//   FindFile:   SIZE path; only when the server does not know SIZE (500/502): DATA and
+//               LIST path, whose Unix or DOS listing line gives the size
+//   OpenFile:   DATA, RETR path
+//   OpenFileAt: DATA, REST offset (when offset > 0), RETR path
+//   Command:    the commands of the text exactly as given, one line each, each reply read before
+//               the next line goes out. With expect_data, DATA goes out before the first
+//               transfer command (RETR, LIST, NLST), or before the REST standing directly in
+//               front of it, so that REST stays right before RETR. Commands after the transfer
+//               command go out after its preliminary reply; their replies are read when the
+//               data file is closed.
+//   FtpFile::Abort: ABOR, after the data socket is closed
+//   Close:      QUIT
 // Every blocking wait has a time limit and can be woken by Abort() from any thread; a pending
 // connect then fails with kErrorOperationCancelled. Calls return false with LastError() set;
 // kErrorExtended means the server refused and LastResponse() holds its reply text.
@@ -59,6 +68,9 @@ public:
     // kErrorTimeout, however steadily it trickles. Defaults kRateFloorBytesPerSecond and
     // kRateFloorSeconds; seconds 0 switches the floor off.
     void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
+    // Data connections of the connections made afterwards: passive when true, active (the
+    // default) when false.
+    void SetPassive(bool passive);
 
     // Connects and logs in; may run on a thread of its own while another thread calls Abort().
     // Empty user: anonymous login (password ignored).
@@ -90,8 +102,14 @@ public:
     // Looks the file up: true with its size when the server knows it. Not found: false with
     // kErrorExtended (the server's reply in LastResponse()).
     bool FindFile(const std::string& path, FtpFileInfo& info);
-    // Binary RETR of path over an active data connection.
+    // Binary RETR of path.
     std::unique_ptr<FtpFile> OpenFile(const std::string& path);
+    // Binary RETR of path from byte offset on. A REST the server does not accept (any reply
+    // but 350) fails with kErrorExtended before RETR goes out: the data would start at 0.
+    // A 227/229 reply that cannot be parsed fails with kErrorInvalidServerResponse, a data
+    // connection not made within the idle limit with kErrorTimeout; the control connection
+    // stays usable after both.
+    std::unique_ptr<FtpFile> OpenFileAt(const std::string& path, uint64_t offset);
     // Raw command text (lines ending in "\r\n"). False when a line cannot be sent, the last
     // reply is 4xx/5xx (kErrorExtended), or, with expect_data, no data connection is made.
     // A line holding a lone CR, LF or NUL refuses the whole text (kErrorInvalidOption) before
@@ -112,6 +130,7 @@ private:
     friend class FtpFile;
     struct State;
     FtpConnection();
+    std::unique_ptr<FtpFile> NewFile();  // the file of the transfer just begun
     std::shared_ptr<State> state_;
 };
 
@@ -125,6 +144,12 @@ public:
     // kErrorExtended when the data was read to its end and the transfer command's own final
     // reply is 4xx/5xx; the replies to later commands never decide.
     bool Close();
+    // Ends the transfer before its end and keeps the connection for the next one: closes the
+    // data socket, sends ABOR and reads the replies still due (those Close() reads, then the
+    // one to ABOR; e.g. 426 and 226, or 225) within one idle limit. False when they do not all
+    // come in time (kErrorTimeout) or the connection fails; it is then unusable. With the
+    // data read to its end there is nothing to abort, and this is Close().
+    bool Abort();
 
     uint32_t LastError() const;
     std::string LastErrorText() const;

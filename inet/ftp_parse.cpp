@@ -58,6 +58,21 @@ bool IsPermissions(std::string_view f) {
     return true;
 }
 
+// The first line of a reply text, without its line end.
+std::string_view FirstLine(std::string_view text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+// The part of line between its first '(' and the ')' after it.
+bool InParentheses(std::string_view line, std::string_view& inner) {
+    size_t open = line.find('(');
+    if (open == std::string_view::npos) return false;
+    size_t close = line.find(')', open + 1);
+    if (close == std::string_view::npos) return false;
+    inner = line.substr(open + 1, close - open - 1);
+    return true;
+}
+
 bool ParseUnix(std::string_view line, FtpListEntry& entry) {
     std::string_view rest;
     // perms links owner group size month day time|year name
@@ -171,6 +186,45 @@ bool ParseSizeReply(const FtpReply& reply, uint64_t& size) {
     std::string_view digits = line.substr(4);
     while (!digits.empty() && digits.back() == ' ') digits.remove_suffix(1);
     return ParseUnsigned(digits, size);
+}
+
+bool ParseEpsvReply(const FtpReply& reply, uint16_t& port) {
+    if (reply.code != 229) return false;
+    std::string_view line = FirstLine(reply.text);
+    size_t open = line.find('(');
+    if (open == std::string_view::npos) return false;
+    std::string_view in = line.substr(open + 1);
+    // d d d port d ')', the address fields left empty.
+    if (in.size() < 6) return false;
+    const char d = in[0];
+    if (d < 33 || d > 126 || Digit(d) || in[1] != d || in[2] != d) return false;
+    size_t end = in.find(d, 3);
+    if (end == std::string_view::npos || end + 1 >= in.size() || in[end + 1] != ')') {
+        return false;
+    }
+    std::string_view digits = in.substr(3, end - 3);
+    uint64_t v = 0;
+    if (digits.size() > 5 || !ParseUnsigned(digits, v) || v == 0 || v > 65535) return false;
+    port = static_cast<uint16_t>(v);
+    return true;
+}
+
+bool ParsePasvReply(const FtpReply& reply, uint16_t& port) {
+    if (reply.code != 227) return false;
+    std::string_view in;
+    if (!InParentheses(FirstLine(reply.text), in)) return false;
+    uint64_t n[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        size_t comma = in.find(',');
+        if ((i < 5) == (comma == std::string_view::npos)) return false;  // exactly six numbers
+        std::string_view field = in.substr(0, comma);
+        if (field.size() > 3 || !ParseUnsigned(field, n[i]) || n[i] > 255) return false;
+        in = i < 5 ? in.substr(comma + 1) : std::string_view();
+    }
+    const uint64_t v = n[4] * 256 + n[5];
+    if (v == 0) return false;
+    port = static_cast<uint16_t>(v);
+    return true;
 }
 
 }  // namespace fennic::inet

@@ -32,7 +32,15 @@ struct FtpListEntry {
 };
 bool ParseListLine(std::string_view line, FtpListEntry& entry);
 
-// The size in a "213 1234" reply to SIZE.
+// The size in a "213 1234" reply to SIZE: decimal digits only, up to 2^64 - 1.
 bool ParseSizeReply(const FtpReply& reply, uint64_t& size);
+
+// The port of a "229 ... (|||port|)" reply to EPSV. The delimiter may be any printable byte
+// but a digit; the address fields must be empty. The port is 1..65535.
+bool ParseEpsvReply(const FtpReply& reply, uint16_t& port);
+// The port of a "227 ... (h1,h2,h3,h4,p1,p2)" reply to PASV; every number 0..255, the port
+// 1..65535. The address is checked but not returned: the data connection goes to the host of
+// the control connection whatever the server names.
+bool ParsePasvReply(const FtpReply& reply, uint16_t& port);
 
 }  // namespace fennic::inet

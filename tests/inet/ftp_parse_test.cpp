@@ -80,6 +80,35 @@ TEST(FtpSize, ParsesOnly213) {
     EXPECT_FALSE(ParseSizeReply(FtpReply{550, "550 nope\r\n"}, size));
     EXPECT_FALSE(ParseSizeReply(FtpReply{213, "213 12a\r\n"}, size));
     EXPECT_FALSE(ParseSizeReply(FtpReply{213, "213-\r\n"}, size));
+    ASSERT_TRUE(ParseSizeReply(FtpReply{213, "213 18446744073709551615\r\n"}, size));
+    EXPECT_EQ(size, UINT64_MAX);
+    for (const char* bad : {"213 18446744073709551616\r\n", "213 -1\r\n", "213 +1\r\n",
+                            "213 000000000000000000001\r\n", "213 \r\n"}) {
+        EXPECT_FALSE(ParseSizeReply(FtpReply{213, bad}, size)) << bad;
+    }
+}
+
+TEST(FtpPassive, PortOf227And229) {
+    uint16_t port = 0;
+    ASSERT_TRUE(ParseEpsvReply({229, "229 Extended Passive Mode (|||50123|)\r\n"}, port));
+    EXPECT_EQ(port, 50123);
+    ASSERT_TRUE(ParseEpsvReply({229, "229 Ok (!!!65535!) now\r\n"}, port));
+    EXPECT_EQ(port, 65535);
+    ASSERT_TRUE(ParsePasvReply({227, "227 Passive Mode (10,1,2,3,195,80).\r\n"}, port));
+    EXPECT_EQ(port, 195 * 256 + 80);
+    for (const char* bad :
+         {"229 (|||0|)", "229 (|||65536|)", "229 (|||-1|)", "229 (|1|2|3|)", "229 (||50|)",
+          "229 (5554)", "229 (|||50|", "229 |||50|)", "229 (|||5 0|)"}) {
+        EXPECT_FALSE(ParseEpsvReply({229, std::string(bad) + "\r\n"}, port)) << bad;
+    }
+    for (const char* bad :
+         {"227 (256,0,0,1,4,5)", "227 (1,0,0,1,4,256)", "227 (1,0,0,1,0,0)", "227 (1,0,0,1,4)",
+          "227 (1,0,0,1,4,5,6)", "227 1,0,0,1,4,5", "227 (1,0,0,1,4,5", "227 (1,,0,1,4,5)",
+          "227 (-1,0,0,1,4,5)", "227 (1,0,0,1,4,0005)", "227 ( 1,0,0,1,4,5)"}) {
+        EXPECT_FALSE(ParsePasvReply({227, std::string(bad) + "\r\n"}, port)) << bad;
+    }
+    EXPECT_FALSE(ParsePasvReply({229, "229 (1,0,0,1,4,5)\r\n"}, port));
+    EXPECT_FALSE(ParseEpsvReply({227, "227 (|||50|)\r\n"}, port));
 }
 
 }  // namespace

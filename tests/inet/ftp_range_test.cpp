@@ -1,0 +1,243 @@
+// Ranged reads on one login: passive and active data connections, REST, ABOR.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <future>
+
+#include "inet/ftp.h"
+#include "inet/socket_util.h"
+#include "tests/fixtures/fixtures.h"
+
+namespace fennic::inet {
+namespace {
+
+using fennic::test::PatternBytes;
+using std::chrono::milliseconds;
+using Strings = std::vector<std::string>;
+
+// Past 4 GiB without the disk space: known bytes at the start and the end, a hole between.
+constexpr uint64_t kEndAt = 5ull << 30;
+const std::string kHead = PatternBytes(1 << 16, 11), kEnd = PatternBytes(1 << 16, 12);
+
+void WriteHugeFile(const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(kHead.data(), static_cast<std::streamsize>(kHead.size()));
+    out.seekp(static_cast<std::streamoff>(kEndAt));
+    out.write(kEnd.data(), static_cast<std::streamsize>(kEnd.size()));
+    ASSERT_TRUE(out.good());
+}
+
+std::unique_ptr<FtpConnection> Login(FtpSession& session, uint16_t port, bool passive,
+                                     const std::string& user = "", const std::string& pw = "") {
+    session.SetPassive(passive);
+    EXPECT_TRUE(session.Open("t", ""));
+    auto conn = session.Connect("127.0.0.1", port, user, pw);
+    EXPECT_TRUE(conn) << session.LastErrorText() << " / " << session.LastResponse();
+    return conn;
+}
+
+std::string ReadUpTo(FtpFile& file, size_t limit) {
+    std::string out;
+    char buf[4096];
+    size_t got = 0;
+    while (out.size() < limit && file.Read(buf, std::min(sizeof buf, limit - out.size()), got) &&
+           got > 0) {
+        out.append(buf, got);
+    }
+    return out;
+}
+
+// Two reads stopped before the end of the file, one past 4 GiB, then SIZE, all on one login:
+// the server's whole log is that one login and each read's commands in order.
+void TwoRangedReads(FtpConnection& conn, bool passive, Strings want,
+                    const std::function<Strings()>& server_commands) {
+    const struct {
+        uint64_t at;
+        std::string bytes;
+    } reads[] = {{1000, kHead.substr(1000, 5000)}, {kEndAt + 10, kEnd.substr(10, 22)}};
+    for (const auto& r : reads) {
+        auto file = conn.OpenFileAt("/huge.zip", r.at);
+        ASSERT_TRUE(file) << conn.LastErrorText() << " / " << conn.LastResponse();
+        EXPECT_EQ(ReadUpTo(*file, r.bytes.size()), r.bytes);
+        EXPECT_TRUE(file->Abort()) << file->LastErrorText() << " / " << conn.LastResponse();
+        want.insert(want.end(), {passive ? "EPSV" : "PORT", "REST " + std::to_string(r.at),
+                                 "RETR /huge.zip", "ABOR"});
+    }
+    FtpFileInfo info;
+    ASSERT_TRUE(conn.FindFile("/huge.zip", info)) << conn.LastResponse();
+    EXPECT_EQ(info.size, kEndAt + kEnd.size());
+    conn.Close();
+    want.insert(want.end(), {"SIZE /huge.zip", "QUIT"});
+    Strings cmds;
+    ASSERT_TRUE(fennic::test::WaitUntil([&] {
+        cmds = server_commands();
+        return !cmds.empty() && cmds.back() == "QUIT";
+    }));
+    for (auto& c : cmds) {
+        if (c.rfind("PORT ", 0) == 0 || c.rfind("EPRT ", 0) == 0) c = "PORT";
+    }
+    EXPECT_EQ(cmds, want);
+}
+
+class RangedRead : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RangedRead, PyFtpdlib) {
+    fennic::test::TempDir root;
+    WriteHugeFile(root.path() + "/huge.zip");
+    fennic::test::PyFtpServer server(root.path(), "joe", "s3cret");
+    FtpSession session;
+    auto conn = Login(session, server.port(), GetParam(), "joe", "s3cret");
+    ASSERT_TRUE(conn);
+    TwoRangedReads(*conn, GetParam(), {"USER joe", "PASS s3cret", "TYPE I"},
+                   [&] { return server.Commands(); });
+}
+
+TEST_P(RangedRead, Vsftpd) {
+    if (!fennic::test::VsftpdServer::Available()) GTEST_SKIP() << "vsftpd needs root";
+    fennic::test::TempDir root;
+    WriteHugeFile(root.path() + "/huge.zip");
+    fennic::test::VsftpdServer server(root.path());
+    FtpSession session;
+    auto conn = Login(session, server.port(), GetParam());
+    ASSERT_TRUE(conn);
+    TwoRangedReads(*conn, GetParam(), {"USER anonymous", "PASS <password>", "TYPE I"},
+                   [&] { return server.Commands(); });
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RangedRead, ::testing::Bool(),
+                         [](const auto& param) { return param.param ? "Passive" : "Active"; });
+
+TEST(ScriptFtpPassive, PasvAfterRefusedEpsvGoesToTheControlPeer) {
+    fennic::test::ScriptFtpOptions opt;
+    opt.replies["EPSV"] = "500 EPSV not understood";
+    opt.pasv_address = "127,0,0,2";  // only 127.0.0.1 listens: a connect there is refused
+    const std::string content = PatternBytes(300000, 3);
+    opt.files["/a.zip"] = content;
+    fennic::test::ScriptFtpServer server(opt);
+    FtpSession session;
+    auto conn = Login(session, server.port(), true, "u", "p");
+    ASSERT_TRUE(conn);
+    auto file = conn->OpenFileAt("/a.zip", 100);
+    ASSERT_TRUE(file) << conn->LastErrorText();
+    EXPECT_EQ(ReadUpTo(*file, 1000), content.substr(100, 1000));
+    EXPECT_TRUE(file->Abort()) << file->LastErrorText();
+    file = conn->OpenFileAt("/a.zip", 0);
+    ASSERT_TRUE(file) << conn->LastErrorText();
+    EXPECT_EQ(ReadUpTo(*file, SIZE_MAX), content);
+    EXPECT_TRUE(file->Abort());  // the data ended: nothing to abort
+    EXPECT_EQ(server.Commands(), (Strings{"USER u", "PASS p", "TYPE I", "EPSV", "PASV", "REST 100",
+                                          "RETR /a.zip", "ABOR", "PASV", "RETR /a.zip"}));
+}
+
+// Unusable passive replies and a refused REST send nothing more and keep the login in step.
+TEST(ScriptFtpPassive, BadPassiveRepliesAndRefusedRestStopBeforeRetr) {
+    const struct {
+        std::string verb, reply;
+        uint32_t error;
+    } cases[] = {
+        {"EPSV", "229 Entering Extended Passive Mode (|||70000|)", kErrorInvalidServerResponse},
+        {"EPSV", "229 (|||" + std::string(60000, '7') + "|)", kErrorInvalidServerResponse},
+        {"PASV", "227 Entering Passive Mode (127,0,0,1,300,1)", kErrorInvalidServerResponse},
+        {"PASV", "227 (" + std::string(60000, '1') + ")", kErrorInvalidServerResponse},
+        {"REST", "502 REST not implemented", kErrorExtended}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply.substr(0, 60));
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = "zip";
+        opt.replies["EPSV"] = "502 EPSV not implemented";
+        opt.replies[c.verb] = c.reply;
+        fennic::test::ScriptFtpServer server(opt);
+        FtpSession session;
+        auto conn = Login(session, server.port(), true, "u", "p");
+        ASSERT_TRUE(conn);
+        EXPECT_FALSE(conn->OpenFileAt("/a.zip", 5));
+        EXPECT_EQ(conn->LastError(), c.error);
+        if (c.error == kErrorExtended) {
+            EXPECT_NE(conn->LastResponse().find(c.reply), std::string::npos);
+        }
+        ASSERT_TRUE(conn->Command("NOOP\r\n", false, nullptr)) << conn->LastErrorText();
+        EXPECT_EQ(conn->LastResponse(), "200 NOOP ok\r\n");
+        Strings sent = server.Commands();
+        Strings want = {"USER u", "PASS p", "TYPE I", "EPSV"};
+        if (c.verb != "EPSV") want.push_back("PASV");
+        if (c.verb == "REST") want.push_back("REST 5");
+        want.push_back("NOOP");
+        EXPECT_EQ(sent, want);
+    }
+}
+
+// The client's connect to 127.0.0.1:port has not been answered yet.
+bool ConnectPending(uint16_t port) {
+    char want[16];
+    std::snprintf(want, sizeof want, ":%04X 02 ", port);  // remote port, state SYN_SENT
+    return fennic::test::ReadFile("/proc/net/tcp").find(want) != std::string::npos;
+}
+
+// A data port that never accepts and an ABOR never answered each cost the idle limit, and
+// Abort() ends the wait at once; only the unanswered ABOR leaves the login out of step.
+TEST(ScriptFtpPassive, SilentDataPortAndSilentAborAreBounded) {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    auto* sa = reinterpret_cast<sockaddr*>(&a);
+    // A full listen queue: later connects to it wait for an answer that never comes.
+    ASSERT_EQ(::bind(listener.get(), sa, sizeof a), 0);
+    ASSERT_EQ(::listen(listener.get(), 0), 0);
+    ASSERT_EQ(::getsockname(listener.get(), sa, &len), 0);
+    ASSERT_EQ(::connect(filler.get(), sa, sizeof a), 0);
+    const uint16_t dead_port = ntohs(a.sin_port);
+
+    fennic::test::ScriptFtpOptions opt;
+    opt.files["/a.zip"] = PatternBytes(8 << 20, 5);
+    opt.replies["EPSV"] = "229 Extended Passive Mode (|||" + std::to_string(dead_port) + "|)";
+    opt.replies["ABOR"] = "";
+    fennic::test::ScriptFtpServer server(opt);
+    auto fails_at_idle_limit = [](const std::function<bool()>& call) {
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(call());
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, milliseconds(250));
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, milliseconds(3000));
+    };
+
+    FtpSession session;
+    session.SetTimeouts(5000, 300);
+    auto conn = Login(session, server.port(), true, "u", "p");
+    ASSERT_TRUE(conn);
+    fails_at_idle_limit([&] { return conn->OpenFileAt("/a.zip", 0) != nullptr; });
+    EXPECT_EQ(conn->LastError(), kErrorTimeout) << conn->LastErrorText();
+    EXPECT_TRUE(conn->Command("NOOP\r\n", false, nullptr)) << conn->LastErrorText();
+
+    session.SetTimeouts(5000, 60000);
+    auto pending =
+        std::async(std::launch::async, [&] { return conn->OpenFileAt("/a.zip", 0) != nullptr; });
+    ASSERT_TRUE(fennic::test::WaitUntil([&] { return ConnectPending(dead_port); }));
+    session.Abort();
+    ASSERT_EQ(pending.wait_for(milliseconds(2000)), std::future_status::ready);
+    EXPECT_FALSE(pending.get());
+    EXPECT_EQ(conn->LastError(), kErrorOperationCancelled);
+
+    FtpSession active;
+    active.SetTimeouts(5000, 300);
+    auto conn2 = Login(active, server.port(), false, "u", "p");
+    ASSERT_TRUE(conn2);
+    auto file = conn2->OpenFileAt("/a.zip", 0);
+    ASSERT_TRUE(file) << conn2->LastErrorText();
+    EXPECT_EQ(ReadUpTo(*file, 1000), opt.files["/a.zip"].substr(0, 1000));
+    fails_at_idle_limit([&] { return file->Abort(); });
+    EXPECT_EQ(file->LastError(), kErrorTimeout) << file->LastErrorText();
+    EXPECT_FALSE(conn2->OpenFileAt("/a.zip", 0));  // a late reply must not pass as its answer
+    EXPECT_EQ(conn2->LastError(), kErrorFtpDropped);
+    EXPECT_EQ(server.Commands().back(), "ABOR");
+}
+
+}  // namespace
+}  // namespace fennic::inet
