@@ -80,14 +80,13 @@ void CZipDirectory::Read() {
     EndRecord end;
     const EndRead status = ReadEndRecords(position, length, readAt, end);
     if (status == EndRead::kBad) Throw(ZipCodeBadArchive);
-    // The ZIP64 records of a multi-disk archive may lie on another disk: not read.
-    if (status == EndRead::kZip64Broken || (end.zip64 && m_pVolume->GetSpanState() != 0)) {
-        Throw(ZipCodeZip64);
-    }
+    if (status == EndRead::kZip64Broken) Throw(ZipCodeZip64);
     TakeEndRecord(end);
     file->Seek(static_cast<int64_t>(position + kEndRecordFixedSize), CFile::begin);
 
     m_pVolume->SetCurrentDisk(static_cast<int>(m_diskNumber));
+    // The ZIP64 records of a multi-disk archive may lie on another disk: not read.
+    if (end.zip64 && m_pVolume->GetSpanState() != 0) Throw(ZipCodeZip64);
 
     if (end.commentLength != 0) {
         m_endComment.Allocate(end.commentLength);

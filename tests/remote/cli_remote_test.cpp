@@ -44,32 +44,59 @@ bool CliRemote::s_ok = false;
 
 TEST_F(CliRemote, ListOfAUrlPrintsWhatTheLocalListPrints) {
     NginxServer nginx(s_archives->path());
-    for (const char* json : {"", "--json "}) {
-        SCOPED_TRACE(json);
-        std::string err;
-        CommandResult remote =
-            Fennic("list " + std::string(json) + Quote(nginx.Url("/py.zip")), &err);
-        CommandResult local = Fennic("list " + std::string(json) + Quote(*s_archives / "py.zip"));
-        EXPECT_EQ(remote.status, 0) << err;
-        EXPECT_EQ(local.status, 0);
-        EXPECT_FALSE(remote.output.empty());
-        EXPECT_EQ(remote.output, local.output);
-        EXPECT_NE(err.find("Files list has been downloaded"), std::string::npos) << err;
-        // Without a terminal the address's own port is taken, and it says so.
-        EXPECT_NE(err.find("[y/n] y"), std::string::npos) << err;
+    std::string first;
+    for (const char* road : {"--classic ", ""}) {
+        for (const char* json : {"", "--json "}) {
+            SCOPED_TRACE(std::string(road) + json);
+            const std::string options = "list " + std::string(road) + json;
+            std::string err;
+            CommandResult remote = Fennic(options + Quote(nginx.Url("/py.zip")), &err);
+            CommandResult local = Fennic(options + Quote(*s_archives / "py.zip"));
+            EXPECT_EQ(remote.status, 0) << err;
+            EXPECT_EQ(local.status, 0);
+            EXPECT_FALSE(remote.output.empty());
+            EXPECT_EQ(remote.output, local.output);
+            if (*road) {
+                EXPECT_NE(err.find("Files list has been downloaded"), std::string::npos) << err;
+                // Without a terminal the address's own port is taken, and it says so.
+                EXPECT_NE(err.find("[y/n] y"), std::string::npos) << err;
+            } else {
+                EXPECT_EQ(err, "");
+            }
+            // Both roads print the same listing.
+            if (json[0] == '\0') {
+                if (first.empty()) first = remote.output;
+                EXPECT_EQ(remote.output, first);
+            }
+        }
     }
+    // Classic: size, end record, directory, twice; direct: one suffix range, twice.
+    const auto log = nginx.WaitForAccessLog(8);
+    ASSERT_EQ(log.size(), 8u);
+    EXPECT_EQ(log[6].range, "bytes=-131072");
+    EXPECT_EQ(log[6].status, 206);
 }
 
 TEST_F(CliRemote, ListFailuresExitNonZero) {
     NginxServer nginx(s_archives->path());
     std::string err;
-    EXPECT_EQ(Fennic("list " + Quote(nginx.Url("/commented.zip")), &err).status, 1);
+    // The window's road reads neither archive comments nor https.
+    EXPECT_EQ(Fennic("list --classic " + Quote(nginx.Url("/commented.zip")), &err).status, 1);
     EXPECT_NE(err.find("no entry list"), std::string::npos) << err;
-    EXPECT_EQ(Fennic("list https://127.0.0.1:1/a.zip", &err).status, 1);
+    EXPECT_EQ(Fennic("list " + Quote(nginx.Url("/commented.zip")), &err).status, 0) << err;
+    EXPECT_EQ(Fennic("list --classic https://127.0.0.1:1/a.zip", &err).status, 1);
     EXPECT_NE(err.find("Only http/ftp protocols are supported"), std::string::npos) << err;
-    EXPECT_EQ(Fennic("list " + Quote(nginx.Url("/missing.zip")), &err).status, 1);
-    EXPECT_EQ(Fennic("list --bogus " + Quote(nginx.Url("/py.zip"))).status, 2);
-    EXPECT_EQ(Fennic("list --url-credentials --settings-credentials " + Quote(nginx.Url("/py.zip")))
+    EXPECT_EQ(Fennic("list https://127.0.0.1:1/a.zip", &err).status, 1);
+    EXPECT_NE(err.find("(127.0.0.1)"), std::string::npos) << err;
+    for (const char* road : {"--classic ", ""}) {
+        EXPECT_EQ(Fennic("list " + std::string(road) + Quote(nginx.Url("/missing.zip")), &err).status,
+                  1);
+        EXPECT_NE(err.find("404 Not Found"), std::string::npos) << err;
+        EXPECT_EQ(Fennic("list --bogus " + std::string(road) + Quote(nginx.Url("/py.zip"))).status,
+                  2);
+    }
+    EXPECT_EQ(Fennic("list --classic --url-credentials --settings-credentials " +
+                     Quote(nginx.Url("/py.zip")))
                   .status,
               2);
 }
@@ -79,19 +106,26 @@ TEST_F(CliRemote, ExtractByNameOrIndexSavesTheEntry) {
     const std::string url = nginx.Url("/py.zip");
     const std::string dest = home / "out.zip";
     std::string err;
-    // The name as the list shows it, and with forward slashes.
-    for (const char* name : {"docs\\readme.old.txt", "docs/readme.old.txt"}) {
-        CommandResult r =
-            Fennic("extract " + Quote(url) + " " + Quote(name) + " -o " + Quote(dest), &err);
+    for (const char* road : {"--classic ", ""}) {
+        // The name as the list shows it, and with forward slashes.
+        for (const char* name : {"docs\\readme.old.txt", "docs/readme.old.txt"}) {
+            CommandResult r = Fennic("extract " + std::string(road) + Quote(url) + " " +
+                                         Quote(name) + " -o " + Quote(dest),
+                                     &err);
+            EXPECT_EQ(r.status, 0) << err;
+            EXPECT_EQ(test::VerifySaved(dest, *s_archives / "py.zip"), "");
+            ::unlink(dest.c_str());
+        }
+        CommandResult r = Fennic("extract --index 0 " + std::string(road) + Quote(url) + " -o " +
+                                     Quote(dest),
+                                 &err);
         EXPECT_EQ(r.status, 0) << err;
         EXPECT_EQ(test::VerifySaved(dest, *s_archives / "py.zip"), "");
-        ::unlink(dest.c_str());
     }
-    CommandResult r = Fennic("extract --index 0 " + Quote(url) + " -o " + Quote(dest), &err);
-    EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(dest, *s_archives / "py.zip"), "");
-    // Each run: three requests for the list, one for the entry.
-    EXPECT_EQ(nginx.WaitForAccessLog(12).size(), 12u);
+    // Classic, each run: three requests for the list, one for the entry. Direct: the tail
+    // holds the whole archive, so the entry needs no request of its own.
+    const auto log = nginx.WaitForAccessLog(15);
+    EXPECT_EQ(log.size(), 15u);
 }
 
 TEST_F(CliRemote, ExtractFailuresExitNonZeroAndKeepTheOldFile) {
@@ -100,19 +134,24 @@ TEST_F(CliRemote, ExtractFailuresExitNonZeroAndKeepTheOldFile) {
     const std::string dest = home / "out.zip";
     ASSERT_TRUE(test::WriteBytes(dest, "old"));
     std::string err;
-    EXPECT_EQ(Fennic("extract " + Quote(url) + " nothing.txt -o " + Quote(dest), &err).status, 1);
-    EXPECT_NE(err.find("no entry named"), std::string::npos) << err;
-    EXPECT_EQ(Fennic("extract --index 77 " + Quote(url) + " -o " + Quote(dest)).status, 1);
-    EXPECT_EQ(
-        Fennic("extract " + Quote(url) + " stored.txt -o " + Quote(home / "no/such/dir/x.zip"),
-               &err)
-            .status,
-        1);
-    EXPECT_NE(err.find("Invalid Zip Archive"), std::string::npos) << err;
-    EXPECT_EQ(test::ReadBytes(dest), "old");
-    EXPECT_EQ(Fennic("extract " + Quote(url) + " stored.txt").status, 2);
-    EXPECT_EQ(Fennic("extract " + Quote(url) + " -o " + Quote(dest)).status, 2);
-    EXPECT_EQ(Fennic("extract " + Quote(url) + " a --index 1 -o " + Quote(dest)).status, 2);
+    for (const std::string road : {"--classic ", ""}) {
+        const std::string extract = "extract " + road;
+        EXPECT_EQ(Fennic(extract + Quote(url) + " nothing.txt -o " + Quote(dest), &err).status, 1);
+        EXPECT_NE(err.find("no entry named"), std::string::npos) << err;
+        EXPECT_EQ(Fennic(extract + "--index 77 " + Quote(url) + " -o " + Quote(dest)).status, 1);
+        EXPECT_EQ(Fennic(extract + Quote(url) + " stored.txt -o " +
+                             Quote(home / "no/such/dir/x.zip"),
+                         &err)
+                      .status,
+                  1);
+        EXPECT_NE(err.find(road.empty() ? "No such file or directory" : "Invalid Zip Archive"),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(test::ReadBytes(dest), "old");
+        EXPECT_EQ(Fennic(extract + Quote(url) + " stored.txt").status, 2);
+        EXPECT_EQ(Fennic(extract + Quote(url) + " -o " + Quote(dest)).status, 2);
+        EXPECT_EQ(Fennic(extract + Quote(url) + " a --index 1 -o " + Quote(dest)).status, 2);
+    }
 }
 
 TEST_F(CliRemote, CredentialsSwitchesAnswerTheQuestion) {

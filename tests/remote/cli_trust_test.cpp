@@ -97,22 +97,29 @@ b[end + 12:end + 16] = (int.from_bytes(b[end + 12:end + 16], 'little') + len(ext
 open(os.path.join(d, 'big.zip'), 'wb').write(b)
 )");
     NginxServer nginx(files.path());
-    for (const char* name : {"z64.zip", "broken.zip"}) {
-        SCOPED_TRACE(name);
-        for (const char* json : {"", "--json "}) {
+    for (const std::string road : {"--classic ", ""}) {
+        for (const std::string json : {"", "--json "}) {
+            SCOPED_TRACE(road + json);
             std::string err;
-            const CommandResult r =
-                Fennic("list " + std::string(json) + Quote(nginx.Url(std::string("/") + name)),
-                       &err);
+            CommandResult r = Fennic("list " + road + json + Quote(nginx.Url("/broken.zip")), &err);
             EXPECT_EQ(r.status, 1) << r.output << err;
-            EXPECT_NE(err.find("no entry list"), std::string::npos) << err;
-            if (std::string(name) != "broken.zip") {
+            EXPECT_NE(err.find(road.empty() ? "is damaged" : "no entry list"), std::string::npos)
+                << err;
+            // Locally the same archive fails the same way.
+            EXPECT_EQ(Fennic("list " + road + json + Quote(files / "broken.zip"), &err).status, 1);
+            // The tail file of the window's road cannot follow a ZIP64 locator; the direct
+            // road and a whole local file can.
+            r = Fennic("list " + road + json + Quote(nginx.Url("/z64.zip")), &err);
+            if (road.empty()) {
+                EXPECT_EQ(r.status, 0) << err;
+                EXPECT_NE(r.output.find("a.txt"), std::string::npos) << r.output;
+            } else {
+                EXPECT_EQ(r.status, 1) << r.output << err;
                 EXPECT_NE(err.find("ZIP64 archives are not supported"), std::string::npos) << err;
             }
-            // Locally the same archives fail the same way.
-            const CommandResult local =
-                Fennic("list " + std::string(json) + Quote(files / name), &err);
-            EXPECT_EQ(local.status, 1) << local.output;
+            r = Fennic("list " + road + json + Quote(files / "z64.zip"), &err);
+            EXPECT_EQ(r.status, 0) << err;
+            EXPECT_NE(r.output.find("a.txt"), std::string::npos) << r.output;
         }
     }
     // The size of 4294967295 is the marker, never shown as a size: the 64-bit value is.
@@ -183,8 +190,9 @@ TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
         {hostile.Url("/a.zip"), "the server answered 418\n"},
     };
     for (const auto& [url, line] : cases) {
-        for (const std::string& command :
-             {"list " + Quote(url), "extract " + Quote(url) + " a -o " + Quote(home / "a.zip")}) {
+        for (const std::string& command : {"list --classic " + Quote(url),
+                                           "extract --classic " + Quote(url) + " a -o " +
+                                               Quote(home / "a.zip")}) {
             SCOPED_TRACE(command);
             std::string err;
             EXPECT_EQ(Fennic(command, &err).status, 1);
@@ -196,6 +204,65 @@ TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
             EXPECT_EQ(err.find("teapot"), std::string::npos) << err;
         }
     }
+}
+
+TEST_F(CliTrust, DirectRoadNamesRefusalsAndStopsWhereRangesAreIgnored) {
+    Python(R"(import sys, os, zipfile
+d = sys.argv[1]
+with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
+    z.writestr('first.txt', 'first')
+    z.writestr('pad.bin', os.urandom(300000), compress_type=zipfile.ZIP_STORED)
+    z.writestr('last.txt', 'last')
+)");
+    fennic::test::NginxOptions ignoring;
+    ignoring.max_ranges_zero = true;
+    NginxServer noRanges(files.path(), ignoring);
+    NginxServer nginx(files.path());
+    fennic::test::HostileHttpOptions teapot;
+    teapot.status = 418;
+    teapot.reason = "I'm a \x1b[31mteapot";
+    fennic::test::HostileHttpServer hostile(teapot);
+    const std::pair<std::string, std::string> cases[] = {
+        {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
+        {hostile.Url("/a.zip"), "the server answered 418\n"},
+        {noRanges.Url("/big.zip"), "does not send byte ranges"},
+    };
+    for (const auto& [url, line] : cases) {
+        for (const std::string& command :
+             {"list " + Quote(url), "extract " + Quote(url) + " a -o " + Quote(home / "a.zip")}) {
+            SCOPED_TRACE(command);
+            std::string err;
+            EXPECT_EQ(Fennic(command, &err).status, 1);
+            EXPECT_NE(err.find(line), std::string::npos) << err;
+            EXPECT_EQ(err.find("teapot"), std::string::npos) << err;
+            EXPECT_FALSE(test::Exists(home / "a.zip"));
+        }
+    }
+    // Stopped before the body: nginx logged the whole archive as sent, yet the run was short.
+    const std::string saved = home / "last.zip";
+    std::string err;
+    const CommandResult r = Fennic("extract --full-download " + Quote(noRanges.Url("/big.zip")) +
+                                       " last.txt -o " + Quote(saved),
+                                   &err);
+    EXPECT_EQ(r.status, 0) << err;
+    EXPECT_EQ(test::VerifySaved(saved, files / "big.zip"), "");
+    // Two refused runs and one whole download; nothing was asked twice.
+    const auto log = noRanges.WaitForAccessLog(3);
+    ASSERT_EQ(log.size(), 3u);
+    for (const auto& entry : log) EXPECT_EQ(entry.status, 200);
+    EXPECT_EQ(Fennic("list --full-download " + Quote(noRanges.Url("/big.zip")), &err).status, 0)
+        << err;
+    // Where ranges work the entry past the tail takes one more range of its own.
+    ASSERT_EQ(Fennic("extract " + Quote(nginx.Url("/big.zip")) + " first.txt -o " + Quote(saved),
+                     &err)
+                  .status,
+              0)
+        << err;
+    EXPECT_EQ(test::VerifySaved(saved, files / "big.zip"), "");
+    const auto direct = nginx.WaitForAccessLog(4);
+    ASSERT_EQ(direct.size(), 4u);  // the two 404s above, the tail, the entry
+    EXPECT_EQ(direct[2].range, "bytes=-131072");
+    EXPECT_EQ(direct[3].range.compare(0, 8, "bytes=0-"), 0) << direct[3].range;
 }
 
 TEST_F(CliTrust, PasswordsNeverAppearInMessages) {

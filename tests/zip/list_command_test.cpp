@@ -72,20 +72,29 @@ TEST_F(ListCommandTest, JsonHoldsTheRawFields) {
     EXPECT_EQ(List("--json " + m_dir / "py_empty.zip").out, "[]\n");
 }
 
-TEST_F(ListCommandTest, ErrorsUseTheWindowsWords) {
+TEST_F(ListCommandTest, ErrorsUseTheWindowsWordsOnItsRoadAndNameTheCauseOnTheOther) {
     test::WriteFile(m_dir / "junk", std::string(64, 'j'));
-    auto r = List(m_dir / "junk");
+    auto r = List("--classic " + m_dir / "junk");
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
     std::string err = ReadFile(m_dir / "stderr");
     EXPECT_NE(err.find(kDirNotFoundQuestion), std::string::npos) << err;
     EXPECT_NE(err.find("Open failed"), std::string::npos) << err;
+    r = List(m_dir / "junk");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(ReadFile(m_dir / "stderr").find("not a ZIP archive"), std::string::npos);
 
-    r = List(m_dir / "missing.zip");
+    r = List("--classic " + m_dir / "missing.zip");
     EXPECT_NE(r.status, 0);
     err = ReadFile(m_dir / "stderr");
     EXPECT_NE(err.find("Open failed"), std::string::npos);
     EXPECT_EQ(err.find("Retry?"), std::string::npos);
+    r = List(m_dir / "missing.zip");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(ReadFile(m_dir / "stderr").find("No such file or directory"), std::string::npos);
+    r = List(m_dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(ReadFile(m_dir / "stderr").find("Is a directory"), std::string::npos);
 
     EXPECT_EQ(List("").status, 2);
     EXPECT_EQ(List("--bogus x").status, 2);
