@@ -36,7 +36,7 @@ for src in "$here"/fuzz_*.cpp; do
   [ -d "$here/seeds/$name" ] && cp "$here/seeds/$name"/* "$corpus"/ 2>/dev/null
   if [ -d "$made" ]; then
     case "$name" in
-      fuzz_zip_list) cp "$made"/*.zip "$corpus"/ ;;
+      fuzz_zip_list | fuzz_direct_road) cp "$made"/*.zip "$corpus"/ ;;
       fuzz_end_record)
         for z in "$made"/*.zip; do tail -c 22 "$z" >"$corpus/tail22-$(basename "$z")"; done ;;
     esac

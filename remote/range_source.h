@@ -76,6 +76,10 @@ struct SourceOptions {
     std::function<void(uint64_t, uint64_t)> progress;
 };
 
+// A source over bytes held in memory (tests, fuzzing); they must outlive it.
+std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,
+                                                const std::string& name);
+
 // A source for `location`: an http://, https:// or ftp:// address, or a local path.
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
                                               const SourceOptions& options, RoadError& error);

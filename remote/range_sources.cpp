@@ -106,6 +106,34 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& erro
     return std::make_unique<LocalSource>(std::move(fd), size, path);
 }
 
+class MemorySource : public IRangeSource {
+public:
+    MemorySource(const uint8_t* data, size_t size, std::string name)
+        : m_data(data), m_size(size), m_name(std::move(name)) {}
+    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                  RoadError&) override {
+        ++m_count.requests;
+        size = m_size;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_size));
+        bytes.assign(m_data + (m_size - n), m_data + m_size);
+        return true;
+    }
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
+                   RoadError& error) override {
+        ++m_count.requests;
+        if (start > m_size || length > m_size - start)
+            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+        return length == 0 || sink(m_data + start, static_cast<size_t>(length)) ||
+               Fail(error, RoadFailure::kCancelled, "stopped");
+    }
+    std::string Name() const override { return m_name; }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    std::string m_name;
+};
+
 // The longest archive a server without ranges is read into the temp folder without a
 // Content-Length to go by.
 constexpr uint64_t kFullDownloadLimit = uint64_t{64} << 30;
@@ -320,8 +348,10 @@ private:
     }
 
     bool StatusFail(RoadError& error, uint32_t status) {
+        const std::string reason = HttpReasonPhrase(status);
         return Fail(error, RoadFailure::kStatus,
-                    "the server answered " + std::to_string(status) + " " + HttpReasonPhrase(status),
+                    "the server answered " + std::to_string(status) +
+                        (reason.empty() ? "" : " " + reason),
                     static_cast<int>(status));
     }
 
@@ -348,6 +378,11 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,
+                                                const std::string& name) {
+    return std::make_unique<MemorySource>(data, size, name);
+}
 
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
                                               const SourceOptions& options, RoadError& error) {
