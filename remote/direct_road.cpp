@@ -96,7 +96,10 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
         return Fail(error, RoadFailure::kDamaged,
                     "the central directory of " + name + " is larger than 1 GiB");
     a.dirStart = dirEnd - end.centralDirSize;
-    a.shift = a.dirStart - end.centralDirOffset;  // wraps for offsets a stub moved back
+    // Offsets a stub in front moved on; a streaming writer's 64-bit marker without the
+    // ZIP64 records names no offset, so nothing moved.
+    const bool markerOnly = !end.zip64 && end.centralDirOffset == kMarker32;
+    a.shift = markerOnly ? 0 : a.dirStart - end.centralDirOffset;  // wraps when moved back
 
     // Only the part of the directory that the tail misses is fetched.
     std::vector<uint8_t> dir(static_cast<size_t>(end.centralDirSize));

@@ -5,13 +5,25 @@ usage: check_saved.py SAVED ORIGINAL    prints "ok" and exits 0, or prints the f
 
 The saved file must hold exactly one entry, carry the program's archive comment, and that entry
 must read (CRC checked, local and central names equal) to the same bytes as the entry of the
-same stored name in the original archive, with the same sizes, CRC and method.
+same stored name in the original archive, with the same sizes, CRC and method. Its extra field
+is the original's, except for the ZIP64 block, which holds what the saved archive needs.
 """
 
 import sys
 import zipfile
 
 COMMENT = b"Talvoren Fennic Explorer utility"
+
+
+def without_zip64(extra):
+    kept, pos = b"", 0
+    while pos + 4 <= len(extra):
+        block_id = int.from_bytes(extra[pos:pos + 2], "little")
+        size = int.from_bytes(extra[pos + 2:pos + 4], "little")
+        if block_id != 1:
+            kept += extra[pos:pos + 4 + size]
+        pos += 4 + size
+    return kept + extra[pos:]
 
 
 def main():
@@ -31,7 +43,10 @@ def main():
         twin = twins[0]
         for field in ("CRC", "compress_size", "file_size", "compress_type", "flag_bits",
                       "date_time", "external_attr", "extra", "comment"):
-            if getattr(info, field) != getattr(twin, field):
+            mine, theirs = getattr(info, field), getattr(twin, field)
+            if field == "extra":
+                mine, theirs = without_zip64(mine), without_zip64(theirs)
+            if mine != theirs:
                 return "%s differs: %r against %r" % (field, getattr(info, field),
                                                       getattr(twin, field))
         if saved.read(info) != orig.read(twin):
