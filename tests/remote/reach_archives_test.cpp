@@ -103,6 +103,21 @@ TEST_F(ReachArchives, ListedCellByCellInOneRequestOrTwo) {
     EXPECT_EQ(nginx.WaitForAccessLog(logged + 1).size(), logged);
 }
 
+TEST_F(ReachArchives, JsonCarriesTheSixtyFourBitValues) {
+    const CommandResult r = Fennic("list --json " + Quote(*s_dir / "zip64-5g.zip"));
+    ASSERT_EQ(r.status, 0);
+    ASSERT_TRUE(test::WriteBytes(home / "big.json", r.output));
+    const CommandResult check = test::Run(
+        "/usr/bin/python3 -c 'import json, sys\n"
+        "e = {x[\"name\"]: x for x in json.load(open(sys.argv[1]))}\n"
+        "assert e[\"zeros-4.5GiB.bin\"][\"uncompressed_size\"] == 4 * 2**30 + 512 * 2**20, e\n"
+        "assert e[\"zeros-4.5GiB.bin\"][\"compressed_size\"] == 4 * 2**30 + 512 * 2**20, e\n"
+        "assert e[\"after-4GiB.txt\"][\"local_header_offset\"] > 2**32, e\n"
+        "print(\"ok\")' " +
+        Quote(home / "big.json") + " 2>&1");
+    EXPECT_EQ(check.output, "ok\n");
+}
+
 TEST_F(ReachArchives, OneEntryOfEachSavedAndAcceptedByTheTesters) {
     NginxServer nginx(s_dir->path());
     for (const Reach& r : kReach) {
