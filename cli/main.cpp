@@ -33,6 +33,9 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Without TZ the C library checks /etc/localtime on every time conversion, one system
+    // call per listed entry; naming the same file once spares them.
+    if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
     if (argc < 2) {
 #ifdef FENNIC_HAVE_UI
         return fennic::cli::RunWindowModule(argc, argv);
