@@ -247,6 +247,22 @@ TEST_F(MainWindow, ManyRowsShownOnDemandWithTheWidestNameSettingTheWidth) {
     EXPECT_TRUE(dialogs.seen().empty());
 }
 
+TEST_F(MainWindow, OpenZipFileListsAZip64ArchiveOfMoreThan65535Entries) {
+    TempDir dir;
+    const std::string path = dir.path() + "/z64.zip";
+    const std::string make = "/usr/bin/python3 -c 'import sys, zipfile\n"
+                             "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+                             "    for i in range(70000): z.writestr(\"e%05d\" % i, b\"\")' " +
+                             path;
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    RecordingExplorer dlg;
+    DialogScript dialogs;
+    List(dlg, path);
+    ASSERT_EQ(dlg.EntryList()->GetItemCount(), 70000);
+    EXPECT_EQ(Cell(dlg.EntryList(), 69999, 0), "e69999");
+    EXPECT_TRUE(dialogs.seen().empty()) << "no \"ZIP64 archives are not supported\"";
+}
+
 TEST_F(MainWindow, IconOfANameByItsExtension) {
     RecordingExplorer dlg;
     ui::CEntryListCtrl* list = dlg.EntryList();
