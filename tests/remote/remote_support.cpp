@@ -80,10 +80,13 @@ std::vector<std::string> ListDir(const std::string& dir) {
     return names;
 }
 
-CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err) {
+CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err,
+                        const std::string& env) {
     const std::string errFile = home / "stderr";
-    CommandResult r = Run("{ XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
-                          " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
+    const std::string prefix = env.empty() ? "" : env + " ";
+    CommandResult r =
+        Run("{ " + prefix + "XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
+            " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
     if (err) *err = ReadBytes(errFile);
     return r;
 }

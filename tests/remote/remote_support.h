@@ -32,8 +32,10 @@ private:
 };
 
 // Runs the fennic program with `args` (already quoted), a settings folder `home` of its own
-// and no terminal; output holds stdout alone, err (when given) receives stderr.
-CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err = nullptr);
+// and no terminal; output holds stdout alone, err (when given) receives stderr. env: shell
+// assignments (already quoted) for its environment, e.g. "http_proxy=...".
+CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err = nullptr,
+                        const std::string& env = "");
 
 // The small set of test archives (see make_remote_archives.py) in dir; false on failure.
 bool MakeArchives(const std::string& dir, bool big = false);
