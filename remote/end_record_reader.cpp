@@ -1,9 +1,10 @@
 #include "remote/end_record_reader.h"
 
+#include <cstring>
 #include <string>
 
 #include "zip/byte_reader.h"
-#include "zip/zip_entry_header.h"
+#include "zip/zip_records.h"
 #include "zip/zip_file.h"
 
 namespace fennic {
@@ -25,20 +26,22 @@ CEndRecordReader::CEndRecordReader(const std::string& path, IFrontEnd& frontEnd)
     }
     file.Abort();
     if (got != kEndRecordFixedSize) return;
-    CByteReader in(bytes, got);
-    for (uint8_t& b : m_signature) b = in.U8();
-    m_diskNumber = in.U16();
-    m_centralDirDisk = in.U16();
-    m_entriesOnDisk = in.U16();
-    m_totalEntries = in.U16();
-    m_centralDirSize = in.U32();
-    m_centralDirOffset = in.U32();
-    m_commentLength = in.U16();
+    // The values are kept whatever the signature says: they are only trusted when it fits.
+    std::memcpy(m_signature, bytes, sizeof m_signature);
+    std::memcpy(bytes, "PK\x05\x06", 4);
+    EndRecord end;
+    ParseEndRecord(bytes, got, end);
+    m_diskNumber = static_cast<uint16_t>(end.diskNumber);
+    m_centralDirDisk = static_cast<uint16_t>(end.centralDirDisk);
+    m_entriesOnDisk = static_cast<uint16_t>(end.entriesOnDisk);
+    m_totalEntries = static_cast<uint16_t>(end.totalEntries);
+    m_centralDirSize = static_cast<uint32_t>(end.centralDirSize);
+    m_centralDirOffset = static_cast<uint32_t>(end.centralDirOffset);
+    m_commentLength = end.commentLength;
 }
 
 bool CEndRecordReader::HasSignature() const {
-    return m_signature[0] == 0x50 && m_signature[1] == 0x4B && m_signature[2] == 0x05 &&
-           m_signature[3] == 0x06;
+    return CByteReader(m_signature, sizeof m_signature).U32() == kEndRecordSignature;
 }
 
 int32_t CEndRecordReader::GetCentralDirOffset() const {

@@ -51,17 +51,9 @@ bool ReadZip64EndAt(uint64_t at, uint64_t limit, const ArchiveReadAt& read, EndR
 
 }  // namespace
 
-EndRead ReadEndRecords(uint64_t position, uint64_t length, const ArchiveReadAt& read,
-                       EndRecord& out) {
-    out = EndRecord();
-    uint8_t record[kEndRecordFixedSize];
-    if (position > length || length - position < sizeof record ||
-        !read(position, record, sizeof record)) {
-        return EndRead::kBad;
-    }
-    CByteReader in(record, sizeof record);
-    if (in.U32() != kEndRecordSignature) return EndRead::kBad;
-    out.position = position;
+bool ParseEndRecord(const uint8_t* data, size_t size, EndRecord& out) {
+    CByteReader in(data, size);
+    if (in.U32() != kEndRecordSignature) return false;
     out.diskNumber = in.U16();
     out.centralDirDisk = in.U16();
     out.entriesOnDisk = in.U16();
@@ -69,6 +61,18 @@ EndRead ReadEndRecords(uint64_t position, uint64_t length, const ArchiveReadAt& 
     out.centralDirSize = in.U32();
     out.centralDirOffset = in.U32();
     out.commentLength = in.U16();
+    return in.Ok();
+}
+
+EndRead ReadEndRecords(uint64_t position, uint64_t length, const ArchiveReadAt& read,
+                       EndRecord& out) {
+    out = EndRecord();
+    uint8_t record[kEndRecordFixedSize];
+    if (position > length || length - position < sizeof record ||
+        !read(position, record, sizeof record) || !ParseEndRecord(record, sizeof record, out)) {
+        return EndRead::kBad;
+    }
+    out.position = position;
 
     if (position < kZip64LocatorSize) return EndRead::kOk;
     uint8_t locator[kZip64LocatorSize];

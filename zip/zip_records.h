@@ -57,6 +57,10 @@ struct EndRecord {
     }
 };
 
+// The 22 bytes of an end record at data, as stored (no ZIP64 values); false for a wrong
+// signature or fewer bytes.
+bool ParseEndRecord(const uint8_t* data, size_t size, EndRecord& out);
+
 // The position in data of the end record signature nearest to its end; npos when none.
 size_t FindEndRecordSignature(const uint8_t* data, size_t size);
 
