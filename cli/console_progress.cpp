@@ -1,10 +1,8 @@
 #include "cli/console_progress.h"
 
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -14,28 +12,6 @@
 
 namespace fennic::cli {
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int) {
-    g_interrupted = true;
-}
-
-// Ctrl-C becomes Cancel while a run is on; the previous handler comes back afterwards.
-class InterruptAsCancel {
-public:
-    InterruptAsCancel() {
-        g_interrupted = false;
-        struct sigaction sa = {};
-        sa.sa_handler = OnInterrupt;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, &m_old);
-    }
-    ~InterruptAsCancel() { ::sigaction(SIGINT, &m_old, nullptr); }
-
-private:
-    struct sigaction m_old = {};
-};
 
 std::string ReadLine(bool echo) {
     termios old = {};
@@ -61,7 +37,8 @@ public:
         : m_frontEnd(fe), m_err(err), m_show(show) {
         Loop().SetIdleHandler(
             [this] {
-                if (g_interrupted.exchange(false) || PendingStopSignal() != 0) Cancel();
+                // Ctrl-C, SIGTERM and SIGHUP are recorded by the command line's handler.
+                if (PendingStopSignal() != 0) Cancel();
             },
             std::chrono::milliseconds(100));
     }
@@ -146,7 +123,6 @@ CConsoleProgressHost::CConsoleProgressHost(IFrontEnd& frontEnd, std::FILE* err, 
     : m_frontEnd(frontEnd), m_err(err), m_show(show) {}
 
 int CConsoleProgressHost::RunModal(IProgressDialog& dlg) {
-    InterruptAsCancel interrupt;
     CConsoleProgressView view(m_frontEnd, m_err, m_show);
     return view.RunModal(dlg);
 }

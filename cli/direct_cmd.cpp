@@ -3,15 +3,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/entry_columns.h"
 #include "app/settings.h"
 #include "app/text_convert.h"
 #include "cli/list_cmd.h"
 #include "cli/remote_list.h"
+#include "cli/stop_signals.h"
 #include "remote/direct_road.h"
 #include "remote/proxy_fields.h"
 #include "remote/remote_session.h"
@@ -133,12 +138,56 @@ bool Parse(const Args& args, const char* command, Options& o) {
     return true;
 }
 
+// Cancels the source's transfers from a thread of its own once a stop signal arrives: the
+// transfers block on the main thread, where the handler only records the signal.
+class CancelOnStop {
+public:
+    explicit CancelOnStop(remote::IRangeSource& source)
+        : m_thread([this, &source] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_done) {
+                  if (PendingStopSignal() != 0) {
+                      source.Cancel();
+                      return;
+                  }
+                  m_wake.wait_for(lock, std::chrono::milliseconds(20));
+              }
+          }) {}
+    CancelOnStop(const CancelOnStop&) = delete;
+    CancelOnStop& operator=(const CancelOnStop&) = delete;
+    ~CancelOnStop() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+void NoteFailure(const remote::RoadError& error) {
+    // A stop asked for by a signal needs no message of its own.
+    if (error.kind != remote::RoadFailure::kCancelled || PendingStopSignal() == 0)
+        Note(error.text);
+}
+
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const Options& o, remote::DirectArchive& archive) {
     remote::RoadError error;
     std::unique_ptr<remote::IRangeSource> source =
         remote::OpenRangeSource(o.location, o.source, error);
-    if (!source || !remote::ReadDirect(*source, archive, error)) {
-        Note(error.text);
+    bool read = source != nullptr;
+    if (read) {
+        CancelOnStop stop(*source);
+        read = remote::ReadDirect(*source, archive, error);
+    }
+    if (!read) {
+        NoteFailure(error);
         return nullptr;
     }
     return source;
@@ -209,8 +258,9 @@ int DirectExtract(const Args& args) {
                                         ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
                                         : fs::OutputTarget::Path(o.output);
     remote::RoadError error;
+    CancelOnStop stop(*source);
     if (!remote::SaveDirectEntry(*source, archive, index, target, error)) {
-        Note(error.text);
+        NoteFailure(error);
         return 1;
     }
     return 0;

@@ -19,7 +19,7 @@ void InstallStopSignals() {
     struct sigaction sa = {};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(sig, &sa, nullptr);
 }
 
 int PendingStopSignal() {

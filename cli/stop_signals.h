@@ -1,5 +1,5 @@
 #pragma once
-// SIGTERM and SIGHUP end a command the way Ctrl-C cancels a run: the handler only records the
+// SIGTERM, SIGHUP and SIGINT end a command the way Ctrl-C cancels a run: the handler only records the
 // signal; a running transfer sees it and cancels, later runs cancel at once, and main() exits
 // with 128 + the signal number through exit(), so the private temporary folder is removed.
 

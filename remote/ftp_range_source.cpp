@@ -25,26 +25,33 @@ public:
     FtpSource(const inet::UrlParts& parts, std::string name, const SourceOptions& options)
         : m_parts(parts), m_name(std::move(name)), m_options(options) {}
 
+    // Logs in and asks for the size; done by the first transfer, so that a stop signal can
+    // cancel the login too.
     bool Open(RoadError& error) {
+        if (m_open) return true;
         if (!m_session.Open(kUserAgent, "")) return SessionFail(error);
         m_session.SetPassive(!m_options.ftpActive);
         const std::string user = m_options.useGivenCredentials ? m_options.user : m_parts.user;
         const std::string password =
             m_options.useGivenCredentials ? m_options.password : m_parts.password;
         const uint16_t port = m_options.port ? m_options.port : m_parts.port;
-        m_connection = m_session.Connect(m_parts.host, port, user, password);
-        if (!m_connection) return SessionFail(error);
+        std::unique_ptr<inet::FtpConnection> connection =
+            m_session.Connect(m_parts.host, port, user, password);
+        if (!connection) return SessionFail(error);
+        m_connection = std::move(connection);
         // FTP names files by their own bytes, not by URL escapes.
         m_path = inet::PercentDecode(m_parts.path);
         inet::FtpFileInfo info;
         ++m_count.requests;
         if (!m_connection->FindFile(m_path, info)) return ConnectionFail(error);
         m_size = info.size;
+        m_open = true;
         return true;
     }
 
     bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
                   RoadError& error) override {
+        if (!Open(error)) return false;
         size = m_size;
         const uint64_t n = std::min(count, m_size);
         bytes.clear();
@@ -60,6 +67,7 @@ public:
 
     bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
                    RoadError& error) override {
+        if (!Open(error)) return false;
         if (start > m_size || length > m_size - start)
             return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
         if (length == 0) return true;
@@ -67,6 +75,7 @@ public:
     }
 
     std::string Name() const override { return m_name; }
+    void Cancel() override { m_session.Abort(); }
 
 private:
     bool Read(uint64_t start, uint64_t length, const ByteSink& sink, RoadError& error) {
@@ -130,15 +139,15 @@ private:
     std::unique_ptr<inet::FtpConnection> m_connection;
     std::string m_path;
     uint64_t m_size = 0;
+    bool m_open = false;
 };
 
 }  // namespace
 
 std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
                                             const SourceOptions& options, RoadError& error) {
-    auto source = std::make_unique<FtpSource>(parts, name, options);
-    if (!source->Open(error)) return nullptr;
-    return source;
+    (void)error;
+    return std::make_unique<FtpSource>(parts, name, options);
 }
 
 }  // namespace fennic::remote

@@ -53,6 +53,8 @@ public:
                            RoadError& error) = 0;
     // What the archive is called in messages (never with a password).
     virtual std::string Name() const = 0;
+    // Any thread: the pending and later transfers fail as cancelled.
+    virtual void Cancel() {}
     const TransferCount& Count() const { return m_count; }
 
 protected:

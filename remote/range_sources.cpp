@@ -219,6 +219,8 @@ public:
         return ReadBody(*request, range.Length(), bytes, error);
     }
 
+    void Cancel() override { m_session.Cancel(); }
+
     bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
                    RoadError& error) override {
         if (m_local) return m_local->ReadRange(start, length, sink, error);
