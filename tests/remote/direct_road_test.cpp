@@ -509,5 +509,35 @@ TEST_F(DirectRoadCredentials, CredentialsInTheAddressAreSentAndARefusalHidesTheP
     EXPECT_EQ(requests[3].Header("authorization"), fennic::test::BasicAuth("joe", "Wr0ngPass"));
 }
 
+TEST_F(DirectRoadCredentials, AServerAskingForDigestGetsDigest) {
+    // Our own small server: it lets nothing through without valid Digest credentials.
+    const std::string portFile = home / "digest.port", log = home / "digest.log";
+    const CommandResult started = test::Run(
+        "/usr/bin/python3 " + Quote(std::string(FENNIC_REMOTE_TEST_DIR) + "/digest_server.py") +
+        " " + Quote(Archives().path()) + " joe s3cr3t " + Quote(portFile) + " " + Quote(log) +
+        " >/dev/null 2>&1 & echo $!");
+    struct Stop {
+        std::string pid;
+        ~Stop() { test::Run("kill " + pid + " 2>/dev/null"); }
+    } stop{started.output.substr(0, started.output.find('\n'))};
+    ASSERT_TRUE(fennic::test::WaitUntil([&] { return test::Exists(portFile); }));
+    const std::string at = "@127.0.0.1:" + test::ReadBytes(portFile) + "/many.zip";
+    std::string err;
+    const CommandResult good = Fennic("list " + Quote("http://joe:s3cr3t" + at), &err);
+    const CommandResult bad = Fennic("list " + Quote("http://joe:nope" + at), &err);
+    EXPECT_EQ(good.status, 0);
+    EXPECT_TRUE(SameListing(good.output, LocalList("many.zip")));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(err.find("401"), std::string::npos) << err;
+    // Basic first, then Digest for each range once the server asked for it; the wrong
+    // password gets one Digest try and no more.
+    EXPECT_EQ(test::ReadBytes(log),
+              "GET /many.zip HTTP/1.1 Basic\n"
+              "GET /many.zip HTTP/1.1 Digest\n"
+              "GET /many.zip HTTP/1.1 Digest\n"
+              "GET /many.zip HTTP/1.1 Basic\n"
+              "GET /many.zip HTTP/1.1 Digest\n");
+}
+
 }  // namespace
 }  // namespace fennic::remote
