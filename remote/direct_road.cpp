@@ -16,13 +16,6 @@
 namespace fennic::remote {
 namespace {
 
-bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
-    error.kind = kind;
-    error.text = std::move(text);
-    error.error = code;
-    return false;
-}
-
 // Bytes of the archive at [offset, offset + size): from the tail when it holds them,
 // otherwise fetched.
 bool ArchiveBytes(IRangeSource& source, const DirectArchive& a, uint64_t offset, uint8_t* to,

@@ -13,13 +13,6 @@
 namespace fennic::remote {
 namespace {
 
-bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
-    error.kind = kind;
-    error.text = std::move(text);
-    error.error = code;
-    return false;
-}
-
 class FtpSource : public IRangeSource {
 public:
     FtpSource(const inet::UrlParts& parts, std::string name, const SourceOptions& options)

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fennic::remote {
@@ -31,6 +32,14 @@ struct RoadError {
     std::string text;  // what went wrong, in words, for a message
     int error = 0;     // errno or HTTP status where one applies
 };
+
+// Fills error and returns false, for `return Fail(...)` in the roads.
+inline bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
+    error.kind = kind;
+    error.text = std::move(text);
+    error.error = code;
+    return false;
+}
 
 // Bytes handed over as they arrive; false stops the transfer.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;

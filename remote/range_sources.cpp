@@ -25,13 +25,6 @@ std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const s
 
 namespace {
 
-bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
-    error.kind = kind;
-    error.text = std::move(text);
-    error.error = code;
-    return false;
-}
-
 class LocalSource : public IRangeSource {
 public:
     LocalSource(fs::UniqueFd fd, uint64_t size, std::string name)
