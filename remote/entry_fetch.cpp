@@ -1,0 +1,141 @@
+#include "remote/entry_fetch.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace fennic::remote {
+
+std::vector<PlannedRange> SplitForConnections(std::vector<PlannedRange> ranges, int connections) {
+    while (static_cast<int>(ranges.size()) < connections) {
+        auto largest = std::max_element(ranges.begin(), ranges.end(),
+                                        [](const PlannedRange& a, const PlannedRange& b) {
+                                            return (a.entries.size() > 1 ? a.Length() : 0) <
+                                                   (b.entries.size() > 1 ? b.Length() : 0);
+                                        });
+        if (largest == ranges.end() || largest->entries.size() < 2) break;
+        // The entry boundary nearest the middle byte.
+        const uint64_t middle = largest->start + largest->Length() / 2;
+        size_t cut = 1;
+        for (size_t i = 1; i < largest->entries.size(); ++i) {
+            const auto distance = [middle](uint64_t x) { return x > middle ? x - middle : middle - x; };
+            if (distance(largest->entries[i].start) < distance(largest->entries[cut].start)) cut = i;
+        }
+        PlannedRange second;
+        second.entries.assign(largest->entries.begin() + static_cast<std::ptrdiff_t>(cut),
+                              largest->entries.end());
+        largest->entries.resize(cut);
+        second.start = second.entries.front().start;
+        second.end = largest->end;
+        largest->end = second.start;
+        ranges.push_back(std::move(second));
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const PlannedRange& a, const PlannedRange& b) { return a.start < b.start; });
+    return ranges;
+}
+
+void CSourceSet::Add(IRangeSource* source) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sources.push_back(source);
+    if (m_cancelled) source->Cancel();
+}
+
+void CSourceSet::Cancel() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cancelled = true;
+    for (IRangeSource* s : m_sources) s->Cancel();
+}
+
+namespace {
+
+// One range through its splitter: the part before the tail fetched, the rest from the tail.
+void RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& range,
+              const CZipDirectory& dir, IEntrySink& sink, const FetchOptions& options) {
+    CEntrySplitter splitter(range, dir, sink);
+    const uint64_t fromTail = std::max(range.start, std::min(range.end, a.tailStart));
+    bool complete = true;
+    RoadError error;
+    if (fromTail > range.start) {
+        complete = source.ReadRange(range.start, fromTail - range.start,
+                                    [&](const uint8_t* p, size_t n) {
+                                        splitter.Feed(p, n);
+                                        if (options.progress) options.progress(n);
+                                        return true;
+                                    },
+                                    error);
+    }
+    if (complete && range.end > fromTail) {
+        const size_t n = static_cast<size_t>(range.end - fromTail);
+        splitter.Feed(a.tail.data() + (fromTail - a.tailStart), n);
+        if (options.progress) options.progress(n);
+    }
+    splitter.Finish(complete, error.text);
+}
+
+}  // namespace
+
+FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
+                        std::vector<PlannedRange> ranges, const FetchOptions& options,
+                        CSourceSet& sources) {
+    // Ranges the tail holds need no connection: they go first, on this thread.
+    std::vector<PlannedRange> remote;
+    std::unique_ptr<IEntrySink> local = options.makeSink();
+    for (PlannedRange& r : ranges) {
+        if (r.start >= archive.tailStart)
+            RunRange(first, archive, r, *archive.directory, *local, options);
+        else
+            remote.push_back(std::move(r));
+    }
+    local.reset();
+    FetchTotals totals;
+    if (remote.empty()) return totals;
+
+    const int wanted = std::max(1, std::min(options.connections, kMaxConnections));
+    remote = SplitForConnections(std::move(remote), wanted);
+    const int workers = std::min<int>(wanted, static_cast<int>(remote.size()));
+    // Larger ranges first, so that the last one to finish is a small one.
+    std::vector<size_t> order(remote.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return remote[x].Length() > remote[y].Length();
+    });
+    std::atomic<size_t> next{0};
+    std::mutex totalsMutex;
+    const TransferCount firstBefore = first.Count();
+
+    auto work = [&](IRangeSource* source) {
+        std::unique_ptr<IEntrySink> sink = options.makeSink();
+        for (size_t k; (k = next.fetch_add(1)) < order.size();) {
+            const PlannedRange& r = remote[order[k]];
+            if (sources.Cancelled()) {
+                CEntrySplitter(r, *archive.directory, *sink).Finish(false, "cancelled");
+                continue;
+            }
+            RunRange(*source, archive, r, *archive.directory, *sink, options);
+        }
+    };
+    std::vector<std::unique_ptr<IRangeSource>> extra;
+    std::vector<std::thread> threads;
+    for (int i = 1; i < workers; ++i) {
+        RoadError error;
+        std::unique_ptr<IRangeSource> s = options.openSource ? options.openSource(error) : nullptr;
+        if (!s) break;  // fewer connections then; the first carries the rest
+        sources.Add(s.get());
+        extra.push_back(std::move(s));
+    }
+    for (auto& s : extra) threads.emplace_back(work, s.get());
+    work(&first);
+    for (std::thread& t : threads) t.join();
+
+    totals.connections = 1 + static_cast<int>(extra.size());
+    totals.requests = first.Count().requests - firstBefore.requests;
+    totals.bytes = first.Count().bytes - firstBefore.bytes;
+    for (const auto& s : extra) {
+        std::lock_guard<std::mutex> lock(totalsMutex);
+        totals.requests += s->Count().requests;
+        totals.bytes += s->Count().bytes;
+    }
+    return totals;
+}
+
+}  // namespace fennic::remote

@@ -1,0 +1,58 @@
+#pragma once
+// Fetches the planned ranges of many entries over up to a few connections at once, each range
+// streamed through a splitter into the entries' sinks; bytes that came with the tail are taken
+// from it without a request.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "remote/direct_road.h"
+#include "remote/entry_stream.h"
+#include "remote/range_source.h"
+
+namespace fennic::remote {
+
+constexpr int kMaxConnections = 4;
+
+// Splits the largest ranges at entry boundaries until there are `connections` of them (or no
+// range has two entries left), so that the connections share the work.
+std::vector<PlannedRange> SplitForConnections(std::vector<PlannedRange> ranges, int connections);
+
+// The sources of one fetch; Cancel() from any thread stops them all.
+class CSourceSet {
+public:
+    void Add(IRangeSource* source);
+    void Cancel();
+    bool Cancelled() const { return m_cancelled; }
+
+private:
+    std::mutex m_mutex;
+    std::vector<IRangeSource*> m_sources;
+    std::atomic<bool> m_cancelled{false};
+};
+
+struct FetchOptions {
+    int connections = kMaxConnections;
+    // A new source for each connection past the first (the first is the listing's own).
+    std::function<std::unique_ptr<IRangeSource>(RoadError&)> openSource;
+    // A sink for one connection's entries; called on that connection's thread.
+    std::function<std::unique_ptr<IEntrySink>()> makeSink;
+    // Bytes of range data in, from any connection's thread.
+    std::function<void(uint64_t)> progress;
+};
+
+struct FetchTotals {
+    int requests = 0;
+    uint64_t bytes = 0;
+    int connections = 0;
+};
+
+// Runs the ranges; failures of single entries go to their sinks, so the others go on.
+FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
+                        std::vector<PlannedRange> ranges, const FetchOptions& options,
+                        CSourceSet& sources);
+
+}  // namespace fennic::remote
