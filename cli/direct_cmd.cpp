@@ -33,32 +33,39 @@ constexpr char kRoadOptions[] =
     "  --full-download         a server that ignores byte ranges: fetch the whole archive\n"
     "  --settings-credentials  the port, user and password of the settings, not the address's\n";
 
-struct Options {
-    remote::SourceOptions source;
-    bool json = false;
-    std::string location;
-    std::vector<std::string> rest;  // positional arguments after the location
-    std::string output;
-    long long index = -1;
-};
+constexpr char kGetOptions[] =
+    "  -d DIR                  extract into DIR (made when missing; default: here)\n"
+    "  -o, --overwrite         replace existing files without asking\n"
+    "  -n, --never-overwrite   keep existing files (the default when nobody can be asked)\n"
+    "  --password PW           for encrypted entries (asked for on a terminal otherwise)\n"
+    "  --connections N         up to N connections at once, 1 to 4 (default 4)\n";
+
+}  // namespace
 
 void Note(const std::string& text) {
     std::fprintf(stderr, "fennic: %s\n", TerminalText(text, true).c_str());
 }
 
-int Usage(const char* command) {
-    if (std::string(command) == "list")
+int Usage(const std::string& command) {
+    if (command == "list")
         std::fprintf(stderr, "usage: fennic list [OPTIONS] (URL | PATH)\n%s", kRoadOptions);
-    else
+    else if (command == "extract")
         std::fprintf(stderr,
                      "usage: fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE\n"
                      "FILE \"-\" is standard output.\n%s",
                      kRoadOptions);
+    else if (command == "cat")
+        std::fprintf(stderr, "usage: fennic cat [OPTIONS] (URL | PATH) ENTRY\n%s%s", kRoadOptions,
+                     kGetOptions);
+    else
+        std::fprintf(stderr, "usage: fennic get [OPTIONS] (URL | PATH) [PATTERN...]\n%s%s",
+                     kRoadOptions, kGetOptions);
     return 2;
 }
 
-// Parses args; false on a usage error (the usage has been printed).
-bool Parse(const Args& args, const char* command, Options& o) {
+bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) {
+    const char* command = cmd.c_str();
+    const bool getting = cmd == "get" || cmd == "cat";
     bool options = true;
     bool settingsCredentials = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -89,9 +96,23 @@ bool Parse(const Args& args, const char* command, Options& o) {
             // The address's own credentials are the default here.
         } else if (a == "--settings-credentials") {
             settingsCredentials = true;
-        } else if ((a == "-o" || a == "--output") && std::string(command) == "extract") {
+        } else if ((a == "-o" || a == "--output") && cmd == "extract") {
             if (!value(o.output)) return Usage(command), false;
-        } else if (a == "--index" && std::string(command) == "extract") {
+        } else if (a == "-d" && getting) {
+            if (!value(o.dir)) return Usage(command), false;
+        } else if ((a == "-o" || a == "--overwrite") && getting) {
+            o.overwrite = 'o';
+        } else if ((a == "-n" || a == "--never-overwrite") && getting) {
+            o.overwrite = 'n';
+        } else if (a == "--password" && getting) {
+            if (!value(o.password)) return Usage(command), false;
+            o.havePassword = true;
+        } else if (a == "--connections" && getting) {
+            std::string text;
+            if (!value(text) || text.size() != 1 || text[0] < '1' || text[0] > '4')
+                return Usage(command), false;
+            o.connections = text[0] - '0';
+        } else if (a == "--index" && cmd == "extract") {
             std::string text;
             if (!value(text)) return Usage(command), false;
             char* end = nullptr;
@@ -138,38 +159,26 @@ bool Parse(const Args& args, const char* command, Options& o) {
     return true;
 }
 
-// Cancels the source's transfers from a thread of its own once a stop signal arrives: the
-// transfers block on the main thread, where the handler only records the signal.
-class CancelOnStop {
-public:
-    explicit CancelOnStop(remote::IRangeSource& source)
-        : m_thread([this, &source] {
-              std::unique_lock<std::mutex> lock(m_mutex);
-              while (!m_done) {
-                  if (PendingStopSignal() != 0) {
-                      source.Cancel();
-                      return;
-                  }
-                  m_wake.wait_for(lock, std::chrono::milliseconds(20));
+CancelOnStop::CancelOnStop(std::function<void()> cancel)
+    : m_thread([this, cancel = std::move(cancel)] {
+          std::unique_lock<std::mutex> lock(m_mutex);
+          while (!m_done) {
+              if (PendingStopSignal() != 0) {
+                  cancel();
+                  return;
               }
-          }) {}
-    CancelOnStop(const CancelOnStop&) = delete;
-    CancelOnStop& operator=(const CancelOnStop&) = delete;
-    ~CancelOnStop() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_one();
-        m_thread.join();
-    }
+              m_wake.wait_for(lock, std::chrono::milliseconds(20));
+          }
+      }) {}
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_done = false;
-    std::thread m_thread;
-};
+CancelOnStop::~CancelOnStop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
 
 void NoteFailure(const remote::RoadError& error) {
     // A stop asked for by a signal needs no message of its own.
@@ -177,13 +186,15 @@ void NoteFailure(const remote::RoadError& error) {
         Note(error.text);
 }
 
-std::unique_ptr<remote::IRangeSource> OpenAndRead(const Options& o, remote::DirectArchive& archive) {
+std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& o,
+                                                  remote::DirectArchive& archive) {
     remote::RoadError error;
     std::unique_ptr<remote::IRangeSource> source =
         remote::OpenRangeSource(o.location, o.source, error);
     bool read = source != nullptr;
     if (read) {
-        CancelOnStop stop(*source);
+        remote::IRangeSource& s = *source;
+        CancelOnStop stop([&s] { s.Cancel(); });
         read = remote::ReadDirect(*source, archive, error);
     }
     if (!read) {
@@ -193,8 +204,6 @@ std::unique_ptr<remote::IRangeSource> OpenAndRead(const Options& o, remote::Dire
     return source;
 }
 
-}  // namespace
-
 bool TakeClassic(Args& args) {
     const auto it = std::find(args.begin(), args.end(), "--classic");
     if (it == args.end()) return false;
@@ -203,8 +212,8 @@ bool TakeClassic(Args& args) {
 }
 
 int DirectList(const Args& args) {
-    Options o;
-    if (!Parse(args, "list", o)) return 2;
+    RoadOptions o;
+    if (!ParseRoadOptions(args, "list", o)) return 2;
     if (!o.rest.empty()) {
         std::fprintf(stderr, "fennic list: one archive at a time\n");
         return 2;
@@ -219,8 +228,8 @@ int DirectList(const Args& args) {
 }
 
 int DirectExtract(const Args& args) {
-    Options o;
-    if (!Parse(args, "extract", o)) return 2;
+    RoadOptions o;
+    if (!ParseRoadOptions(args, "extract", o)) return 2;
     const bool haveIndex = o.index >= 0;
     if (o.output.empty() || o.rest.size() > 1 || (o.rest.size() == 1) == haveIndex)
         return Usage("extract");
@@ -258,7 +267,8 @@ int DirectExtract(const Args& args) {
                                         ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
                                         : fs::OutputTarget::Path(o.output);
     remote::RoadError error;
-    CancelOnStop stop(*source);
+    remote::IRangeSource& s = *source;
+    CancelOnStop stop([&s] { s.Cancel(); });
     if (!remote::SaveDirectEntry(*source, archive, index, target, error)) {
         NoteFailure(error);
         return 1;

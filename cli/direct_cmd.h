@@ -1,8 +1,18 @@
 #pragma once
-// `fennic list` and `fennic extract` on the direct road: an address (http, https, ftp) or a
-// local path, read by ranges.
+// The commands on the direct road: `list` and `extract` (an address, http, https or ftp, or a
+// local path, read by ranges), `cat` and `get` (entries decompressed), and what they share.
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "cli/commands.h"
+#include "remote/direct_road.h"
+#include "remote/range_source.h"
 
 namespace fennic::cli {
 
@@ -12,5 +22,49 @@ bool TakeClassic(Args& args);
 
 int DirectList(const Args& args);
 int DirectExtract(const Args& args);
+
+// The options of the direct road's commands.
+struct RoadOptions {
+    remote::SourceOptions source;
+    bool json = false;
+    std::string location;
+    std::vector<std::string> rest;  // positional arguments after the location
+    std::string output;             // extract -o
+    long long index = -1;           // extract --index
+    std::string dir;                // get -d
+    char overwrite = 0;             // get -o ('o') / -n ('n'); 0: ask when possible
+    std::string password;
+    bool havePassword = false;
+    int connections = 4;
+};
+
+// Parses a command's arguments; false on a usage error (the usage has been printed).
+bool ParseRoadOptions(const Args& args, const std::string& command, RoadOptions& options);
+// Prints the command's usage on stderr; returns 2.
+int Usage(const std::string& command);
+// "fennic: TEXT" on stderr, escaped for a terminal.
+void Note(const std::string& text);
+// The road's message, unless it only says that a stop signal cancelled it.
+void NoteFailure(const remote::RoadError& error);
+
+// Opens the source and reads the archive's directory; null after a message.
+std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& options,
+                                                  remote::DirectArchive& archive);
+
+// Calls `cancel` from a thread of its own once a stop signal arrives: the transfers block on
+// the main thread, where the handler only records the signal.
+class CancelOnStop {
+public:
+    explicit CancelOnStop(std::function<void()> cancel);
+    ~CancelOnStop();
+    CancelOnStop(const CancelOnStop&) = delete;
+    CancelOnStop& operator=(const CancelOnStop&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 }  // namespace fennic::cli
