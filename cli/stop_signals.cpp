@@ -2,12 +2,16 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <initializer_list>
 
 namespace fennic::cli {
 namespace {
 
-volatile sig_atomic_t g_stopSignal = 0;
+// Set in the handler, read by the threads that cancel transfers: a lock-free atomic is safe in
+// both places.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnStopSignal(int sig) {
     g_stopSignal = sig;
