@@ -4,11 +4,12 @@
 set -euo pipefail
 mode=${1:-test}
 
-pkgs=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libwxgtk3.2-dev)
+pkgs=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libwxgtk3.2-dev zlib1g-dev libbz2-dev
+      liblzma-dev libzstd-dev libssl-dev)
 if [ "$mode" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev zip unzip p7zip-full python3
          nginx vsftpd python3-pyftpdlib tinyproxy xvfb xauth imagemagick openssl
-         libarchive-tools lighttpd)
+         libarchive-tools lighttpd zstd xz-utils)
 else
   pkgs+=(xvfb)  # lets the run command work on a machine without a display
 fi
