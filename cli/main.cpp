@@ -21,6 +21,8 @@ const Command kCommands[] = {
     {"list", fennic::cli::CmdList, "list [OPTIONS] (URL | PATH)"},
     {"extract", fennic::cli::CmdExtract,
      "extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE"},
+    {"cat", fennic::cli::CmdCat, "cat [OPTIONS] (URL | PATH) ENTRY"},
+    {"get", fennic::cli::CmdGet, "get [OPTIONS] (URL | PATH) [PATTERN...] [-d DIR]"},
     {"fetch", fennic::cli::CmdFetch, "fetch [--size-only | --range START END] URL FILE"},
 };
 

@@ -1,0 +1,348 @@
+// `fennic cat` and `fennic get`: entries decompressed, checked against the directory, streamed
+// from the ranges they were fetched with into their files (or standard output).
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/entry_columns.h"
+#include "app/text_convert.h"
+#include "cli/commands.h"
+#include "cli/direct_cmd.h"
+#include "cli/remote_list.h"
+#include "cli/stop_signals.h"
+#include "decompress/entry_decoder.h"
+#include "extract/destination.h"
+#include "fs/file_io.h"
+#include "remote/entry_fetch.h"
+#include "remote/entry_select.h"
+
+namespace fennic::cli {
+namespace {
+
+// The password from a terminal, not echoed; empty when there is none to ask.
+std::string AskPassword() {
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0) return {};
+    termios old = {};
+    const bool term = ::tcgetattr(tty, &old) == 0;
+    if (term) {
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(tty, TCSANOW, &quiet);
+    }
+    static const char kPrompt[] = "password: ";
+    fs::WriteAll(tty, kPrompt, sizeof kPrompt - 1);
+    std::string line;
+    char c = 0;
+    while (::read(tty, &c, 1) == 1 && c != '\n' && line.size() < 4096) line += c;
+    if (term) ::tcsetattr(tty, TCSANOW, &old);
+    fs::WriteAll(tty, "\n", 1);
+    ::close(tty);
+    return line;
+}
+
+// One line on stderr, rewritten: entries done of all, bytes, rate, time left.
+class ProgressLine {
+public:
+    ProgressLine(bool show, size_t entries, uint64_t bytes)
+        : m_show(show), m_entries(entries), m_bytes(bytes),
+          m_start(std::chrono::steady_clock::now()) {}
+    ~ProgressLine() {
+        if (m_drawn) std::fputc('\n', stderr);
+    }
+    void Bytes(uint64_t n) {
+        m_doneBytes += n;
+        Draw(false);
+    }
+    void Entry() {
+        ++m_doneEntries;
+        Draw(false);
+    }
+    void Final() { Draw(true); }
+
+private:
+    void Draw(bool force) {
+        if (!m_show) return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = std::chrono::steady_clock::now();
+        if (!force && now - m_last < std::chrono::milliseconds(100)) return;
+        m_last = now;
+        const double seconds = std::chrono::duration<double>(now - m_start).count();
+        const uint64_t done = m_doneBytes;
+        const double rate = seconds > 0 ? done / seconds : 0;
+        const double left = rate > 0 && m_bytes > done ? (m_bytes - done) / rate : 0;
+        std::fprintf(stderr, "\r%zu/%zu entries, %.1f of %.1f MB, %.1f MB/s, %.0f s left   ",
+                     static_cast<size_t>(m_doneEntries), m_entries, done / 1e6, m_bytes / 1e6,
+                     rate / 1e6, left);
+        m_drawn = true;
+    }
+
+    bool m_show;
+    size_t m_entries;
+    uint64_t m_bytes;
+    std::chrono::steady_clock::time_point m_start, m_last;
+    std::atomic<uint64_t> m_doneBytes{0};
+    std::atomic<size_t> m_doneEntries{0};
+    std::mutex m_mutex;
+    bool m_drawn = false;
+};
+
+// What all connections share while entries are written.
+struct Job {
+    const CZipDirectory* dir = nullptr;
+    std::string password;
+    extract::Destination* destination = nullptr;  // get
+    bool toStdout = false;                        // cat
+    std::mutex mutex;                             // the destination and stdout
+    std::atomic<int> failed{0};
+    std::atomic<int> written{0};
+    ProgressLine* progress = nullptr;
+};
+
+class GetSink : public remote::IEntrySink {
+public:
+    explicit GetSink(Job& job) : m_job(job) {}
+
+    bool BeginEntry(const remote::PlannedEntry& entry) override {
+        const CZipEntryHeader& header = m_job.dir->GetHeader(entry.index);
+        m_target = extract::TargetOf(header, header.IsDirectory());
+        m_link = !m_job.toStdout && extract::IsSymlink(m_target);
+        m_linkTarget.clear();
+        decompress::EntryFacts facts;
+        std::string message;
+        if (!decompress::FactsFromHeader(header, facts, message)) return Fail(message);
+        if (!m_job.toStdout && !m_link) {
+            std::string why;
+            bool skipped = false;
+            {
+                std::lock_guard<std::mutex> lock(m_job.mutex);
+                m_writer = m_job.destination->BeginFile(m_target, why, &skipped);
+            }
+            if (!m_writer) {
+                if (skipped) {
+                    Note(why);
+                    return false;
+                }
+                return Fail(why, false);
+            }
+        }
+        decompress::DecodeStatus status = decompress::DecodeStatus::kOk;
+        m_decoder = decompress::EntryDecoder::Create(
+            facts, m_job.password, [this](const uint8_t* p, size_t n) { return Output(p, n); },
+            status, message);
+        if (!m_decoder) return Fail(message);
+        return true;
+    }
+
+    bool EntryData(const uint8_t* data, size_t size) override {
+        if (m_decoder->Feed(data, size) == decompress::DecodeStatus::kOk) return true;
+        Fail(m_decoder->Message());
+        return false;
+    }
+
+    void EndEntry() override {
+        if (m_decoder->Finish() != decompress::DecodeStatus::kOk) {
+            Fail(m_decoder->Message());
+            return;
+        }
+        std::string why;
+        if (m_link) {
+            std::lock_guard<std::mutex> lock(m_job.mutex);
+            bool skipped = false;
+            if (!m_job.destination->MakeSymlink(m_target, m_linkTarget, why, &skipped)) {
+                if (skipped)
+                    Note(why);
+                else
+                    Fail(why, false);
+                return;
+            }
+        } else if (m_writer && !m_writer->Commit(why)) {
+            Fail(why, false);
+            return;
+        }
+        m_writer.reset();
+        m_decoder.reset();
+        ++m_job.written;
+        m_job.progress->Entry();
+    }
+
+    void EntryFailed(const remote::PlannedEntry& entry, const std::string& why) override {
+        m_target = extract::TargetOf(m_job.dir->GetHeader(entry.index), false);
+        Fail(why);
+    }
+
+private:
+    bool Output(const uint8_t* data, size_t size) {
+        if (m_job.toStdout) {
+            std::lock_guard<std::mutex> lock(m_job.mutex);
+            return std::fwrite(data, 1, size, stdout) == size;
+        }
+        if (m_link) {
+            if (m_linkTarget.size() + size > extract::kMaxLinkTarget) return false;
+            m_linkTarget.append(reinterpret_cast<const char*>(data), size);
+            return true;
+        }
+        std::string why;
+        if (m_writer->Write(data, size, why)) return true;
+        m_writeError = why;
+        return false;
+    }
+
+    // Reports the entry's failure (named unless `named` says the text names it); the partial
+    // file goes with its writer.
+    bool Fail(const std::string& why, bool name = true) {
+        std::string text = m_writeError.empty() ? why : m_writeError;
+        if (name) text = extract::ShownName(m_target) + ": " + text;
+        Note(text);
+        m_writeError.clear();
+        m_writer.reset();
+        m_decoder.reset();
+        ++m_job.failed;
+        m_job.progress->Entry();
+        return false;
+    }
+
+    Job& m_job;
+    extract::EntryTarget m_target;
+    std::unique_ptr<extract::FileWriter> m_writer;
+    std::unique_ptr<decompress::EntryDecoder> m_decoder;
+    bool m_link = false;
+    std::string m_linkTarget;
+    std::string m_writeError;
+};
+
+int Ask(const std::string& shownPath) {
+    std::fprintf(stderr, "replace %s? [y]es, [n]o, [A]ll, [N]one: ", shownPath.c_str());
+    std::fflush(stderr);
+    char line[64];
+    if (!std::fgets(line, sizeof line, stdin)) return -1;
+    return line[0];
+}
+
+int Run(const Args& args, bool cat) {
+    RoadOptions o;
+    if (!ParseRoadOptions(args, cat ? "cat" : "get", o)) return 2;
+    if (cat && o.rest.size() != 1) return Usage("cat");
+
+    remote::DirectArchive archive;
+    std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive);
+    if (!source) return 1;
+    const CZipDirectory& dir = *archive.directory;
+
+    std::vector<size_t> chosen;
+    if (cat) {
+        std::vector<EntryRow> rows;
+        rows.reserve(dir.GetCount());
+        for (size_t i = 0; i < dir.GetCount(); ++i) rows.push_back({FormatEntryName(dir.GetHeader(i))});
+        const std::vector<int> found = FindRows(rows, o.rest[0]);
+        if (found.size() != 1) {
+            Note(found.empty() ? "no entry named '" + o.rest[0] + "' in " + source->Name()
+                               : "'" + o.rest[0] + "' names more than one entry");
+            return 1;
+        }
+        chosen.push_back(static_cast<size_t>(found[0]));
+    } else {
+        std::vector<std::string> unmatched;
+        chosen = remote::SelectEntries(dir, o.rest, unmatched);
+        for (const std::string& u : unmatched) Note("no entry matches '" + u + "'");
+        if (!unmatched.empty()) return 1;
+    }
+
+    Job job;
+    job.dir = &dir;
+    job.toStdout = cat;
+    std::unique_ptr<extract::Destination> destination;
+    int failed = 0;
+    // Folders need no bytes: made first. Encrypted entries need a password.
+    std::vector<size_t> withData;
+    bool encrypted = false;
+    for (size_t i : chosen) {
+        const CZipEntryHeader& h = dir.GetHeader(i);
+        encrypted = encrypted || h.IsEncrypted();
+        if (!cat && h.IsDirectory()) continue;
+        withData.push_back(i);
+    }
+    if (!cat) {
+        const extract::Existing existing = o.overwrite == 'o'   ? extract::Existing::kOverwrite
+                                           : o.overwrite == 'n' ? extract::Existing::kNever
+                                           : ::isatty(0) == 1   ? extract::Existing::kAsk
+                                                                : extract::Existing::kNever;
+        std::string error;
+        destination = extract::Destination::Open(o.dir, existing, Ask, error);
+        if (!destination) {
+            Note(error);
+            return 1;
+        }
+        job.destination = destination.get();
+        for (size_t i : chosen) {
+            const CZipEntryHeader& h = dir.GetHeader(i);
+            if (!h.IsDirectory()) continue;
+            std::string why;
+            if (!destination->MakeDirectory(extract::TargetOf(h, true), why)) {
+                Note(why);
+                ++failed;
+            }
+        }
+    }
+    job.password = o.password;
+    if (encrypted && !o.havePassword) job.password = AskPassword();
+
+    std::vector<size_t> refused;
+    std::vector<remote::PlannedEntry> planned =
+        remote::LocateEntries(dir, withData, archive.shift, archive.dirStart, refused);
+    for (size_t i : refused) {
+        Note(extract::ShownName(extract::TargetOf(dir.GetHeader(i), false)) +
+             ": its local header offset lies at or behind the central directory");
+        ++failed;
+    }
+    uint64_t total = 0;
+    for (const auto& p : planned) total += p.end - p.start;
+    ProgressLine progress(::isatty(2) == 1 && !cat, planned.size(), total);
+    job.progress = &progress;
+
+    remote::FetchOptions fetch;
+    fetch.connections = cat ? 1 : o.connections;
+    fetch.openSource = [&o](remote::RoadError& error) {
+        return remote::OpenRangeSource(o.location, o.source, error);
+    };
+    fetch.makeSink = [&job] { return std::make_unique<GetSink>(job); };
+    fetch.progress = [&progress](uint64_t n) { progress.Bytes(n); };
+    remote::CSourceSet sources;
+    sources.Add(source.get());
+    {
+        CancelOnStop stop([&sources] { sources.Cancel(); });
+        remote::FetchRanges(*source, archive, remote::PlanRanges(std::move(planned), remote::kMergeGap),
+                            fetch, sources);
+    }
+    progress.Final();
+    if (destination) {
+        std::string why;
+        if (!destination->Finish(why)) {
+            Note(why);
+            ++failed;
+        }
+    }
+    if (cat && std::fflush(stdout) != 0) ++failed;
+    return failed + job.failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int CmdCat(const Args& args) {
+    return Run(args, true);
+}
+
+int CmdGet(const Args& args) {
+    return Run(args, false);
+}
+
+}  // namespace fennic::cli
