@@ -202,7 +202,8 @@ private:
     bool Fail(const std::string& why, bool name = true) {
         std::string text = m_writeError.empty() ? why : m_writeError;
         if (name) text = extract::ShownName(m_target) + ": " + text;
-        Note(text);
+        // After a stop signal every entry left fails alike; one line per entry says nothing.
+        if (PendingStopSignal() == 0) Note(text);
         m_writeError.clear();
         m_writer.reset();
         m_decoder.reset();
