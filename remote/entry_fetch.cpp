@@ -5,28 +5,43 @@
 
 namespace fennic::remote {
 
+namespace {
+
+// The entry boundary nearest the middle of a range, or 0 when it has none that leaves both
+// parts at least kMinSplitPart long (the one nearest the middle leaves the shorter part longest).
+size_t MiddleCut(const PlannedRange& r) {
+    const uint64_t middle = r.start + r.Length() / 2;
+    const auto distance = [middle](uint64_t x) { return x > middle ? x - middle : middle - x; };
+    size_t cut = 0;
+    for (size_t i = 1; i < r.entries.size(); ++i) {
+        if (cut == 0 || distance(r.entries[i].start) < distance(r.entries[cut].start)) cut = i;
+    }
+    if (cut == 0) return 0;
+    const uint64_t at = r.entries[cut].start;
+    return at - r.start >= kMinSplitPart && r.end - at >= kMinSplitPart ? cut : 0;
+}
+
+}  // namespace
+
 std::vector<PlannedRange> SplitForConnections(std::vector<PlannedRange> ranges, int connections) {
     while (static_cast<int>(ranges.size()) < connections) {
-        auto largest = std::max_element(ranges.begin(), ranges.end(),
-                                        [](const PlannedRange& a, const PlannedRange& b) {
-                                            return (a.entries.size() > 1 ? a.Length() : 0) <
-                                                   (b.entries.size() > 1 ? b.Length() : 0);
-                                        });
-        if (largest == ranges.end() || largest->entries.size() < 2) break;
-        // The entry boundary nearest the middle byte.
-        const uint64_t middle = largest->start + largest->Length() / 2;
-        size_t cut = 1;
-        for (size_t i = 1; i < largest->entries.size(); ++i) {
-            const auto distance = [middle](uint64_t x) { return x > middle ? x - middle : middle - x; };
-            if (distance(largest->entries[i].start) < distance(largest->entries[cut].start)) cut = i;
+        size_t which = ranges.size(), cut = 0;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const size_t c = MiddleCut(ranges[i]);
+            if (c != 0 && (which == ranges.size() || ranges[i].Length() > ranges[which].Length())) {
+                which = i;
+                cut = c;
+            }
         }
+        if (which == ranges.size()) break;
+        PlannedRange& largest = ranges[which];
         PlannedRange second;
-        second.entries.assign(largest->entries.begin() + static_cast<std::ptrdiff_t>(cut),
-                              largest->entries.end());
-        largest->entries.resize(cut);
+        second.entries.assign(largest.entries.begin() + static_cast<std::ptrdiff_t>(cut),
+                              largest.entries.end());
+        largest.entries.resize(cut);
         second.start = second.entries.front().start;
-        second.end = largest->end;
-        largest->end = second.start;
+        second.end = largest.end;
+        largest.end = second.start;
         ranges.push_back(std::move(second));
     }
     std::sort(ranges.begin(), ranges.end(),

@@ -17,8 +17,13 @@ namespace fennic::remote {
 
 constexpr int kMaxConnections = 4;
 
+// The shortest part a range is split into for another connection: a connection costs its
+// handshakes and a request, several round trips, and kMergeGap bytes take about one.
+constexpr uint64_t kMinSplitPart = 4 * kMergeGap;
+
 // Splits the largest ranges at entry boundaries until there are `connections` of them (or no
-// range has two entries left), so that the connections share the work.
+// range can be cut into two parts of at least kMinSplitPart), so that the connections share
+// the work.
 std::vector<PlannedRange> SplitForConnections(std::vector<PlannedRange> ranges, int connections);
 
 // The sources of one fetch; Cancel() from any thread stops them all.
