@@ -15,9 +15,12 @@
 
 namespace fennic::remote {
 
-// The first request's size. It must hold the longest end of an archive (kLongestEnd, 65,633
-// bytes); the rest holds the directories of most archives too, so that they take one request.
-constexpr uint64_t kTailBytes = 128 * 1024;
+// The first request's size: exactly the longest end of an archive (an end record with the
+// longest comment, the ZIP64 locator and end record), so that one request always finds the end
+// records. Any more would be bytes most extractions never use; the directories of most archives
+// come with it anyway.
+constexpr uint64_t kTailBytes = 65633;
+static_assert(kTailBytes == kLongestEnd);
 // A directory larger than this is refused rather than held in memory (about ten million
 // entries with short names).
 constexpr uint64_t kLargestDirectory = uint64_t{1} << 30;

@@ -73,7 +73,7 @@ TEST_F(CliRemote, ListOfAUrlPrintsWhatTheLocalListPrints) {
     // Classic: size, end record, directory, twice; direct: one suffix range, twice.
     const auto log = nginx.WaitForAccessLog(8);
     ASSERT_EQ(log.size(), 8u);
-    EXPECT_EQ(log[6].range, "bytes=-131072");
+    EXPECT_EQ(log[6].range, "bytes=-65633");
     EXPECT_EQ(log[6].status, 206);
 }
 

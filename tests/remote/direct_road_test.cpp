@@ -28,7 +28,7 @@ using test::Quote;
 using test::Scratch;
 using Strings = std::vector<std::string>;
 
-constexpr uint64_t kTail = 131072;
+constexpr uint64_t kTail = 65633;
 
 // fits.zip: a stored entry of 200,000 bytes first, then two small ones; its directory lies in
 // the last 128 KiB. many.zip: 5,000 entries with long names; its directory does not.
@@ -212,7 +212,7 @@ TEST_F(DirectRoadHttps, RedirectsAreFollowedFromHttpToHttpsButNeverBack) {
     const auto log = secure.WaitForAccessLog(2);
     ASSERT_EQ(log.size(), 2u) << Describe(log);
     EXPECT_EQ(log[0].request, "GET /many.zip HTTP/1.1");
-    EXPECT_EQ(log[0].range, "bytes=-131072");
+    EXPECT_EQ(log[0].range, "bytes=-65633");
     EXPECT_EQ(log[1].status, 206);
 
     for (const char* path : {"/to-http.zip", "/to-ftp.zip"}) {
@@ -228,7 +228,7 @@ TEST_F(DirectRoadHttps, RedirectsAreFollowedFromHttpToHttpsButNeverBack) {
     ASSERT_EQ(Fennic("list " + Quote(plain.Url("/fits.zip")), &err).status, 0) << err;
     const auto plainLog = plain.WaitForAccessLog(1);
     ASSERT_EQ(plainLog.size(), 1u) << Describe(plainLog);
-    EXPECT_EQ(plainLog[0].range, "bytes=-131072");
+    EXPECT_EQ(plainLog[0].range, "bytes=-65633");
 }
 
 // ---------------------------------------------------------------- FTP
@@ -360,14 +360,14 @@ TEST_F(DirectRoadRequests, ListTakesOneRequestOrTwoOnOneConnection) {
     auto log = nginx.WaitForAccessLog(1);
     ASSERT_EQ(log.size(), 1u) << Describe(log);
     EXPECT_EQ(log[0].request, "GET /fits.zip HTTP/1.1");
-    EXPECT_EQ(log[0].range, "bytes=-131072");
+    EXPECT_EQ(log[0].range, "bytes=-65633");
     EXPECT_EQ(log[0].status, 206);
     EXPECT_EQ(log[0].body_bytes_sent, kTail);
 
     ASSERT_EQ(Fennic("list --json " + Quote(nginx.Url("/many.zip")), &err).status, 0) << err;
     log = nginx.WaitForAccessLog(3);
     ASSERT_EQ(log.size(), 3u) << Describe(log);
-    EXPECT_EQ(log[1].range, "bytes=-131072");
+    EXPECT_EQ(log[1].range, "bytes=-65633");
     EXPECT_EQ(log[1].connection_requests, 1);
     // The second range ends right where the tail starts, on the same connection.
     EXPECT_EQ(log[2].range, Range(many.dirStart, many.tailStart() - 1));
@@ -413,7 +413,7 @@ TEST_F(DirectRoadRequests, ExtractFetchesOnlyWhatTheTailLacks) {
         const size_t want = seen + 1 + c.ranges.size();
         const auto log = nginx.WaitForAccessLog(want);
         ASSERT_EQ(log.size(), want) << Describe(log);
-        EXPECT_EQ(log[seen].range, "bytes=-131072");
+        EXPECT_EQ(log[seen].range, "bytes=-65633");
         for (size_t i = 0; i < c.ranges.size(); ++i) {
             EXPECT_EQ(log[seen + 1 + i].range, c.ranges[i]);
             EXPECT_EQ(log[seen + 1 + i].status, 206);

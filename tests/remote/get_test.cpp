@@ -35,7 +35,7 @@ using test::Quote;
 using test::Scratch;
 using Strings = std::vector<std::string>;
 
-constexpr uint64_t kTail = 131072;
+constexpr uint64_t kTail = 65633;
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -410,7 +410,7 @@ TEST_F(GetTest, NeighboursShareOneRangeAndWhatTheTailHoldsNeedsNone) {
             EXPECT_TRUE(test::ReadBytes(out + "/" + name) == Unzipped(archive, name)) << name;
         const auto log = nginx.WaitForAccessLog(logged + 1 + c.ranges.size());
         ASSERT_EQ(log.size(), logged + 1 + c.ranges.size()) << Describe(log, logged);
-        EXPECT_EQ(log[logged].range, "bytes=-131072");
+        EXPECT_EQ(log[logged].range, "bytes=-65633");
         Strings ranges;
         for (size_t i = logged + 1; i < log.size(); ++i) ranges.push_back(log[i].range);
         std::sort(ranges.begin(), ranges.end());
@@ -455,7 +455,7 @@ TEST_F(GetTest, FourConnectionsShareTheWorkAndNoByteIsFetchedTwice) {
     EXPECT_TRUE(SameTree(Snapshot(home / "out"), want, NoFolder));
     const auto log = nginx.WaitForAccessLog(5);
     ASSERT_EQ(log.size(), 5u) << Describe(log);
-    EXPECT_EQ(log[0].range, "bytes=-131072");
+    EXPECT_EQ(log[0].range, "bytes=-65633");
     std::vector<std::pair<uint64_t, uint64_t>> spans;
     for (size_t i = 1; i < log.size(); ++i) {
         EXPECT_EQ(log[i].status, 206) << Describe(log);

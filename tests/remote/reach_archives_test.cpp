@@ -33,7 +33,7 @@ const Reach kReach[] = {
     {"e65535.zip", 2, "--index 0"},
     {"e70000.zip", 2, "--index 69999"},
     {"zip64-5g.zip", 1, "after-4GiB.txt"},
-    {"comment60k.zip", 1, "c/f000.txt"},
+    {"comment60k.zip", 2, "c/f000.txt"},  // the comment leaves the tail no room for all of it
 };
 
 class ReachArchives : public ::testing::Test {
@@ -95,8 +95,8 @@ TEST_F(ReachArchives, ListedCellByCellInOneRequestOrTwo) {
                 << "one connection";
             body += log[i].body_bytes_sent;
         }
-        EXPECT_EQ(log[logged].range, "bytes=-131072");
-        EXPECT_LE(body, DirectorySize(archive) + 131072);
+        EXPECT_EQ(log[logged].range, "bytes=-65633");
+        EXPECT_LE(body, DirectorySize(archive) + 65633);
         logged = log.size();
     }
     // Nothing else was asked for.
