@@ -17,6 +17,7 @@
 #include "fs/file_io.h"
 #include "fs/output_file.h"
 #include "inet/http.h"
+#include "cli/help.h"
 #include "inet/url.h"
 #include "remote/remote_session.h"
 #include "transfer/ftp_transfer.h"
@@ -24,23 +25,6 @@
 
 namespace fennic::cli {
 namespace {
-
-const char kFetchHelp[] =
-    "usage: fennic fetch [--size-only | --range START END] URL FILE\n"
-    "\n"
-    "Transfers URL (http:// or ftp://) into FILE, which is replaced only once the transfer\n"
-    "has succeeded, and prints the size the server reported on stdout (on stderr when FILE\n"
-    "is \"-\", standard output). Progress and messages go to stderr; Ctrl-C cancels.\n"
-    "\n"
-    "  --size-only        learn the size only; FILE is left empty\n"
-    "  --range START END  the bytes START to END, both INCLUSIVE for http and ftp alike\n"
-    "                     (sent as \"Range: bytes=START-END\"; for ftp a restart at START that\n"
-    "                     stops after END); FILE receives just these bytes\n"
-    "  neither            the whole resource: a size-only run, then the range 0 to size-1\n"
-    "\n"
-    "The proxy settings of the Options dialog apply; user, password and port come from URL.\n"
-    "Exit status 0 when the transfer completed, 1 when it failed or was cancelled, 2 on\n"
-    "wrong arguments.\n";
 
 bool ParseOffset(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -178,7 +162,7 @@ int CmdFetch(const Args& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
-            std::fputs(kFetchHelp, stdout);
+            PrintCommandHelp("fetch", stdout);
             return 0;
         } else if (a == "--size-only") {
             sizeOnly = true;
@@ -194,7 +178,7 @@ int CmdFetch(const Args& args) {
             rest.push_back(a);
         }
     }
-    if (rest.size() != 2) return std::fputs(kFetchHelp, stderr), 2;
+    if (rest.size() != 2) return PrintCommandHelp("fetch", stderr), 2;
     if (sizeOnly && ranged) return Fail("--size-only and --range exclude each other");
     if (ranged && start > end) return Fail("the range's START is after its END");
     const std::string& url = rest[0];

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/help.h"
 #include "cli/stop_signals.h"
 #include "cli/window_loader.h"
 
@@ -29,7 +30,24 @@ const Command kCommands[] = {
 int Usage() {
     std::fprintf(stderr, "usage: fennic                 (the window)\n");
     for (const Command& c : kCommands) std::fprintf(stderr, "       fennic %s\n", c.usage);
+    std::fprintf(stderr, "\"fennic --help\" and \"fennic COMMAND --help\" tell more.\n");
     return 2;
+}
+
+// -h or --help among a command's options (before "--").
+bool AsksForHelp(int argc, char** argv) {
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return false;
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
+    }
+    return false;
+}
+
+// The window needs a display; without one the toolkit would only print its own complaint.
+bool HaveDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
 }  // namespace
@@ -40,16 +58,22 @@ int main(int argc, char** argv) {
     if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
     if (argc < 2) {
 #ifdef FENNIC_HAVE_UI
-        return fennic::cli::RunWindowModule(argc, argv);
+        if (HaveDisplay()) return fennic::cli::RunWindowModule(argc, argv);
+        std::fprintf(stderr,
+                     "fennic: the window needs a display (DISPLAY is not set); the commands work "
+                     "without one:\n");
+        return Usage();
 #else
         std::fprintf(stderr, "fennic: this build has no window front end\n");
         return Usage();
 #endif
     }
     const std::string name = argv[1];
-    if (name == "-h" || name == "--help") return Usage(), 0;
+    if (name == "-h" || name == "--help") return fennic::cli::PrintProgramHelp(stdout), 0;
+    if (name == "--version") return std::puts(fennic::cli::VersionText()) < 0 ? 1 : 0;
     for (const Command& c : kCommands) {
         if (name != c.name) continue;
+        if (AsksForHelp(argc, argv)) return fennic::cli::PrintCommandHelp(name, stdout) ? 0 : 1;
         fennic::cli::InstallStopSignals();
         const int rc = c.run(fennic::cli::Args(argv + 2, argv + argc));
         if (const int sig = fennic::cli::PendingStopSignal()) std::exit(128 + sig);

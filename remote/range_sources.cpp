@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -68,6 +71,23 @@ private:
     std::string m_name;
 };
 
+// A missing file whose name reads like a mistyped address ("http//host/a.zip",
+// "https:/host/a.zip") gets a word on what an address looks like.
+std::string AddressHint(const std::string& path, int err) {
+    if (err != ENOENT) return "";
+    size_t i = 0;
+    while (i < path.size() && (std::isalnum(static_cast<unsigned char>(path[i])) || path[i] == '+' ||
+                               path[i] == '-' || path[i] == '.'))
+        ++i;
+    const std::string scheme = path.substr(0, i);
+    static const char* const kSchemes[] = {"http", "https", "ftp"};
+    bool known = false;
+    for (const char* k : kSchemes) known = known || strcasecmp(scheme.c_str(), k) == 0;
+    const std::string rest = path.substr(i);
+    if (!known || (rest.compare(0, 2, "//") != 0 && rest.compare(0, 2, ":/") != 0)) return "";
+    return " (an address is written " + scheme + "://host/path)";
+}
+
 std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& error) {
     if (path.empty()) {
         Fail(error, RoadFailure::kLocal, "no file name given", ENOENT);
@@ -75,7 +95,9 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& erro
     }
     fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_CLOEXEC);
     if (!fd) {
-        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+        const int err = errno;
+        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(err) + AddressHint(path, err),
+             err);
         return nullptr;
     }
     struct stat st {};

@@ -6,6 +6,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "tests/fixtures/fixtures.h"
 #include "tests/fs/fs_test_support.h"
 #include "tests/remote/remote_support.h"
@@ -31,8 +33,9 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_ok); }
 
-    CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        return test::RunFennic(home, args, err);
+    CommandResult Fennic(const std::string& args, std::string* err = nullptr,
+                         const std::string& env = "") {
+        return test::RunFennic(home, args, err, env);
     }
 
     static Scratch* s_archives;
@@ -75,6 +78,51 @@ TEST_F(CliRemote, ListOfAUrlPrintsWhatTheLocalListPrints) {
     ASSERT_EQ(log.size(), 8u);
     EXPECT_EQ(log[6].range, "bytes=-65633");
     EXPECT_EQ(log[6].status, 206);
+}
+
+TEST_F(CliRemote, HelpAndVersionGoToStandardOutput) {
+    std::string err;
+    CommandResult r = Fennic("--help", &err);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(err, "");
+    for (const char* command : {"list", "extract", "cat", "get", "fetch"}) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(r.output.find(std::string("fennic ") + command), std::string::npos) << r.output;
+        for (const char* flag : {"--help", "-h"}) {
+            const CommandResult h = Fennic(std::string(command) + " " + flag + " x y", &err);
+            EXPECT_EQ(h.status, 0);
+            EXPECT_EQ(err, "");
+            EXPECT_EQ(h.output.compare(0, 14 + std::strlen(command),
+                                       "usage: fennic " + std::string(command)),
+                      0)
+                << h.output;
+            EXPECT_NE(h.output.find("Example:"), std::string::npos);
+            EXPECT_NE(h.output.find("130 interrupted"), std::string::npos);
+        }
+        // After "--" it is an argument, not a request for help.
+        EXPECT_NE(Fennic(std::string(command) + " -- --help", &err).status, 0);
+    }
+    r = Fennic("--version", &err);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.compare(0, 7, "fennic "), 0) << r.output;
+    // Usage errors: stderr and 2.
+    r = Fennic("frobnicate", &err);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.output, "");
+    EXPECT_NE(err.find("unknown command"), std::string::npos);
+    EXPECT_EQ(Fennic("get --connections 9 x", &err).status, 2);
+}
+
+TEST_F(CliRemote, NoDisplayNoWindowAndATypedAddressGetsAHint) {
+    std::string err;
+    const CommandResult r = Fennic("", &err, "DISPLAY= WAYLAND_DISPLAY=");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(err.find("the window needs a display"), std::string::npos) << err;
+    EXPECT_NE(err.find("fennic list"), std::string::npos) << err;
+    EXPECT_EQ(Fennic("list http//127.0.0.1/a.zip --json", &err).status, 1);
+    EXPECT_NE(err.find("No such file or directory (an address is written http://host/path)"),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(CliRemote, ListFailuresExitNonZero) {
