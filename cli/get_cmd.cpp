@@ -311,9 +311,12 @@ int Run(const Args& args, bool cat) {
     job.progress = &progress;
 
     remote::FetchOptions fetch;
-    fetch.connections = cat ? 1 : o.connections;
-    fetch.openSource = [&o](remote::RoadError& error) {
-        return remote::OpenRangeSource(o.location, o.source, error);
+    // A whole archive fetched because the server ignores ranges lives with the first source.
+    fetch.connections = cat || o.source.fullDownload ? 1 : o.connections;
+    remote::SourceOptions extraOptions = o.source;
+    extraOptions.progress = nullptr;  // one progress line, get's own
+    fetch.openSource = [&o, extraOptions](remote::RoadError& error) {
+        return remote::OpenRangeSource(o.location, extraOptions, error);
     };
     fetch.makeSink = [&job] { return std::make_unique<GetSink>(job); };
     fetch.progress = [&progress](uint64_t n) { progress.Bytes(n); };

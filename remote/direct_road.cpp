@@ -50,7 +50,9 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
     // The end record lies within its longest reach from the end, like a local archive's.
     const size_t reach = std::min<size_t>(a.tail.size(), kEndRecordFixedSize + kLongestComment);
     const size_t scanFrom = a.tail.size() - reach;
-    const size_t found = FindEndRecordSignature(a.tail.data() + scanFrom, reach);
+    // Only where a whole record fits: a signature in a comment's last bytes is not one.
+    const size_t scanned = reach < kEndRecordFixedSize ? 0 : reach - (kEndRecordFixedSize - 4);
+    const size_t found = FindEndRecordSignature(a.tail.data() + scanFrom, scanned);
     if (found == std::string::npos)
         return Fail(error, RoadFailure::kNotArchive, "no end record in " + name + ": not a ZIP archive");
     const uint64_t position = a.tailStart + scanFrom + found;
@@ -85,9 +87,11 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
     if (end.centralDirSize > dirEnd)
         return Fail(error, RoadFailure::kDamaged,
                     "the central directory of " + name + " is said to be larger than the archive");
-    if (end.centralDirSize > kLargestDirectory)
+    if (end.centralDirSize > kLargestDirectory || end.totalEntries > kMostEntries)
         return Fail(error, RoadFailure::kDamaged,
-                    "the central directory of " + name + " is larger than 1 GiB");
+                    "the central directory of " + name + " is larger than this program reads (" +
+                        std::to_string(end.totalEntries) + " entries, " +
+                        std::to_string(end.centralDirSize) + " bytes)");
     a.dirStart = dirEnd - end.centralDirSize;
     // Offsets a stub in front moved on; a streaming writer's 64-bit marker without the
     // ZIP64 records names no offset, so nothing moved.

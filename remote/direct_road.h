@@ -21,9 +21,10 @@ namespace fennic::remote {
 // come with it anyway.
 constexpr uint64_t kTailBytes = 65633;
 static_assert(kTailBytes == kLongestEnd);
-// A directory larger than this is refused rather than held in memory (about ten million
-// entries with short names).
+// A directory larger than this, or of more entries, is refused rather than held in memory:
+// each entry takes a few hundred bytes once read.
 constexpr uint64_t kLargestDirectory = uint64_t{1} << 30;
+constexpr uint64_t kMostEntries = 10'000'000;
 
 struct DirectArchive {
     uint64_t size = 0;       // of the whole archive

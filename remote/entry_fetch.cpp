@@ -55,6 +55,11 @@ void CSourceSet::Add(IRangeSource* source) {
     if (m_cancelled) source->Cancel();
 }
 
+void CSourceSet::Remove(IRangeSource* source) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sources.erase(std::remove(m_sources.begin(), m_sources.end(), source), m_sources.end());
+}
+
 void CSourceSet::Cancel() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_cancelled = true;
@@ -64,20 +69,30 @@ void CSourceSet::Cancel() {
 namespace {
 
 // One range through its splitter: the part before the tail fetched, the rest from the tail.
-void RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& range,
-              const CZipDirectory& dir, IEntrySink& sink, const FetchOptions& options) {
+// With `mayRetry`, a range that failed before its first byte is left untouched (false) for
+// another connection: a server may refuse a second connection and serve the first.
+bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& range,
+              const CZipDirectory& dir, IEntrySink& sink, const FetchOptions& options,
+              const CSourceSet& sources, bool mayRetry) {
     CEntrySplitter splitter(range, dir, sink);
     const uint64_t fromTail = std::max(range.start, std::min(range.end, a.tailStart));
     bool complete = true;
+    uint64_t got = 0;
     RoadError error;
     if (fromTail > range.start) {
         complete = source.ReadRange(range.start, fromTail - range.start,
                                     [&](const uint8_t* p, size_t n) {
+                                        got += n;
                                         splitter.Feed(p, n);
                                         if (options.progress) options.progress(n);
-                                        return true;
+                                        return !sources.Cancelled();
                                     },
                                     error);
+    }
+    if (!complete && got == 0 && mayRetry && error.kind != RoadFailure::kCancelled &&
+        !sources.Cancelled()) {
+        splitter.Abandon();
+        return false;
     }
     if (complete && range.end > fromTail) {
         const size_t n = static_cast<size_t>(range.end - fromTail);
@@ -85,6 +100,7 @@ void RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& 
         if (options.progress) options.progress(n);
     }
     splitter.Finish(complete, error.text);
+    return true;
 }
 
 }  // namespace
@@ -97,7 +113,7 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
     std::unique_ptr<IEntrySink> local = options.makeSink();
     for (PlannedRange& r : ranges) {
         if (r.start >= archive.tailStart)
-            RunRange(first, archive, r, *archive.directory, *local, options);
+            RunRange(first, archive, r, *archive.directory, *local, options, sources, false);
         else
             remote.push_back(std::move(r));
     }
@@ -118,7 +134,8 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
     std::mutex totalsMutex;
     const TransferCount firstBefore = first.Count();
 
-    auto work = [&](IRangeSource* source) {
+    std::vector<size_t> retry;  // ranges an extra connection could not even start
+    auto work = [&](IRangeSource* source, bool extraConnection) {
         std::unique_ptr<IEntrySink> sink = options.makeSink();
         for (size_t k; (k = next.fetch_add(1)) < order.size();) {
             const PlannedRange& r = remote[order[k]];
@@ -126,7 +143,13 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
                 CEntrySplitter(r, *archive.directory, *sink).Finish(false, "cancelled");
                 continue;
             }
-            RunRange(*source, archive, r, *archive.directory, *sink, options);
+            if (!RunRange(*source, archive, r, *archive.directory, *sink, options, sources,
+                          extraConnection)) {
+                // This connection is of no use: its range goes to the first, it stops.
+                std::lock_guard<std::mutex> lock(totalsMutex);
+                retry.push_back(order[k]);
+                return;
+            }
         }
     };
     std::vector<std::unique_ptr<IRangeSource>> extra;
@@ -138,17 +161,22 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
         sources.Add(s.get());
         extra.push_back(std::move(s));
     }
-    for (auto& s : extra) threads.emplace_back(work, s.get());
-    work(&first);
+    for (auto& s : extra) threads.emplace_back(work, s.get(), true);
+    work(&first, false);
     for (std::thread& t : threads) t.join();
+    if (!retry.empty()) {
+        std::unique_ptr<IEntrySink> sink = options.makeSink();
+        for (size_t k : retry)
+            RunRange(first, archive, remote[k], *archive.directory, *sink, options, sources, false);
+    }
 
     totals.connections = 1 + static_cast<int>(extra.size());
     totals.requests = first.Count().requests - firstBefore.requests;
     totals.bytes = first.Count().bytes - firstBefore.bytes;
     for (const auto& s : extra) {
-        std::lock_guard<std::mutex> lock(totalsMutex);
         totals.requests += s->Count().requests;
         totals.bytes += s->Count().bytes;
+        sources.Remove(s.get());
     }
     return totals;
 }

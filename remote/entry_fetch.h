@@ -30,6 +30,8 @@ std::vector<PlannedRange> SplitForConnections(std::vector<PlannedRange> ranges, 
 class CSourceSet {
 public:
     void Add(IRangeSource* source);
+    // Before a source added here is destroyed: a later Cancel() no longer reaches it.
+    void Remove(IRangeSource* source);
     void Cancel();
     bool Cancelled() const { return m_cancelled; }
 

@@ -57,19 +57,18 @@ CEntrySplitter::CEntrySplitter(const PlannedRange& range, const CZipDirectory& d
 }
 
 void CEntrySplitter::StartEntry() {
-    if (m_next >= m_range.entries.size()) {
-        m_state = State::kDone;
-        return;
-    }
-    m_header.clear();
-    m_headerNeed = kLocalHeaderFixedSize;
-    m_state = m_pos < m_range.entries[m_next].start ? State::kSkip : State::kHeader;
-    if (m_pos > m_range.entries[m_next].start) {
+    // A loop, not a recursion: an archive may give thousands of entries one offset.
+    for (; m_next < m_range.entries.size(); ++m_next) {
+        if (m_pos <= m_range.entries[m_next].start) {
+            m_header.clear();
+            m_headerNeed = kLocalHeaderFixedSize;
+            m_state = m_pos < m_range.entries[m_next].start ? State::kSkip : State::kHeader;
+            return;
+        }
         // Two entries claim overlapping bytes: the later one cannot be read from here.
         m_sink.EntryFailed(m_range.entries[m_next], "its bytes overlap the entry before it");
-        ++m_next;
-        StartEntry();
     }
+    m_state = State::kDone;
 }
 
 void CEntrySplitter::HeaderReady() {

@@ -63,6 +63,8 @@ public:
     // The range's bytes are all in (or the transfer broke: `complete` false); entries not
     // finished fail.
     void Finish(bool complete, const std::string& why);
+    // Nothing was fed and the range goes elsewhere: no entry is reported.
+    void Abandon() { m_state = State::kDone; }
 
 private:
     enum class State { kSkip, kHeader, kData, kDone };

@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -46,6 +47,7 @@ public:
             return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
         std::vector<uint8_t> buffer(1 << 16);
         for (uint64_t done = 0; done < length;) {
+            if (m_cancelled) return Fail(error, RoadFailure::kCancelled, "stopped");
             const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
             if (!ReadAt(start + done, buffer.data(), want, error)) return false;
             if (!sink(buffer.data(), want)) return Fail(error, RoadFailure::kCancelled, "stopped");
@@ -54,6 +56,7 @@ public:
         return true;
     }
     std::string Name() const override { return m_name; }
+    void Cancel() override { m_cancelled = true; }
 
 private:
     bool ReadAt(uint64_t at, uint8_t* to, size_t size, RoadError& error) {
@@ -69,6 +72,7 @@ private:
     fs::UniqueFd m_fd;
     uint64_t m_size;
     std::string m_name;
+    std::atomic<bool> m_cancelled{false};
 };
 
 // A missing file whose name reads like a mistyped address ("http//host/a.zip",
@@ -96,7 +100,10 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& erro
     fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_CLOEXEC);
     if (!fd) {
         const int err = errno;
-        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(err) + AddressHint(path, err),
+        const std::string hint = AddressHint(path, err);
+        // Text meant as an address may carry a password.
+        Fail(error, RoadFailure::kLocal,
+             (hint.empty() ? path : inet::WithoutPassword(path)) + ": " + std::strerror(err) + hint,
              err);
         return nullptr;
     }
@@ -234,7 +241,10 @@ public:
         return ReadBody(*request, range.Length(), bytes, error);
     }
 
-    void Cancel() override { m_session.Cancel(); }
+    void Cancel() override {
+        m_session.Cancel();
+        if (m_local) m_local->Cancel();
+    }
 
     bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
                    RoadError& error) override {
@@ -339,6 +349,10 @@ private:
             if (!out) return Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
             std::vector<uint8_t> buffer(1 << 16);
             uint64_t done = 0;
+            if (length > kFullDownloadLimit)
+                return Fail(error, RoadFailure::kStatus,
+                            "the archive is said to be " + std::to_string(length) +
+                                " bytes, more than --full-download fetches");
             const uint64_t limit = length ? length : kFullDownloadLimit;
             while (true) {
                 size_t got = 0;
