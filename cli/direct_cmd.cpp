@@ -26,6 +26,7 @@ namespace {
 
 constexpr char kRoadOptions[] =
     "  --json                  the entries as a JSON array (list)\n"
+    "  --table, --tsv          aligned columns (the default on a terminal), or tab-separated\n"
     "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
     "  -k, --insecure          do not check the server's certificate (a warning is shown)\n"
     "  --cacert FILE           trust the certificates in FILE instead of the system's\n"
@@ -84,6 +85,10 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
             options = false;
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--tsv" && cmd == "list") {
+            o.layout = 't';
+        } else if (a == "--table" && cmd == "list") {
+            o.layout = 'a';
         } else if (a == "-k" || a == "--insecure") {
             o.source.insecure = true;
         } else if (a == "--cacert") {
@@ -220,8 +225,11 @@ int DirectList(const Args& args) {
     }
     remote::DirectArchive archive;
     if (!OpenAndRead(o, archive)) return 1;
+    const bool aligned = o.layout == 'a' || (o.layout == 0 && ::isatty(1) == 1);
     if (o.json)
         PrintEntryJson(*archive.directory, stdout);
+    else if (aligned)
+        PrintEntryAligned(*archive.directory, archive.comment, stdout);
     else
         PrintEntryTable(*archive.directory, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -27,6 +27,7 @@ int DirectExtract(const Args& args);
 struct RoadOptions {
     remote::SourceOptions source;
     bool json = false;
+    char layout = 0;  // list: 'a' aligned, 't' tab-separated, 0 aligned on a terminal
     std::string location;
     std::vector<std::string> rest;  // positional arguments after the location
     std::string output;             // extract -o

@@ -62,6 +62,8 @@ int CmdExtract(const Args& given) {
         }
     }
     if (url.empty() || dest.empty() || haveEntry == haveIndex) return Usage();
+    // The address as typed, unless told otherwise: a script must not stop at a question.
+    if (choice == CredentialChoice::kAsk) choice = CredentialChoice::kUrl;
 
     CCliRemoteHost host(url, choice, CCliRemoteHost::Listing::kNone, stdout);
     host.SetDestination(dest);

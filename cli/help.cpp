@@ -38,7 +38,10 @@ const Help kHelp[] = {
      "machine: name, folder flag, size, time, attributes, ratio, CRC and comment. Remotely it\n"
      "asks for the archive's last bytes and, when they do not hold the whole central\n"
      "directory, for the rest of it: one request or two.\n",
-     "  --json                  every raw field of each entry, as a JSON array\n", kRoad,
+     "  --json                  every raw field of each entry, as a JSON array\n"
+     "  --table                 aligned columns with a total line (the default on a terminal)\n"
+     "  --tsv                   one tab-separated line per entry (the default otherwise)\n",
+     kRoad,
      "  fennic list https://example.org/pub/tools.zip\n"},
     {"extract", "fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE",
      "Saves one entry, as stored, as a one-entry ZIP archive fetched with one byte range.\n"

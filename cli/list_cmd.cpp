@@ -1,5 +1,6 @@
 #include "cli/list_cmd.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -169,6 +170,45 @@ void PrintEntryJson(const CZipDirectory& dir, std::FILE* out) {
         e.WriteTo(out);
     }
     std::fputs(count ? "\n]\n" : "[]\n", out);
+}
+
+void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std::FILE* out) {
+    if (!comment.empty()) {
+        // No flag says how an archive comment is encoded: UTF-8 when it is valid as such.
+        const std::string text = IsValidUtf8(comment) ? comment : Cp437ToUtf8(comment);
+        std::fprintf(out, "%s\n", TerminalText(text, true).c_str());
+    }
+    // The size column is as wide as the largest size needs, at least unzip's nine.
+    uint64_t total = 0, largest = 0;
+    for (size_t i = 0; i < dir.GetCount(); ++i) {
+        const uint64_t size = dir.GetHeader(i).UncompressedSize();
+        total += size;
+        largest = std::max(largest, size);
+    }
+    const int width = std::max<int>(9, static_cast<int>(std::to_string(std::max(total, largest)).size()));
+    const std::string rule(static_cast<size_t>(width), '-');
+    std::fprintf(out, "%*s  %-10s %-5s   Name\n%s  ---------- -----   ----\n", width, "Length", "Date",
+                 "Time", rule.c_str());
+    std::string line;
+    for (size_t i = 0; i < dir.GetCount(); ++i) {
+        const CZipEntryHeader& h = dir.GetHeader(i);
+        char head[96];
+        // The stored date and time as they are: no time zone turns them into another day.
+        std::snprintf(head, sizeof head, "%*" PRIu64 "  %04u-%02u-%02u %02u:%02u   ", width,
+                      h.UncompressedSize(), 1980u + (h.modDate >> 9), (h.modDate >> 5) & 0x0Fu,
+                      h.modDate & 0x1Fu, static_cast<unsigned>(h.modTime >> 11),
+                      (h.modTime >> 5) & 0x3Fu);
+        line = head;
+        std::string name = EntryNameUtf8(h);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        AppendTerminalText(line, name);
+        if (h.IsEncrypted()) line += "  (encrypted)";
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+    }
+    const size_t n = dir.GetCount();
+    std::fprintf(out, "%s                     -------\n%*" PRIu64 "                     %zu %s\n",
+                 rule.c_str(), width, total, n, n == 1 ? "file" : "files");
 }
 
 int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, std::FILE* out) {

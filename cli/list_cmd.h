@@ -14,6 +14,9 @@ namespace fennic::cli {
 // name's stored bytes are a lower-case hex string ("name_bytes").
 void PrintEntryTable(const CZipDirectory& dir, std::FILE* out);
 void PrintEntryJson(const CZipDirectory& dir, std::FILE* out);
+// For a person at a terminal: the archive comment, then size, date, time and name (with '/')
+// in aligned columns, and a total line.
+void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std::FILE* out);
 
 // Opens, lists and closes the archive at `path` (read only). Messages go through `frontEnd`.
 // Returns the exit status: 0 listed, 1 the archive could not be opened or closed.

@@ -112,6 +112,8 @@ bool RouteRemoteList(const Args& args, int& status) {
         std::fprintf(stderr, "fennic list: one archive at a time\n");
         return status = 2, true;
     }
+    // The address as typed, unless told otherwise: a script must not stop at a question.
+    if (choice == CredentialChoice::kAsk) choice = CredentialChoice::kUrl;
     CCliRemoteHost host(url, choice,
                         json ? CCliRemoteHost::Listing::kJson : CCliRemoteHost::Listing::kText,
                         stdout);

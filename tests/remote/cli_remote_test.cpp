@@ -61,8 +61,8 @@ TEST_F(CliRemote, ListOfAUrlPrintsWhatTheLocalListPrints) {
             EXPECT_EQ(remote.output, local.output);
             if (*road) {
                 EXPECT_NE(err.find("Files list has been downloaded"), std::string::npos) << err;
-                // Without a terminal the address's own port is taken, and it says so.
-                EXPECT_NE(err.find("[y/n] y"), std::string::npos) << err;
+                // The address's own port is taken without a question.
+                EXPECT_EQ(err.find("[y/n]"), std::string::npos) << err;
             } else {
                 EXPECT_EQ(err, "");
             }
@@ -123,6 +123,28 @@ TEST_F(CliRemote, NoDisplayNoWindowAndATypedAddressGetsAHint) {
     EXPECT_NE(err.find("No such file or directory (an address is written http://host/path)"),
               std::string::npos)
         << err;
+}
+
+TEST_F(CliRemote, AlignedOnATerminalTabSeparatedOtherwise) {
+    NginxServer nginx(s_archives->path());
+    const std::string list = "XDG_CONFIG_HOME=" + Quote(home.path()) + " " +
+                             Quote(FENNIC_CLI_PATH) + " list ";
+    // Under a pseudo-terminal: aligned, with the archive's comment and a total line.
+    const CommandResult tty =
+        test::Run("script -qec " + Quote(list + Quote(nginx.Url("/commented.zip"))) + " /dev/null");
+    ASSERT_EQ(tty.status, 0) << tty.output;
+    EXPECT_NE(tty.output.find("  Length  Date       Time    Name"), std::string::npos) << tty.output;
+    EXPECT_NE(tty.output.find(" file"), std::string::npos) << tty.output;
+    EXPECT_EQ(tty.output.find('\t'), std::string::npos) << tty.output;
+    // --tsv on a terminal, --table into a pipe; a pipe alone gets the table of tabs.
+    const CommandResult tsv = test::Run(
+        "script -qec " + Quote(list + "--tsv " + Quote(nginx.Url("/commented.zip"))) + " /dev/null");
+    EXPECT_EQ(tsv.output.compare(0, 10, "File Name\t"), 0) << tsv.output;
+    EXPECT_NE(Fennic("list --table " + Quote(nginx.Url("/commented.zip"))).output.find("Length"),
+              std::string::npos);
+    EXPECT_EQ(Fennic("list " + Quote(nginx.Url("/commented.zip"))).output.compare(0, 10,
+                                                                                 "File Name\t"),
+              0);
 }
 
 TEST_F(CliRemote, ListFailuresExitNonZero) {
