@@ -25,6 +25,8 @@ namespace fennic::cli {
 namespace {
 
 constexpr char kRoadOptions[] =
+    "  -q, --quiet             errors only\n"
+    "  -v, --verbose           also each request: what was asked, the answer, bytes, time\n"
     "  --json                  the entries as a JSON array (list)\n"
     "  --table, --tsv          aligned columns (the default on a terminal), or tab-separated\n"
     "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
@@ -45,6 +47,18 @@ constexpr char kGetOptions[] =
 
 void Note(const std::string& text) {
     std::fprintf(stderr, "fennic: %s\n", TerminalText(text, true).c_str());
+}
+
+namespace {
+bool g_quiet = false;
+}
+
+bool Quiet() {
+    return g_quiet;
+}
+
+void Info(const std::string& text) {
+    if (!g_quiet) Note(text);
 }
 
 int Usage(const std::string& command) {
@@ -83,6 +97,10 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
                 o.rest.push_back(a);
         } else if (a == "--") {
             options = false;
+        } else if (a == "-q" || a == "--quiet") {
+            o.quiet = true;
+        } else if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
         } else if (a == "--json") {
             o.json = true;
         } else if (a == "--tsv" && cmd == "list") {
@@ -148,10 +166,19 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
         const int32_t port = AtoiValue(settings.m_strHttpPort);
         if (port > 0 && port <= 0xFFFF) o.source.port = static_cast<uint16_t>(port);
     }
+    if (o.quiet && o.verbose) {
+        std::fprintf(stderr, "fennic %s: -q and -v exclude each other\n", command);
+        return Usage(command), false;
+    }
+    g_quiet = o.quiet;
+    if (o.verbose)
+        o.source.log = [](const std::string& line) {
+            std::fprintf(stderr, "fennic: %s\n", TerminalText(line).c_str());
+        };
     if (o.source.insecure)
-        Note("warning: --insecure: the server's certificate is not checked; anyone on the way "
+        Info("warning: --insecure: the server's certificate is not checked; anyone on the way "
              "can read and change what is fetched");
-    if (o.source.fullDownload && ::isatty(2) == 1) {
+    if (o.source.fullDownload && ::isatty(2) == 1 && !o.quiet) {
         o.source.progress = [](uint64_t done, uint64_t total) {
             if (total)
                 std::fprintf(stderr, "\rfennic: %llu of %llu bytes", (unsigned long long)done,

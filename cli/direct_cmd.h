@@ -37,7 +37,14 @@ struct RoadOptions {
     std::string password;
     bool havePassword = false;
     int connections = 4;
+    bool quiet = false;    // -q: errors only
+    bool verbose = false;  // -v: also each request
 };
+
+// -q was given: notes that are not errors stay unsaid.
+bool Quiet();
+// A note that is not an error (a warning, a skipped file): left out with -q.
+void Info(const std::string& text);
 
 // Parses a command's arguments; false on a usage error (the usage has been printed).
 bool ParseRoadOptions(const Args& args, const std::string& command, RoadOptions& options);

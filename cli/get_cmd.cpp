@@ -129,7 +129,7 @@ public:
             }
             if (!m_writer) {
                 if (skipped) {
-                    Note(why);
+                    Info(why);
                     return false;
                 }
                 return Fail(why, false);
@@ -160,7 +160,7 @@ public:
             bool skipped = false;
             if (!m_job.destination->MakeSymlink(m_target, m_linkTarget, why, &skipped)) {
                 if (skipped)
-                    Note(why);
+                    Info(why);
                 else
                     Fail(why, false);
                 return;
@@ -307,7 +307,7 @@ int Run(const Args& args, bool cat) {
     }
     uint64_t total = 0;
     for (const auto& p : planned) total += p.end - p.start;
-    ProgressLine progress(::isatty(2) == 1 && !cat, planned.size(), total);
+    ProgressLine progress(::isatty(2) == 1 && !cat && !o.quiet && !o.verbose, planned.size(), total);
     job.progress = &progress;
 
     remote::FetchOptions fetch;

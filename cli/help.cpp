@@ -6,6 +6,8 @@ namespace fennic::cli {
 namespace {
 
 constexpr char kRoad[] =
+    "  -q, --quiet             errors only\n"
+    "  -v, --verbose           also each request: what was asked, the answer, bytes, time\n"
     "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
     "  -k, --insecure          do not check the server's certificate (a warning is shown)\n"
     "  --cacert FILE           trust the certificates in FILE instead of the system's\n"

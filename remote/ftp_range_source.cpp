@@ -2,6 +2,7 @@
 // as REST and RETR, aborted (ABOR) once its bytes are in.
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "inet/errors.h"
@@ -73,6 +74,7 @@ public:
 private:
     bool Read(uint64_t start, uint64_t length, const ByteSink& sink, RoadError& error) {
         ++m_count.requests;
+        const auto started = std::chrono::steady_clock::now();
         std::unique_ptr<inet::FtpFile> file = m_connection->OpenFileAt(m_path, start);
         if (!file) return ConnectionFail(error);
         std::vector<uint8_t> buffer(1 << 16);
@@ -96,6 +98,14 @@ private:
         // The range ends at the file's end only for the tail; anything short of it is aborted.
         const bool ok = start + length == m_size ? file->Close() : file->Abort();
         if (!ok) return FileFail(*file, error);
+        if (m_options.log) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+            m_options.log("REST " + std::to_string(start) + ", RETR: " + std::to_string(length) +
+                          " bytes in " + std::to_string(ms) + " ms" +
+                          (start + length == m_size ? "" : ", then ABOR"));
+        }
         return true;
     }
 

@@ -85,6 +85,8 @@ struct SourceOptions {
     uint16_t port = 0;  // instead of the address's, when not 0
     // Progress of a long transfer (done, total); total 0 when unknown.
     std::function<void(uint64_t, uint64_t)> progress;
+    // One line per request made (what was asked, the answer, bytes, time), for -v.
+    std::function<void(const std::string&)> log;
 };
 
 // A source over bytes held in memory (tests, fuzzing); they must outlive it.

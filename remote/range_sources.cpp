@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <atomic>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -285,8 +286,11 @@ private:
             request->SetProxyCredentials(m_options.proxyUser, m_options.proxyPassword);
         request->SetDigest(m_digest);
         ++m_count.requests;
+        m_asked = headers.substr(0, headers.find('\r'));
+        m_started = std::chrono::steady_clock::now();
         if (!request->Send(headers)) return NetFail(error, request->LastError(), request->LastErrorText());
         if (!request->QueryStatusCode(status)) return NetFail(error, request->LastError(), request->LastErrorText());
+        if (m_options.log) m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
         std::string challenge;
         // A server that wants Digest says so in its 401; the credentials go again that way.
         if (status == 401 && !m_digest && !m_user.empty() &&
@@ -336,6 +340,12 @@ private:
         if (request.Read(&extra, 1, got) && got != 0)
             return Fail(error, RoadFailure::kStatus, "the server sent more bytes than it announced");
         request.Close();
+        if (m_options.log) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - m_started)
+                                .count();
+            m_options.log("  " + std::to_string(done) + " bytes in " + std::to_string(ms) + " ms");
+        }
         return true;
     }
 
@@ -405,6 +415,8 @@ private:
     bool m_secure = false;
     std::string m_user, m_password;
     bool m_digest = false;
+    std::string m_asked;  // the last request's range, for the log
+    std::chrono::steady_clock::time_point m_started;
     std::unique_ptr<IRangeSource> m_local;  // after a full download
 };
 

@@ -147,6 +147,26 @@ TEST_F(CliRemote, AlignedOnATerminalTabSeparatedOtherwise) {
               0);
 }
 
+TEST_F(CliRemote, VerboseShowsEachRequestAndQuietOnlyErrors) {
+    NginxServer nginx(s_archives->path());
+    const std::string url = Quote(nginx.Url("/py.zip"));
+    std::string err;
+    ASSERT_EQ(Fennic("list -v " + url, &err).status, 0);
+    EXPECT_NE(err.find("GET /py.zip (Range: bytes=-65633): 206"), std::string::npos) << err;
+    EXPECT_NE(err.find(" bytes in "), std::string::npos) << err;
+    // A kept file is said, unless -q; a failure is said even then.
+    const std::string dir = home / "q";
+    ASSERT_EQ(Fennic("get " + url + " stored.txt -d " + Quote(dir), &err).status, 0) << err;
+    ASSERT_EQ(Fennic("get -n " + url + " stored.txt -d " + Quote(dir), &err).status, 0);
+    EXPECT_NE(err.find("skipped: exists"), std::string::npos) << err;
+    ASSERT_EQ(Fennic("get -q -n " + url + " stored.txt -d " + Quote(dir), &err).status, 0);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Fennic("get -q " + Quote(nginx.Url("/missing.zip")) + " -d " + Quote(dir), &err).status,
+              1);
+    EXPECT_NE(err.find("404"), std::string::npos) << err;
+    EXPECT_EQ(Fennic("list -q -v " + url, &err).status, 2);
+}
+
 TEST_F(CliRemote, ListFailuresExitNonZero) {
     NginxServer nginx(s_archives->path());
     std::string err;
