@@ -1,7 +1,6 @@
 #include "extract/destination.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "app/text_convert.h"
 #include "fs/file_io.h"
+#include "fs/output_file.h"
 
 namespace fennic::extract {
 namespace {
@@ -42,25 +42,12 @@ std::string SystemError(int err) {
     return std::strerror(err);
 }
 
-std::string RandomTag() {
-    uint64_t v = 0;
-    if (::getrandom(&v, sizeof v, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof v)) {
-        // Uniqueness comes from O_EXCL; the tag only has to differ between tries.
-        static uint64_t counter = 0;
-        v = (static_cast<uint64_t>(::getpid()) << 32) ^ ++counter;
-    }
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string tag;
-    for (int i = 0; i < 10; ++i, v /= 36) tag += kDigits[v % 36];
-    return tag;
-}
-
 // ".NAME.TAG.part", with NAME cut (at a character boundary) so the whole stays a legal name.
 std::string PartName(const std::string& name) {
     size_t keep = std::min(name.size(), kMaxComponent - 20);
     while (keep > 0 && keep < name.size() && (static_cast<uint8_t>(name[keep]) & 0xC0) == 0x80)
         --keep;
-    return "." + name.substr(0, keep) + "." + RandomTag() + ".part";
+    return "." + name.substr(0, keep) + "." + fs::RandomTag() + ".part";
 }
 
 // The umask without changing it, where /proc tells it; else by setting it back at once.

@@ -12,9 +12,6 @@
 #include "fs/file_io.h"
 
 namespace fennic::fs {
-namespace {
-
-constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
 std::string RandomTag() {
     uint64_t v = 0;
@@ -28,6 +25,10 @@ std::string RandomTag() {
     for (int i = 0; i < 10; ++i, v /= 36) tag += kDigits[v % 36];
     return tag;
 }
+
+namespace {
+
+constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
 OutputStatus Failed(OutputStep step, int error) {
     return {step, error};

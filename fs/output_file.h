@@ -22,6 +22,9 @@
 
 namespace fennic::fs {
 
+// Ten random letters and digits for a name made beside another (O_EXCL makes it unique).
+std::string RandomTag();
+
 // Which step failed.
 enum class OutputStep : uint8_t {
     kNone,     // no failure
