@@ -80,8 +80,11 @@ const char* VersionText() {
 void PrintProgramHelp(std::FILE* out) {
     std::fprintf(out,
                  "usage: fennic [COMMAND [OPTIONS] ARGUMENTS]\n"
+                 "       fennic [URL | PATH]\n"
                  "Looks inside ZIP archives on web and FTP servers without downloading them.\n"
-                 "Without a command, the window (it needs a display).\n\nCommands:\n");
+                 "Without a command, the window (it needs a display); an address given to it is\n"
+                 "fetched as its \"Get\" does, a local archive listed as \"OpenZip File\" does.\n"
+                 "\nCommands:\n");
     for (const Help& h : kHelp) std::fprintf(out, "  %s\n", h.usage);
     std::fprintf(out,
                  "\n\"fennic COMMAND --help\" tells more about a command. --version prints the "

@@ -5,10 +5,14 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "cli/commands.h"
 #include "cli/help.h"
 #include "cli/stop_signals.h"
 #include "cli/window_loader.h"
+#include "app/text_convert.h"
+#include "inet/url.h"
 
 namespace {
 
@@ -28,7 +32,7 @@ const Command kCommands[] = {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: fennic                 (the window)\n");
+    std::fprintf(stderr, "usage: fennic [URL | PATH]    (the window)\n");
     for (const Command& c : kCommands) std::fprintf(stderr, "       fennic %s\n", c.usage);
     std::fprintf(stderr, "\"fennic --help\" and \"fennic COMMAND --help\" tell more.\n");
     return 2;
@@ -50,24 +54,39 @@ bool HaveDisplay() {
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// One argument that is no command: an address or an existing file is for the window to open.
+bool IsWindowArgument(const std::string& argument) {
+    if (argument.empty() || argument[0] == '-') return false;
+    std::string path;
+    if (fennic::inet::LocalPathOfFileUrl(argument, path)) return true;
+    struct stat st {};
+    return argument.find("://") != std::string::npos || ::stat(argument.c_str(), &st) == 0;
+}
+
+int RunWindow(int argc, char** argv) {
+#ifdef FENNIC_HAVE_UI
+    if (HaveDisplay()) return fennic::cli::RunWindowModule(argc, argv);
+    std::fprintf(stderr,
+                 "fennic: the window needs a display (DISPLAY is not set); the commands work "
+                 "without one:\n");
+#else
+    (void)argv;
+    std::fprintf(stderr, "fennic: this build has no window front end\n");
+#endif
+    if (argc >= 2) {
+        std::fprintf(stderr, "fennic: to list it here: fennic list %s\n",
+                     fennic::TerminalText(fennic::inet::WithoutPassword(argv[1])).c_str());
+    }
+    return Usage();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Without TZ the C library checks /etc/localtime on every time conversion, one system
     // call per listed entry; naming the same file once spares them.
     if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
-    if (argc < 2) {
-#ifdef FENNIC_HAVE_UI
-        if (HaveDisplay()) return fennic::cli::RunWindowModule(argc, argv);
-        std::fprintf(stderr,
-                     "fennic: the window needs a display (DISPLAY is not set); the commands work "
-                     "without one:\n");
-        return Usage();
-#else
-        std::fprintf(stderr, "fennic: this build has no window front end\n");
-        return Usage();
-#endif
-    }
+    if (argc < 2) return RunWindow(argc, argv);
     const std::string name = argv[1];
     if (name == "-h" || name == "--help") return fennic::cli::PrintProgramHelp(stdout), 0;
     if (name == "--version") return std::puts(fennic::cli::VersionText()) < 0 ? 1 : 0;
@@ -79,6 +98,8 @@ int main(int argc, char** argv) {
         if (const int sig = fennic::cli::PendingStopSignal()) std::exit(128 + sig);
         return rc;
     }
-    std::fprintf(stderr, "fennic: unknown command '%s'\n", name.c_str());
+    if (argc == 2 && IsWindowArgument(name)) return RunWindow(argc, argv);
+    std::fprintf(stderr, "fennic: unknown command '%s'\n",
+                 fennic::TerminalText(name).c_str());
     return Usage();
 }

@@ -165,6 +165,29 @@ std::string PercentDecode(const std::string& text) {
     return out;
 }
 
+bool LocalPathOfFileUrl(const std::string& text, std::string& path) {
+    if (text.size() < 6 || !std::equal(text.begin(), text.begin() + 5, "file:", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
+        return false;
+    }
+    std::string rest = text.substr(5);
+    if (rest.compare(0, 2, "//") == 0) {
+        const size_t slash = rest.find('/', 2);
+        if (slash == std::string::npos) return false;
+        const std::string host = rest.substr(2, slash - 2);
+        if (!host.empty() && host != "localhost") return false;
+        rest = rest.substr(slash);
+    }
+    if (rest.empty() || rest[0] != '/') return false;
+    // A query or fragment is not part of a file's name.
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    std::string decoded = PercentDecode(rest);
+    if (decoded.find('\0') != std::string::npos) return false;
+    path = std::move(decoded);
+    return true;
+}
+
 bool CanonicalizeUrl(const std::string& url, std::string& canonical) {
     std::string text = Trim(url);
     std::string scheme;

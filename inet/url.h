@@ -44,6 +44,10 @@ bool SplitUrl(const std::string& url, UrlParts& parts);
 // Decodes %XX escapes; malformed escapes are kept as they are.
 std::string PercentDecode(const std::string& text);
 
+// The path a file: URL names on this machine (file:/p, file:///p, file://localhost/p), decoded;
+// false for any other text, another host, or a path that would decode to a NUL.
+bool LocalPathOfFileUrl(const std::string& text, std::string& path);
+
 // The URL text as typed, with the password of its user part replaced by "***", for
 // messages and logs; text without a password comes back unchanged.
 std::string WithoutPassword(const std::string& url);

@@ -6,6 +6,7 @@
 #include <wx/msgdlg.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "app/frontend.h"
 #include "app/settings.h"
@@ -14,6 +15,17 @@
 #include "ui/wx_util.h"
 
 namespace fennic::ui {
+
+namespace {
+
+// The program's argument, kept as the bytes given: a file name need not be valid in any
+// encoding the toolkit would convert it with.
+std::string& StartArgument() {
+    static std::string argument;
+    return argument;
+}
+
+}  // namespace
 
 class CExplorerApp : public wxApp {
 public:
@@ -32,6 +44,10 @@ public:
         if (const char* bench = std::getenv(kWindowBenchVariable)) return RunWindowBench(bench);
         CExplorerDlg dlg(nullptr);
         SetTopWindow(&dlg);
+        // Once the window is up, so that its messages and progress have a parent to show on.
+        if (!StartArgument().empty()) {
+            dlg.CallAfter([&dlg] { dlg.OpenStartArgument(StartArgument()); });
+        }
         dlg.ShowModal();
         SetTopWindow(nullptr);
         return 0;
@@ -45,7 +61,11 @@ wxIMPLEMENT_APP_NO_MAIN(fennic::ui::CExplorerApp);
 namespace fennic::ui {
 
 int RunWindowFrontEnd(int argc, char** argv) {
-    return wxEntry(argc, argv);
+    // The toolkit sees the program's name alone; the one argument is ours.
+    std::string argument = argc >= 2 ? argv[1] : "";
+    int toolkitArgc = argc > 0 ? 1 : 0;
+    StartArgument() = std::move(argument);
+    return wxEntry(toolkitArgc, argv);
 }
 
 }  // namespace fennic::ui

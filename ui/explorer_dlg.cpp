@@ -11,6 +11,7 @@
 #include "app/entry_columns.h"
 #include "app/settings.h"
 #include "app/strings.h"
+#include "inet/url.h"
 #include "remote/entry_archive.h"
 #include "ui/entry_list.h"
 #include "ui/explorer_remote.h"
@@ -147,6 +148,16 @@ void CExplorerDlg::OpenZipFile(const std::string& path) {
     CloseArchive();
     OpenArchive();
     FillEntryList();
+}
+
+void CExplorerDlg::OpenStartArgument(const std::string& argument) {
+    std::string path;
+    if (inet::LocalPathOfFileUrl(argument, path) || argument.find("://") == std::string::npos) {
+        OpenZipFile(path.empty() ? argument : path);
+        return;
+    }
+    XRCCTRL(*this, "IDC_1000", wxTextCtrl)->ChangeValue(FromUtf8(argument));
+    m_remote->Get();
 }
 
 void CExplorerDlg::OnOptions(wxCommandEvent&) {

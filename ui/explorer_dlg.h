@@ -41,6 +41,9 @@ public:
     void CloseArchive();
     // "OpenZip File" once the user has chosen `path`.
     void OpenZipFile(const std::string& path);
+    // The program's argument: a local archive (a path or a file: URL) is listed as "OpenZip
+    // File" lists it; anything else is an address, put into "Web Path" and fetched as "Get" does.
+    void OpenStartArgument(const std::string& argument);
     // Runs the open or save dialog proposing `name` cut at its first '.' plus ".zip"; true with
     // the chosen full path in `result`, false (result untouched) when cancelled.
     bool PromptZipFileName(std::string& result, bool open, const std::string& name);

@@ -147,5 +147,21 @@ TEST(UrlText, LineBreaksAreFoundAfterDecoding) {
     EXPECT_FALSE(HasLineBreak("a\tb"));
 }
 
+TEST(FileUrl, OnlyThisMachinesAbsolutePathsAreLocal) {
+    std::string path;
+    ASSERT_TRUE(LocalPathOfFileUrl("file:///home/me/my%20archive.zip", path));
+    EXPECT_EQ(path, "/home/me/my archive.zip");
+    ASSERT_TRUE(LocalPathOfFileUrl("FILE://localhost/a%23b.zip?x#y", path));
+    EXPECT_EQ(path, "/a#b.zip");
+    ASSERT_TRUE(LocalPathOfFileUrl("file:/tmp/%C3%A9.zip", path));
+    EXPECT_EQ(path, "/tmp/\xC3\xA9.zip");
+    path = "untouched";
+    for (const char* text : {"file://server/share/a.zip", "file:relative.zip", "file://",
+                             "file:///a%00.zip", "http://localhost/a.zip", "/tmp/a.zip", "file:"}) {
+        EXPECT_FALSE(LocalPathOfFileUrl(text, path)) << text;
+    }
+    EXPECT_EQ(path, "untouched");
+}
+
 }  // namespace
 }  // namespace fennic::inet

@@ -528,6 +528,41 @@ TEST_F(MainWindow, GetListsARemoteArchiveAndExtractSavesOneEntry) {
     EXPECT_EQ(std::system(check.c_str()), 0);
 }
 
+TEST_F(MainWindow, StartArgumentListsALocalArchiveOrGetsAnAddress) {
+    TempDir root;
+    const std::string spaced = root.path() + "/my list.zip";
+    std::filesystem::copy_file(Archive("list.zip"), spaced);
+    NginxServer nginx(root.path());
+    Settings().m_strHttpPort = std::to_string(nginx.port());  // no credentials question
+    {
+        // A path and a launcher's file: URL open the user's file itself, with no dialog.
+        RecordingExplorer dlg;
+        DialogScript dialogs;
+        dlg.OpenStartArgument(spaced);
+        EXPECT_EQ(dlg.EntryList()->GetItemCount(), 8);
+        dlg.OpenStartArgument("file://" + root.path() + "/my%20list.zip");
+        EXPECT_EQ(dlg.Archive().GetArchivePath(), spaced);
+        EXPECT_FALSE(dlg.Archive().IsTailFile());
+        EXPECT_EQ(dlg.EntryList()->GetItemCount(), 8);
+        EXPECT_TRUE(dialogs.seen().empty());
+        EXPECT_TRUE(dlg.fileDialogs.empty());
+    }
+    EXPECT_TRUE(std::filesystem::exists(spaced));
+    {
+        // An address goes into "Web Path" and is fetched as "Get" fetches it.
+        RecordingExplorer dlg;
+        DialogScript dialogs;
+        dialogs.ThenReply(wxID_OK);  // "Files list has been downloaded"
+        const std::string url = nginx.Url("/my%20list.zip");
+        dlg.OpenStartArgument(url);
+        EXPECT_EQ(dlg.UrlText(), url);
+        EXPECT_EQ(dlg.EntryList()->GetItemCount(), 8);
+        EXPECT_TRUE(dlg.Archive().IsTailFile());
+        EXPECT_EQ(nginx.WaitForAccessLog(3).size(), 3u);
+        EXPECT_EQ(dialogs.unexpected(), 0);
+    }
+}
+
 TEST_F(MainWindow, OwnTailFileGoesWithTheWindow) {
     TempDir dir;
     const std::string tail = dir.Write("tail.zip", "bytes");
