@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
+#include "zip/zip_file.h"
+
 namespace fennic {
 
 const char kDirNotFoundQuestion[] =
@@ -33,11 +37,19 @@ bool CArchiveView::OpenArchive(IFrontEnd& frontEnd) {
             outcome = e.m_iCause == ZipErrDirNotFound ? kRetry
                       : e.m_iCause == ZipErrZip64     ? kZip64
                                                       : kFail;
+            m_strOpenCause = e.m_iCause == ZipErrDirNotFound ? "not a ZIP archive (no end record)"
+                             : e.m_iCause == ZipErrBadArchive ? "a damaged ZIP archive"
+                                                              : "";
+        } catch (const CFileException& e) {
+            outcome = kFail;
+            m_strOpenCause = e.m_lOsError != 0 ? std::strerror(e.m_lOsError) : "";
         } catch (...) {
             outcome = kFail;
+            m_strOpenCause.clear();
         }
         if (outcome == kOpened) {
             m_bLastOpenFailed = false;
+            m_strOpenCause.clear();
             return !m_archive.IsClosed();
         }
         m_bLastOpenFailed = true;

@@ -42,6 +42,9 @@ public:
     bool OpenArchive(IFrontEnd& frontEnd);
     // The last OpenArchive failed: the engine may still hold the file, yet lists nothing.
     bool LastOpenFailed() const { return m_bLastOpenFailed; }
+    // Why the last OpenArchive failed, in plain words (the system's text for the file, or that
+    // it is not a ZIP archive), for front ends that show more than the message; may be empty.
+    const std::string& LastOpenCause() const { return m_strOpenCause; }
     std::vector<EntryRow> FillEntryList() const;
     // Returns false when the close raised (the message has then been shown).
     bool CloseArchive(IFrontEnd& frontEnd);
@@ -60,6 +63,7 @@ private:
     int m_openMode = ZipOpenExisting;
     int m_spanOption = 0;  // the volume size of the archive options
     bool m_bLastOpenFailed = false;
+    std::string m_strOpenCause;
 };
 
 }  // namespace fennic

@@ -217,6 +217,10 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
     // Listing never writes, so a read-only archive lists too.
     view.SetOpenMode(ZipOpenReadOnly);
     if (!view.OpenArchive(frontEnd)) {
+        if (!view.LastOpenCause().empty()) {
+            std::fprintf(stderr, "fennic: %s: %s\n", TerminalText(path).c_str(),
+                         view.LastOpenCause().c_str());
+        }
         view.CloseArchive(frontEnd);
         return 1;
     }
@@ -252,7 +256,7 @@ int CmdList(const Args& given) {
             return 2;
         }
     }
-    if (!havePath) {
+    if (!havePath || path.empty()) {
         std::fprintf(stderr, "usage: fennic list --classic [--json] PATH\n");
         return 2;
     }

@@ -54,7 +54,7 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
     const size_t scanned = reach < kEndRecordFixedSize ? 0 : reach - (kEndRecordFixedSize - 4);
     const size_t found = FindEndRecordSignature(a.tail.data() + scanFrom, scanned);
     if (found == std::string::npos)
-        return Fail(error, RoadFailure::kNotArchive, "no end record in " + name + ": not a ZIP archive");
+        return Fail(error, RoadFailure::kNotArchive, name + ": not a ZIP archive (no end record)");
     const uint64_t position = a.tailStart + scanFrom + found;
 
     RoadError fetchError;

@@ -21,6 +21,10 @@ namespace fennic::remote {
 
 extern const char kFilesListDownloaded[] = "Files list has been downloaded";
 extern const char kFtpNoEndRecord[] = "Hmm ..it seems that InetApi's can't deal with this server";
+// This road reads the last 22 bytes only; the command line's default reads any end.
+const char kNoEndRecordNote[] =
+    "no end record in the last 22 bytes: not a ZIP archive, or one with a comment (fennic "
+    "list without --classic reads those)";
 extern const char kHttpNoEndRecord[] =
     "The archive's end record is not in its last 22 bytes: the archive has a comment, or it "
     "is not a ZIP archive. No list can be shown.";
@@ -111,7 +115,10 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     const EndRecordRead read = ReadCentralDirOffset(host, probe, size, centralDir);
     if (read != EndRecordRead::kFound) {
         // Without a word the window would look just like an empty archive.
-        if (read == EndRecordRead::kNotThere) host.FrontEnd().MessageBox(kHttpNoEndRecord, "", MB_OK);
+        if (read == EndRecordRead::kNotThere) {
+            host.FrontEnd().MessageBox(kHttpNoEndRecord, "", MB_OK);
+            host.Note(kNoEndRecordNote);
+        }
         return 0;
     }
     RemoveFile(probe);
@@ -134,7 +141,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
 
     RemoveFile(probe);
     dlg.m_bSizeOnly = true;
-    if (dlg.DoModal() != IDOK) return 0;
+    if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
 
     RemoveFile(probe);
     dlg.m_bSizeOnly = false;
@@ -148,11 +155,13 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_dwRangeEnd = size;
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = size - kEndRecordFixedSize;
-    if (dlg.DoModal() != IDOK) return 0;
+    if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
 
     uint32_t centralDir = 0;
-    if (ReadCentralDirOffset(host, probe, size, centralDir) != EndRecordRead::kFound) {
+    if (const EndRecordRead read = ReadCentralDirOffset(host, probe, size, centralDir);
+        read != EndRecordRead::kFound) {
         host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
+        if (read == EndRecordRead::kNotThere) host.Note(kNoEndRecordNote);
         RemoveFile(probe);
         return 0;
     }
@@ -162,6 +171,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_dwRangeStart = centralDir;
     dlg.m_dwRangeEnd = size;
     complete = dlg.DoModal() == IDOK;
+    if (!complete) NoteFailureCause(host, dlg);
     ListTailFile(host, tail, complete);
     return 1;
 }

@@ -78,7 +78,12 @@ const char* HttpReasonPhrase(uint32_t status) {
     }
 }
 
+void NoteFailureCause(IRemoteHost& host, const CTransferDlgBase& dlg) {
+    if (!dlg.GetFailureCause().empty()) host.Note(dlg.GetFailureCause());
+}
+
 void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
+    NoteFailureCause(host, dlg);
     const uint32_t status = dlg.GetStatusCode();
     if (status == 0 || status == 206 || (dlg.m_bSizeOnly && status < 400)) return;
     if (dlg.m_bSendRange && status == 200) {
@@ -99,7 +104,9 @@ bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan spa
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
     dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + span.length);
-    return dlg.DoModal() == IDOK;
+    if (dlg.DoModal() == IDOK) return true;
+    NoteFailureCause(host, dlg);
+    return false;
 }
 
 }  // namespace fennic::remote

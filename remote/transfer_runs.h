@@ -9,6 +9,7 @@
 namespace fennic {
 class CHttpDownloadDlg;
 class CFTPTransferDlg;
+class CTransferDlgBase;
 }  // namespace fennic
 
 namespace fennic::remote {
@@ -24,8 +25,11 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string
 // Server, object path, credentials and port of the session, the proxy, the local file.
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile);
 
-// For the command line: the HTTP status behind a failed run, in one line ("404 Not Found", or
-// that the server ignored the range); nothing when the status was not the cause.
+// For the command line, after a failed run: its cause in plain words (the server that could not
+// be resolved or reached, the system's text for a local file), when the run knows one.
+void NoteFailureCause(IRemoteHost& host, const CTransferDlgBase& dlg);
+// The same, and the HTTP status behind a failed run in one line ("404 Not Found", or that the
+// server ignored the range) when the status was the cause.
 void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg);
 
 // One ranged run for the bytes of span into localFile; true when it completed.

@@ -104,9 +104,11 @@ void CFTPTransferDlg::CloseHandles() {
     CloseSession();
 }
 
-void CFTPTransferDlg::Failed(uint32_t error, const std::string& response) {
+void CFTPTransferDlg::Failed(uint32_t error, const std::string& response,
+                             const std::string& text) {
     m_dwLastError = error;
     m_strLastResponse = response;
+    m_strLastErrorText = text;
 }
 
 bool CFTPTransferDlg::StoppedByCancel() {
@@ -116,7 +118,12 @@ bool CFTPTransferDlg::StoppedByCancel() {
 }
 
 void CFTPTransferDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
+    const bool recorded = dwError == 0 || dwError == m_dwLastError;
     if (dwError == 0) dwError = m_dwLastError;
+    // A refusal's reply is in the message itself.
+    if (dwError != inet::kErrorExtended) {
+        SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
+    }
     const std::string arg = dwError == inet::kErrorExtended
                                 ? "\n" + TerminalText(m_strLastResponse, true)
                                 : std::to_string(dwError);
@@ -172,6 +179,7 @@ void CFTPTransferDlg::ConnectWorker() {
                                         withUser ? m_strPassword : "");
     if (!m_hConnection) {
         m_dwConnectError = m_hSession->LastError();
+        m_strConnectErrorText = m_hSession->LastErrorText();
         m_strLastResponse = m_hSession->LastResponse();
     }
 }
@@ -215,7 +223,7 @@ void CFTPTransferDlg::RunTransfer() {
     m_dwConnectError = 0;
     m_strLastResponse.clear();
     if (!m_hSession->Open(ApplicationName(), m_bUseProxy ? m_strProxy : std::string())) {
-        Failed(m_hSession->LastError(), m_hSession->LastResponse());
+        Failed(m_hSession->LastError(), m_hSession->LastResponse(), m_hSession->LastErrorText());
         return ReportError(210, 0);
     }
     if (m_bAbort) return Stop();
@@ -252,6 +260,7 @@ void CFTPTransferDlg::RunTransfer() {
     if (!m_hConnection) {
         if (StoppedByCancel()) return;
         m_dwLastError = m_dwConnectError;
+        m_strLastErrorText = m_strConnectErrorText;
         return ReportError(211, m_dwConnectError);
     }
     if (m_bAbort) return Stop();
@@ -278,7 +287,7 @@ void CFTPTransferDlg::RunTransfer() {
     } else if (!OnlyTheListingMissedIt(*m_hConnection)) {
         // A refused SIZE (550 and the like) is the answer; RETR would only hide it.
         if (StoppedByCancel()) return;
-        Failed(m_hConnection->LastError(), m_hConnection->LastResponse());
+        Failed(m_hConnection->LastError(), m_hConnection->LastResponse(), m_hConnection->LastErrorText());
         return ReportError(207, 0);
     }
     if (m_bAbort) return Stop();
@@ -295,7 +304,7 @@ void CFTPTransferDlg::RunTransfer() {
         m_hFile = m_hConnection->OpenFile(m_strRemoteFile);
         if (!m_hFile) {
             if (StoppedByCancel()) return;
-            Failed(m_hConnection->LastError(), m_hConnection->LastResponse());
+            Failed(m_hConnection->LastError(), m_hConnection->LastResponse(), m_hConnection->LastErrorText());
             return ReportError(207, 0);
         }
         source = m_hFile.get();
@@ -314,7 +323,7 @@ void CFTPTransferDlg::RunTransfer() {
         size_t got = 0;
         if (!source->Read(buffer.data(), buffer.size(), got)) {
             if (m_bAbort) break;  // a read cut short by Cancel
-            Failed(source->LastError(), m_hConnection->LastResponse());
+            Failed(source->LastError(), m_hConnection->LastResponse(), source->LastErrorText());
             return ReportError(214, 0);
         }
         if (got == 0 || m_bAbort) break;
@@ -335,7 +344,7 @@ void CFTPTransferDlg::RunTransfer() {
     if (!m_bAbort) {
         // The data ended: the server's own word on the transfer comes first, then the count.
         if (!source->Close()) {
-            Failed(source->LastError(), source->LastResponse());
+            Failed(source->LastError(), source->LastResponse(), source->LastErrorText());
             return ReportError(214, 0);
         }
         if (m_bRangeOnly && done < m_dwRangeEnd - m_dwRangeStart) {

@@ -64,7 +64,7 @@ private:
     void ConnectWorker();
     void Stop() { PostCompletion(0); }
     // Records a failed call's error and the server's reply for ReportError(id, 0).
-    void Failed(uint32_t error, const std::string& response);
+    void Failed(uint32_t error, const std::string& response, const std::string& text);
     // After a failed call: when Cancel caused it, stop quietly and return true.
     bool StoppedByCancel();
     // The session and connection are closed by the worker at times; Cancel reaches them here.
@@ -72,8 +72,10 @@ private:
     void CloseSession();
 
     uint32_t m_dwConnectError = 0;  // connection thread writes, worker reads after the join
+    std::string m_strConnectErrorText;  // likewise
     uint32_t m_dwLastError = 0;     // worker only
     std::string m_strLastResponse;  // worker only
+    std::string m_strLastErrorText;  // worker only
 
     std::mutex m_sessionMutex;  // guards the m_hSession pointer, not the session's calls
     std::unique_ptr<inet::FtpSession> m_hSession;

@@ -116,7 +116,9 @@ void CHttpDownloadDlg::CloseHandles() {
 }
 
 void CHttpDownloadDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
+    const bool recorded = dwError == 0 || dwError == m_dwLastError;
     if (dwError == 0) dwError = m_dwLastError;
+    SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
     m_strError = FormatMessageId(nMessageId, ErrorCodeText(dwError));
     m_file.CloseAndDelete();
     PostCompletion(1);
@@ -205,7 +207,7 @@ bool CHttpDownloadDlg::SendRequest() {
     std::string promptUser = m_strProxyUser, promptPassword = m_strProxyPassword;
     for (;;) {
         if (!m_hRequest->Send(headers, !m_bSizeOnly)) {
-            Failed(m_hRequest->LastError());
+            Failed(m_hRequest->LastError(), m_hRequest->LastErrorText());
             ReportError(111, 0);
             return false;
         }
@@ -288,7 +290,7 @@ void CHttpDownloadDlg::RunTransfer() {
     }
     const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
     if (!m_hSession->Open(agent, m_nAccessType, m_strProxy)) {
-        Failed(m_hSession->LastError());
+        Failed(m_hSession->LastError(), m_hSession->LastErrorText());
         return ReportError(110, 0);
     }
     if (m_bAbort) return Stop();
@@ -300,7 +302,7 @@ void CHttpDownloadDlg::RunTransfer() {
     m_hConnection = m_hSession->Connect(m_strServer, m_nPort, withUser ? m_strUser : "",
                                         withUser ? m_strPassword : "");
     if (!m_hConnection) {
-        Failed(m_hSession->LastError());
+        Failed(m_hSession->LastError(), m_hSession->LastErrorText());
         return ReportError(111, 0);
     }
     if (m_bAbort) return Stop();
@@ -308,7 +310,7 @@ void CHttpDownloadDlg::RunTransfer() {
     // TLS follows the port alone; the peer's certificate is checked in full.
     m_hRequest = m_hConnection->OpenRequest(m_strObject, m_nPort == 443);
     if (!m_hRequest) {
-        Failed(m_hConnection->LastError());
+        Failed(m_hConnection->LastError(), m_hConnection->LastErrorText());
         return ReportError(111, 0);
     }
     if (m_bAbort) return Stop();
@@ -340,7 +342,7 @@ void CHttpDownloadDlg::RunTransfer() {
         m_dwFileSize = static_cast<uint32_t>(end);
         if (!m_hRequest->SeekToBegin()) {
             if (m_bAbort) return Stop();
-            Failed(m_hRequest->LastError());
+            Failed(m_hRequest->LastError(), m_hRequest->LastErrorText());
             return ReportError(114, 0);
         }
         if (m_bSizeOnly) {
@@ -364,7 +366,7 @@ void CHttpDownloadDlg::RunTransfer() {
         if (!m_hRequest->Read(buffer.data(), ask, got)) {
             // A read cut short by Cancel is a stop like any other after Cancel.
             if (m_bAbort) break;
-            Failed(m_hRequest->LastError());
+            Failed(m_hRequest->LastError(), m_hRequest->LastErrorText());
             return ReportError(114, 0);
         }
         if (ranged && !m_bAbort && got > 0 && done == wanted) {

@@ -78,7 +78,10 @@ private:
     // The run ended as asked: its connection may carry the next run.
     void Done();
     // Records the error of a failed library call for ReportError(id, 0).
-    void Failed(uint32_t error) { m_dwLastError = error; }
+    void Failed(uint32_t error, std::string text) {
+        m_dwLastError = error;
+        m_strLastErrorText = std::move(text);
+    }
     // The send loop; false when it reported a failure.
     bool SendRequest();
     // A ranged answer must be exactly the range asked, in plain bytes; false when it reported.
@@ -89,6 +92,7 @@ private:
     uint16_t m_nPort = 0;
     std::string m_strFileName;
     uint32_t m_dwLastError = 0;  // worker only
+    std::string m_strLastErrorText;  // worker only
     uint32_t m_dwStatusCode = 0;  // worker writes; read after the run
     bool m_bClean = false;        // worker writes; read at teardown, after the join
 

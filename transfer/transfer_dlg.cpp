@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <system_error>
 
 #include "app/frontend.h"
 #include "app/strings.h"
+#include "inet/errors.h"
 
 namespace fennic {
 
@@ -81,6 +83,23 @@ bool CTransferDlgBase::StartWorker() {
         return false;
     }
     return true;
+}
+
+void CTransferDlgBase::SetCause(uint32_t error, const std::string& detail,
+                                const std::string& server) {
+    // Network errors are numbered from 12000 up; below are the system's errno values.
+    const bool network = error >= inet::kErrorOutOfHandles || error == inet::kErrorConnectTimeout;
+    if (!detail.empty()) {
+        m_strCause = detail;
+    } else if (network) {
+        m_strCause = inet::ErrorText(error);
+    } else if (error != 0) {
+        m_strCause = std::strerror(static_cast<int>(error));
+    } else {
+        m_strCause.clear();
+        return;
+    }
+    if (network && !server.empty()) m_strCause += " (" + server + ")";
 }
 
 int CTransferDlgBase::ShowMessage(const std::string& text, unsigned style) {

@@ -29,6 +29,10 @@ public:
     // user has seen the message) or cancel (no message). Can be called again.
     int DoModal();
     uint32_t GetRemoteFileSize() const { return m_dwFileSize; }
+    // After a failed run: its cause in plain words (the network layer's text with the server's
+    // name, or the system's text for a local file), for front ends that show more than the
+    // message. Empty when there is nothing to add.
+    const std::string& GetFailureCause() const { return m_strCause; }
 
     // The millisecond clock of the progress arithmetic (tests steer it). Set before DoModal.
     void SetTickClock(TickClock clock) { m_clock = std::move(clock); }
@@ -50,6 +54,9 @@ protected:
     void ShowBarPos(int pos);
     void StartAnimation();
 
+    // Worker: the cause of the failure being reported, from the failed call's error number and
+    // text (`server` is named after network errors).
+    void SetCause(uint32_t error, const std::string& detail, const std::string& server);
     // Worker: posts the completion message (0 done or stopped, 1 failed with m_strError).
     void PostCompletion(int wParam);
     // Window thread, dialog start: starts RunTransfer() on the worker; false when it could not.
@@ -66,6 +73,7 @@ protected:
     std::atomic<bool> m_bFinished{false};
     uint32_t m_dwFileSize = 0;  // worker writes; read after the run
     std::string m_strError;     // worker writes before posting; window thread reads on arrival
+    std::string m_strCause;     // worker writes before posting; read after the run
     CLocalFile m_file;
     TickClock m_clock = SteadyTickCount;
     bool m_bSkipEmptyErrorBox = false;  // the FTP engine shows no box for an empty text

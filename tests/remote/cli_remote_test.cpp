@@ -204,6 +204,39 @@ TEST_F(CliRemote, ListFailuresExitNonZero) {
               2);
 }
 
+TEST_F(CliRemote, MessagesNameTheCauseAndTheClassicRoadKeepsTheWindowsTextFirst) {
+    const std::string closed = std::to_string(fennic::test::FreePort());
+    const std::string text = home / "notes.txt";
+    ASSERT_TRUE(test::WriteBytes(text, "not an archive\n"));
+    struct Case {
+        std::string target, window, cause;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:" + closed + "/a.zip", "Error:12029",
+         "could not be made: Failed to connect to 127.0.0.1 port " + closed},
+        {"ftp://127.0.0.1:" + closed + "/a.zip", "Error:12029",
+         "could not be made: Connection refused (127.0.0.1)"},
+        {"http://no-such-host.invalid/a.zip", "Error:12007",
+         "could not be resolved: Could not resolve host: no-such-host.invalid"},
+        {home / "missing.zip", "Open failed", "missing.zip: No such file or directory"},
+        {home.path(), "Open failed", ": Is a directory"},
+        {text, "Open failed", "notes.txt: not a ZIP archive"},
+    };
+    for (const Case& c : cases) {
+        for (const char* road : {"--classic ", ""}) {
+            std::string err;
+            EXPECT_EQ(Fennic("list " + std::string(road) + Quote(c.target), &err).status, 1)
+                << road << c.target;
+            const size_t cause = err.find(c.cause);
+            EXPECT_NE(cause, std::string::npos) << road << c.target << "\n" << err;
+            if (*road == '\0') continue;
+            const size_t window = err.find(c.window);
+            EXPECT_LT(window, cause) << c.target << "\n" << err;
+            EXPECT_EQ(err.find("fennic: "), err.find('\n', window) + 1) << err;
+        }
+    }
+}
+
 TEST_F(CliRemote, ExtractByNameOrIndexSavesTheEntry) {
     NginxServer nginx(s_archives->path());
     const std::string url = nginx.Url("/py.zip");
