@@ -3,7 +3,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "app/text_convert.h"
@@ -31,10 +33,36 @@ std::string ReadLine(bool echo) {
     return line;
 }
 
+// "48% of 40.0 MB, 2.5 MB/s, 9 s left": one pair of numbers, so percent and bytes agree.
+std::string BytesLine(const ProgressFacts& facts) {
+    constexpr double kMb = 1024.0 * 1024.0;
+    char text[128];
+    const double done = static_cast<double>(facts.done) / kMb;
+    if (facts.total == 0) {
+        std::snprintf(text, sizeof text, "%.1f MB", done);
+    } else {
+        const uint64_t percent = std::min<uint64_t>(100, facts.done * 100 / facts.total);
+        std::snprintf(text, sizeof text, "%u%% of %.1f MB", static_cast<unsigned>(percent),
+                      static_cast<double>(facts.total) / kMb);
+    }
+    std::string line = text;
+    if (facts.bytesPerMs > 0) {
+        std::snprintf(text, sizeof text, ", %.1f MB/s", facts.bytesPerMs * 1000.0 / kMb);
+        line += text;
+        if (facts.total > facts.done) {
+            const double seconds =
+                static_cast<double>(facts.total - facts.done) / facts.bytesPerMs / 1000.0;
+            std::snprintf(text, sizeof text, ", %.0f s left", seconds);
+            line += text;
+        }
+    }
+    return line;
+}
+
 class CConsoleProgressView : public CLoopProgressView {
 public:
-    CConsoleProgressView(IFrontEnd& fe, std::FILE* err, bool show)
-        : m_frontEnd(fe), m_err(err), m_show(show) {
+    CConsoleProgressView(IFrontEnd& fe, const IProgressDialog& dlg, std::FILE* err, bool show)
+        : m_frontEnd(fe), m_dlg(dlg), m_err(err), m_show(show) {
         Loop().SetIdleHandler(
             [this] {
                 // Ctrl-C, SIGTERM and SIGHUP are recorded by the command line's handler.
@@ -53,20 +81,14 @@ public:
                 m_file = text;
                 break;
             case IDC_TIMELEFT:
-                m_timeLeft = text;
-                break;
             case IDC_TRANSFER_RATE:
-                m_rate = text;
-                break;
+                break;  // the line makes its own from the run's facts
             default:
                 return;
         }
         Draw();
     }
-    void SetCaption(const std::string& text) override {
-        m_caption = text;
-        Draw();
-    }
+    void SetCaption(const std::string&) override { Draw(); }
     void SetProgressRange(uint16_t) override {}
     void SetProgressPos(int) override {}
     void StartAnimation() override {}
@@ -89,12 +111,16 @@ public:
     }
 
 private:
+    // The run's name, then its bytes once they flow, else the engine's status ("Connecting
+    // to ..."); the window's caption and time-left texts are its own and left out.
     void Draw() {
         if (!m_show) return;
-        std::string line = m_caption.empty() ? m_file : m_caption;
-        for (const std::string* part : {&m_status, &m_timeLeft, &m_rate}) {
-            if (!part->empty()) line += (line.empty() ? "" : "  ") + *part;
-        }
+        const ProgressFacts facts = m_dlg.Facts();
+        if (facts.quiet) return;
+        std::string line = facts.phase.empty() ? m_file : facts.phase;
+        const std::string state =
+            facts.done > 0 || facts.bytesPerMs > 0 ? BytesLine(facts) : m_status;
+        if (!state.empty()) line += (line.empty() ? "" : ": ") + state;
         // \r and erase-to-end keep the one line in place.
         std::fprintf(m_err, "\r%s\x1b[K", TerminalText(line).c_str());
         std::fflush(m_err);
@@ -108,10 +134,11 @@ private:
     }
 
     IFrontEnd& m_frontEnd;
+    const IProgressDialog& m_dlg;
     std::FILE* m_err;
     bool m_show;
     bool m_drawn = false;
-    std::string m_caption, m_status, m_file, m_timeLeft, m_rate;
+    std::string m_status, m_file;
 };
 
 }  // namespace
@@ -123,7 +150,7 @@ CConsoleProgressHost::CConsoleProgressHost(IFrontEnd& frontEnd, std::FILE* err, 
     : m_frontEnd(frontEnd), m_err(err), m_show(show) {}
 
 int CConsoleProgressHost::RunModal(IProgressDialog& dlg) {
-    CConsoleProgressView view(m_frontEnd, m_err, m_show);
+    CConsoleProgressView view(m_frontEnd, dlg, m_err, m_show);
     return view.RunModal(dlg);
 }
 

@@ -88,6 +88,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
 
     RemoveFile(probe);
     dlg.m_bSizeOnly = true;
+    dlg.m_strPhase = "archive size";
     dlg.m_bSendRange = false;
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
@@ -108,6 +109,8 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
     dlg.m_dwRangeStart = size - kEndRecordFixedSize;
+    dlg.m_strPhase = "end record";
+    dlg.m_bQuietProgress = true;  // 22 bytes
     dlg.m_dwRangeEnd = size - 1;
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
 
@@ -125,6 +128,8 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     const std::string tail = NewTempPath(host);
     dlg.m_strLocalFile = tail;
     dlg.m_dwRangeStart = centralDir;
+    dlg.m_strPhase = "central directory";
+    dlg.m_bQuietProgress = false;
     dlg.m_dwRangeEnd = size - 1;
     complete = dlg.DoModal() == IDOK;
     if (!complete) NoteHttpFailure(host, dlg);
@@ -141,6 +146,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
 
     RemoveFile(probe);
     dlg.m_bSizeOnly = true;
+    dlg.m_strPhase = "archive size";
     if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
 
     RemoveFile(probe);
@@ -155,6 +161,8 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_dwRangeEnd = size;
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = size - kEndRecordFixedSize;
+    dlg.m_strPhase = "end record";
+    dlg.m_bQuietProgress = true;  // 22 bytes
     if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
 
     uint32_t centralDir = 0;
@@ -169,6 +177,8 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     const std::string tail = NewTempPath(host);
     dlg.m_strLocalFile = tail;
     dlg.m_dwRangeStart = centralDir;
+    dlg.m_strPhase = "central directory";
+    dlg.m_bQuietProgress = false;
     dlg.m_dwRangeEnd = size;
     complete = dlg.DoModal() == IDOK;
     if (!complete) NoteFailureCause(host, dlg);

@@ -89,9 +89,10 @@ int ExtractEntry(IRemoteHost& host, int index, const fs::OutputTarget& dest) {
     // A name drawn in the same second as a failed extraction's would append to its leftovers.
     const std::string fetched = tempDir + host.Settings().MakeTempName();
     ::unlink(fetched.c_str());
+    const std::string phase = EntryNameUtf8(listed.header);
     const bool done = session.serviceType == kServiceHttp
-                          ? FetchHttpRange(host, url, fetched, *span)
-                          : FetchFtpRange(host, fetched, *span);
+                          ? FetchHttpRange(host, url, fetched, *span, phase)
+                          : FetchFtpRange(host, fetched, *span, phase);
     if (!done) {
         ::unlink(fetched.c_str());
         return 0;

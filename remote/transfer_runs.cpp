@@ -39,11 +39,12 @@ void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& 
 }
 
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
-                    ByteSpan span) {
+                    ByteSpan span, const std::string& phase) {
     // These transfers count in 32 bits, as the archives of this road do.
     if (span.length == 0 || span.start + (span.length - 1) > UINT32_MAX) return false;
     CHttpDownloadDlg dlg(host.ProgressHost());
     FillHttpRequest(dlg, host, url, localFile);
+    dlg.m_strPhase = phase;
     dlg.m_bPromptProxyLogin = false;
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
@@ -96,10 +97,12 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
               reason);
 }
 
-bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span) {
+bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,
+                   const std::string& phase) {
     if (span.length == 0 || span.start + span.length > UINT32_MAX) return false;
     CFTPTransferDlg dlg(host.ProgressHost());
     FillFtpRequest(dlg, host, localFile);
+    dlg.m_strPhase = phase;
     dlg.m_bSizeOnly = false;
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);

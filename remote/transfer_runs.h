@@ -32,12 +32,14 @@ void NoteFailureCause(IRemoteHost& host, const CTransferDlgBase& dlg);
 // server ignored the range) when the status was the cause.
 void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg);
 
-// One ranged run for the bytes of span into localFile; true when it completed.
+// One ranged run for the bytes of span into localFile, named `phase` for the progress display;
+// true when it completed.
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
-                    ByteSpan span);
+                    ByteSpan span, const std::string& phase);
 // The reason phrase of a status code in our own words; empty for codes not in the table.
 const char* HttpReasonPhrase(uint32_t status);
 
-bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span);
+bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,
+                   const std::string& phase);
 
 }  // namespace fennic::remote

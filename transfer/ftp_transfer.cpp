@@ -169,6 +169,10 @@ void CFTPTransferDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick,
             dlg.ShowTimeLeft(s, d, t);
         }
     } sink(*this);
+    // The window's percent is of the whole file even for a range; the facts are of the range.
+    SetProgressFacts(dwDone, m_bRangeOnly ? m_dwRangeEnd - m_dwRangeStart
+                             : bSizeKnown ? dwTotal
+                                          : 0);
     fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
                            nLastPercent, bSizeKnown, dwTotal, false);
 }

@@ -178,6 +178,7 @@ void CHttpDownloadDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick
             dlg.ShowTimeLeft(s, d, t);
         }
     } sink(*this);
+    SetProgressFacts(dwDone, bSizeKnown ? dwTotal : 0);
     fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
                            nLastPercent, bSizeKnown, dwTotal, true);
 }

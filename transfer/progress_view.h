@@ -74,10 +74,20 @@ public:
     virtual void EndDialog(int result) = 0;
 };
 
+// What a front end may show besides the window's texts, all from one moment of the run.
+struct ProgressFacts {
+    std::string phase;        // the road's name for the run ("central directory"); may be empty
+    bool quiet = false;       // too small a run to be worth a progress display
+    uint64_t done = 0;        // bytes so far
+    uint64_t total = 0;       // bytes expected; 0 when unknown
+    double bytesPerMs = 0.0;  // the rate last shown; 0 before the first
+};
+
 // The engine's side; every call comes on the window thread.
 class IProgressDialog {
 public:
     virtual ~IProgressDialog() = default;
+    virtual ProgressFacts Facts() const { return {}; }
     virtual void OnInitDialog(IProgressView& view) = 0;
     virtual void OnCancel() = 0;   // Cancel button, Escape
     virtual void OnClose() = 0;    // close box

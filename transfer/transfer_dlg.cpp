@@ -30,6 +30,11 @@ CTransferDlgBase::~CTransferDlgBase() {
 }
 
 int CTransferDlgBase::DoModal() {
+    // No worker runs between runs: the facts start afresh for this one.
+    m_factDone = 0;
+    m_factTotal = 0;
+    m_factRate = 0.0;
+    m_strCause.clear();
     return m_host.RunModal(*this);
 }
 
@@ -55,7 +60,18 @@ void CTransferDlgBase::ShowTimeLeft(uint32_t seconds, uint32_t done, uint32_t to
     m_view->Send([this, text] { m_view->SetText(IDC_TIMELEFT, text); });
 }
 
+ProgressFacts CTransferDlgBase::Facts() const {
+    ProgressFacts facts;
+    facts.phase = m_strPhase;
+    facts.quiet = m_bQuietProgress;
+    facts.done = m_factDone;
+    facts.total = m_factTotal;
+    facts.bytesPerMs = m_factRate;
+    return facts;
+}
+
 void CTransferDlgBase::ShowRate(double bytesPerMs) {
+    m_factRate = bytesPerMs;
     std::string text = RateText(bytesPerMs, m_texts);
     m_view->Send([this, text] { m_view->SetText(IDC_TRANSFER_RATE, text); });
 }

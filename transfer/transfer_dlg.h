@@ -37,7 +37,13 @@ public:
     // The millisecond clock of the progress arithmetic (tests steer it). Set before DoModal.
     void SetTickClock(TickClock clock) { m_clock = std::move(clock); }
 
+    // The road's name for the run and whether it is too small to show progress for; set
+    // before DoModal.
+    std::string m_strPhase;
+    bool m_bQuietProgress = false;
+
     // IProgressDialog, on the window thread.
+    ProgressFacts Facts() const override;
     void OnCancel() override;
     void OnClose() override;
     void OnDestroy() override;
@@ -54,6 +60,11 @@ protected:
     void ShowBarPos(int pos);
     void StartAnimation();
 
+    // Worker: the bytes so far and the bytes expected (0 when unknown), before each update.
+    void SetProgressFacts(uint32_t done, uint32_t total) {
+        m_factDone = done;
+        m_factTotal = total;
+    }
     // Worker: the cause of the failure being reported, from the failed call's error number and
     // text (`server` is named after network errors).
     void SetCause(uint32_t error, const std::string& detail, const std::string& server);
@@ -84,6 +95,8 @@ private:
     IProgressHost& m_host;
     const unsigned m_texts;
     std::unique_ptr<std::thread> m_pThread;
+    std::atomic<uint32_t> m_factDone{0}, m_factTotal{0};
+    std::atomic<double> m_factRate{0.0};
 };
 
 }  // namespace fennic

@@ -160,6 +160,32 @@ TEST_F(CliRemote, AlignedOnATerminalTabSeparatedOtherwise) {
               0);
 }
 
+TEST_F(CliRemote, ProgressLineNamesEachRunAndSkipsTheEndRecord) {
+    NginxServer nginx(s_archives->path());
+    const std::string fennic = "XDG_CONFIG_HOME=" + Quote(home.path()) + " " +
+                               Quote(FENNIC_CLI_PATH) + " ";
+    // stderr stays on the pseudo-terminal, stdout goes away.
+    auto onTerminal = [](const std::string& command) {
+        return test::Run("script -qec " + Quote(command + " >/dev/null") + " /dev/null");
+    };
+    const CommandResult listed =
+        onTerminal(fennic + "list --classic " + Quote(nginx.Url("/zip_many.zip")));
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("central directory: 100% of 0."), std::string::npos)
+        << listed.output;
+    EXPECT_NE(listed.output.find("archive size: "), std::string::npos) << listed.output;
+    // 22 bytes are no progress worth a line; the window's caption is not the line's.
+    EXPECT_EQ(listed.output.find("end record"), std::string::npos) << listed.output;
+    EXPECT_EQ(listed.output.find("Completed"), std::string::npos) << listed.output;
+
+    const CommandResult saved = onTerminal(fennic + "extract --classic " +
+                                           Quote(nginx.Url("/py.zip")) + " deflated.txt -o " +
+                                           Quote(home / "one.zip"));
+    ASSERT_EQ(saved.status, 0) << saved.output;
+    EXPECT_NE(saved.output.find("deflated.txt: 100% of 0.0 MB"), std::string::npos)
+        << saved.output;
+}
+
 TEST_F(CliRemote, VerboseShowsEachRequestAndQuietOnlyErrors) {
     NginxServer nginx(s_archives->path());
     const std::string url = Quote(nginx.Url("/py.zip"));
