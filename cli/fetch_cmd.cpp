@@ -20,6 +20,7 @@
 #include "cli/help.h"
 #include "inet/url.h"
 #include "remote/remote_session.h"
+#include "remote/transfer_runs.h"
 #include "transfer/ftp_transfer.h"
 #include "transfer/http_download.h"
 
@@ -38,38 +39,26 @@ bool ParseOffset(const std::string& text, uint32_t& value) {
     return true;
 }
 
+// The progress line's name for the run: the file's name on the server.
+std::string RunName(const RemoteSession& session) {
+    const std::string path = inet::PercentDecode(session.object.substr(0, session.object.find('?')));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 int Fail(const char* text) {
     std::fprintf(stderr, "fennic fetch: %s\n", text);
     return 2;
 }
 
-std::string ProxyName() {
-    const CSettings& s = Settings();
-    std::string proxy = s.m_strProxyStr;
-    if (!s.m_strProxyPort.empty()) proxy += ":" + s.m_strProxyPort;
-    return proxy;
-}
-
-// Both fetches return the exit status and, on success, the size the server reported.
-int FetchHttp(IProgressHost& host, const std::string& url, const std::string& file, uint32_t& size,
-              bool sizeOnly,
-              bool ranged, uint32_t start, uint32_t end) {
+// Both fetches return the exit status and, on success, the size the server reported. The
+// requests are filled as the roads fill theirs, from the session and the settings.
+int FetchHttp(IProgressHost& host, const RemoteSession& session, const std::string& url,
+              const std::string& file, uint32_t& size, bool sizeOnly, bool ranged, uint32_t start,
+              uint32_t end) {
     CHttpDownloadDlg dlg(host);
-    const CSettings& s = Settings();
-    dlg.m_strUrl = url;
-    dlg.m_strLocalFile = file;
-    dlg.m_strUserAgent = "Microsoft Internet Explorer";
-    inet::UrlParts parts;
-    if (inet::SplitUrl(url, parts)) {
-        dlg.m_strUser = parts.user;
-        dlg.m_strPassword = parts.password;
-    }
-    if (s.m_nUseProxy != 0) {
-        dlg.m_nAccessType = 2;
-        dlg.m_strProxy = ProxyName();
-        dlg.m_strProxyUser = s.m_strProxyUsr;
-        dlg.m_strProxyPassword = s.m_strProxyPwd;
-    }
+    remote::FillHttpRequest(dlg, session, Settings(), url, file);
+    dlg.m_strPhase = RunName(session);
     dlg.m_bSizeOnly = true;
     dlg.m_bSendRange = false;
     // The engine takes any answer's length in size-only mode; an error page's is no size.
@@ -97,22 +86,11 @@ int FetchHttp(IProgressHost& host, const std::string& url, const std::string& fi
     return 0;
 }
 
-int FetchFtp(IProgressHost& host, const inet::UrlParts& parts, const std::string& file,
+int FetchFtp(IProgressHost& host, const RemoteSession& session, const std::string& file,
              uint32_t& size, bool sizeOnly, bool ranged, uint32_t start, uint32_t end) {
     CFTPTransferDlg dlg(host);
-    const CSettings& s = Settings();
-    dlg.m_strServer = parts.host;
-    dlg.m_nPort = parts.port;
-    dlg.m_strRemoteFile = inet::PercentDecode(parts.path);
-    dlg.m_strLocalFile = file;
-    dlg.m_strUser = parts.user;
-    dlg.m_strPassword = parts.password;
-    if (s.m_nUseProxy != 0) {
-        dlg.m_bUseProxy = true;
-        dlg.m_strProxy = ProxyName();
-        if (!s.m_strProxyUsr.empty() && !s.m_strProxyPwd.empty())
-            dlg.m_strProxy = s.m_strProxyUsr + "@" + s.m_strProxyPwd + ":" + dlg.m_strProxy;
-    }
+    remote::FillFtpRequest(dlg, session, Settings(), file);
+    dlg.m_strPhase = RunName(session);
     dlg.m_bSizeOnly = true;
     if (!sizeOnly) {
         if (!ranged) {
@@ -203,6 +181,11 @@ int CmdFetch(const Args& args) {
         return 1;
     }
     Settings().LoadSettings();
+    // The address as typed: its port, user and password, never a question.
+    CConsoleFrontEnd frontEnd;
+    CCredentialAnswering answering(frontEnd, CredentialChoice::kUrl, false);
+    RemoteSession session;
+    if (!SplitAddress(url, Settings(), answering, session)) return 1;
     // The transfer fills a file of our own; FILE is touched only once it has succeeded.
     const std::string tempDir = GetTempPath();
     if (tempDir.empty()) {
@@ -210,12 +193,11 @@ int CmdFetch(const Args& args) {
         return 1;
     }
     const std::string fetched = tempDir + "fetch.part";
-    CConsoleFrontEnd frontEnd;
     CConsoleProgressHost host(frontEnd);
     uint32_t size = 0;
     int rc = parts.scheme == inet::Scheme::kHttp
-                 ? FetchHttp(host, url, fetched, size, sizeOnly, ranged, start, end)
-                 : FetchFtp(host, parts, fetched, size, sizeOnly, ranged, start, end);
+                 ? FetchHttp(host, session, url, fetched, size, sizeOnly, ranged, start, end)
+                 : FetchFtp(host, session, fetched, size, sizeOnly, ranged, start, end);
     if (rc == 0) rc = SaveFetched(fetched, file);
     ::unlink(fetched.c_str());
     // With FILE "-" standard output carries the bytes, so the size goes to stderr.

@@ -12,8 +12,13 @@ namespace fennic::remote {
 
 void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
                      const std::string& localFile) {
-    const RemoteSession& session = host.Session();
-    const HttpProxyFields proxy = HttpProxyFor(host.Settings());
+    FillHttpRequest(dlg, host.Session(), host.Settings(), url, localFile);
+}
+
+void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session,
+                     const CSettings& settings, const std::string& url,
+                     const std::string& localFile) {
+    const HttpProxyFields proxy = HttpProxyFor(settings);
     dlg.m_strUrl = url;
     dlg.m_strLocalFile = localFile;
     dlg.m_strUserAgent = kUserAgent;
@@ -26,7 +31,11 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string
 }
 
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile) {
-    const RemoteSession& session = host.Session();
+    FillFtpRequest(dlg, host.Session(), host.Settings(), localFile);
+}
+
+void FillFtpRequest(CFTPTransferDlg& dlg, const RemoteSession& session, const CSettings& settings,
+                    const std::string& localFile) {
     dlg.m_strServer = session.server;
     // FTP names files by their own bytes, not by URL escapes (the split refused line breaks).
     dlg.m_strRemoteFile = inet::PercentDecode(session.object);
@@ -34,8 +43,8 @@ void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& 
     dlg.m_strUser = session.user;
     dlg.m_strPassword = session.password;
     dlg.m_nPort = static_cast<uint16_t>(session.port & 0xFFFF);
-    dlg.m_bUseProxy = FtpUseProxy(host.Settings());
-    if (dlg.m_bUseProxy) dlg.m_strProxy = FtpProxyFor(host.Settings());
+    dlg.m_bUseProxy = FtpUseProxy(settings);
+    if (dlg.m_bUseProxy) dlg.m_strProxy = FtpProxyFor(settings);
 }
 
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,

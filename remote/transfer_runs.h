@@ -7,6 +7,8 @@
 #include "remote/entry_archive.h"
 
 namespace fennic {
+class CSettings;
+struct RemoteSession;
 class CHttpDownloadDlg;
 class CFTPTransferDlg;
 class CTransferDlgBase;
@@ -22,8 +24,13 @@ constexpr char kUserAgent[] = "Microsoft Internet Explorer";
 // range are left to the caller.
 void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
                      const std::string& localFile);
+void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session,
+                     const CSettings& settings, const std::string& url,
+                     const std::string& localFile);
 // Server, object path, credentials and port of the session, the proxy, the local file.
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile);
+void FillFtpRequest(CFTPTransferDlg& dlg, const RemoteSession& session, const CSettings& settings,
+                    const std::string& localFile);
 
 // For the command line, after a failed run: its cause in plain words (the server that could not
 // be resolved or reached, the system's text for a local file), when the run knows one.

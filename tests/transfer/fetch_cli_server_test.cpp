@@ -69,6 +69,27 @@ TEST_F(FetchCliTest, HttpSizeAndRanges) {
     EXPECT_EQ(log[3].range, "bytes=0-199999");
 }
 
+TEST_F(FetchCliTest, SettingsProxyCarriesTheRequestAsOnTheRoads) {
+    fennic::test::NginxServer nginx(root.path());
+    fennic::test::TinyProxy proxy;
+    // A port in the settings other than the address's: the address as typed still wins.
+    const std::string ini = dir.path() + "/config/FennicExpl/FennicExpl.ini";
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.path() + "/config/FennicExpl'").c_str()), 0);
+    FILE* f = std::fopen(ini.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "[Settings]\nUseProxy=1\nProxyStr=127.0.0.1\nProxyPort=%u\nHttpPort=1\n",
+                 static_cast<unsigned>(proxy.port()));
+    std::fclose(f);
+
+    const CliRun r = Fetch("--range 10 29 " + nginx.Url("/a.zip") + " " + local);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(10, 20));
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].range, "bytes=10-29");
+    EXPECT_NE(proxy.Log().find(nginx.Url("/a.zip")), std::string::npos) << proxy.Log();
+}
+
 TEST_F(FetchCliTest, HttpFailureExitsOneWithTheMessage) {
     fennic::test::NginxServer nginx(root.path());
     CliRun r = Fetch("--range 0 9 " + nginx.Url("/missing.zip") + " " + local);
