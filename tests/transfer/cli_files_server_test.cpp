@@ -257,5 +257,61 @@ TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) 
     }
 }
 
+// Serves an archive whose first entry lies beyond any tail request, and holds the request
+// for that entry's bytes.
+class HeldEntryTest : public CliFilesTest {
+protected:
+    HeldEntryTest()
+        : server([this](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+              if (req.Header("range").compare(0, 8, "bytes=0-") == 0) {
+                  peer.Wait(gate);
+                  return;
+              }
+              test::ServeBody(req, peer, archive);
+          }) {
+        const std::string script =
+            "import zipfile,sys\n"
+            "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+            "    z.writestr('big.bin', bytes(range(256)) * 1200)\n"
+            "    z.writestr('small.txt', b'small')\n";
+        const std::string made = work.path() + "/held.zip";
+        EXPECT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\" " + made).c_str()), 0);
+        archive = ReadFile(made);
+        ::unlink(made.c_str());
+    }
+    ~HeldEntryTest() override { gate.Open(); }
+
+    std::string archive;
+    test::Gate gate;
+    test::ScriptHttpServer server;
+};
+
+TEST_F(HeldEntryTest, CtrlCDuringAnExtractionEndsItAtOnceAndKeepsTheOldFile) {
+    const std::string out = work.Write("saved/big.zip", "the old file");
+    for (const bool classic : {true, false}) {
+        SCOPED_TRACE(classic ? "--classic" : "direct");
+        std::vector<std::string> args = {"extract", server.Url("/held.zip"), "big.bin", "-o", out};
+        if (classic) args.insert(args.begin() + 1, "--classic");
+        const size_t before = server.Requests().size();
+        const pid_t pid = Start(args);
+        const bool held = test::WaitUntil([&] {
+            const auto requests = server.Requests();
+            for (size_t i = before; i < requests.size(); ++i) {
+                if (requests[i].Header("range").compare(0, 8, "bytes=0-") == 0) return true;
+            }
+            return false;
+        });
+        EXPECT_TRUE(held) << "the entry's request never arrived";
+        const auto start = std::chrono::steady_clock::now();
+        ::kill(pid, SIGINT);
+        const Finished f = Wait(pid);
+        EXPECT_EQ(f.status, 130) << f.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(ReadFile(out), "the old file");
+        EXPECT_EQ(test::FolderNames(work.path() + "/saved"), std::vector<std::string>{"big.zip"});
+        ExpectNoTempLeft();
+    }
+}
+
 }  // namespace
 }  // namespace fennic
