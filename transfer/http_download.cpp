@@ -118,7 +118,11 @@ void CHttpDownloadDlg::CloseHandles() {
 void CHttpDownloadDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
     const bool recorded = dwError == 0 || dwError == m_dwLastError;
     if (dwError == 0) dwError = m_dwLastError;
-    SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
+    if (m_bStatusIsError)
+        SetCause(0, std::string(), std::string());
+    else
+        SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
+    m_bStatusIsError = false;
     m_strError = FormatMessageId(nMessageId, ErrorCodeText(dwError));
     m_file.CloseAndDelete();
     PostCompletion(1);
@@ -256,6 +260,8 @@ bool CHttpDownloadDlg::SendRequest() {
             // size-only mode an authentication answer is no valid response.
         }
         if (m_bSizeOnly || status == 206) return true;
+        // The number is an HTTP status, which the roads name themselves, not a system error.
+        m_bStatusIsError = true;
         ReportError(113, status);
         return false;
     }

@@ -221,6 +221,7 @@ TEST_F(CliRemote, ListFailuresExitNonZero) {
         EXPECT_EQ(Fennic("list " + std::string(road) + Quote(nginx.Url("/missing.zip")), &err).status,
                   1);
         EXPECT_NE(err.find("404 Not Found"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Unknown error"), std::string::npos) << "a status is no errno";
         EXPECT_EQ(Fennic("list --bogus " + std::string(road) + Quote(nginx.Url("/py.zip"))).status,
                   2);
     }
