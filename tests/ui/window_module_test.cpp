@@ -3,13 +3,16 @@
 // foreign module is an error message, not a crash.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
@@ -129,6 +132,38 @@ TEST_F(WindowModule, WindowFromTheBuildTreeAndTheInstalledLayoutTimesAListing) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("Open failed"), std::string::npos) << bad.err;
     EXPECT_NE(bad.out.find(" 0 rows"), std::string::npos) << bad.out;
+}
+
+TEST_F(WindowModule, AnAddressGivenToTheProgramIsFetchedByTheWindow) {
+    // The program as a launcher starts it: one argument, the display inherited.
+    TempDir root;
+    std::filesystem::copy_file(UiArchive("many.zip"), root.path() + "/many.zip");
+    NginxServer nginx(root.path());
+    // The server's port in the settings: no question about the address's own.
+    const std::string settings = scratch_.path() + "/config";
+    std::filesystem::create_directories(settings + "/FennicExpl");
+    std::ofstream(settings + "/FennicExpl/FennicExpl.ini")
+        << "[Settings]\nHttpPort=" << nginx.port() << "\n";
+    const std::string url = nginx.Url("/many.zip");
+    const std::string tmp = scratch_.path() + "/tmp";  // what the killed window leaves
+    std::filesystem::create_directories(tmp);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        ::execl(FENNIC_PROGRAM, FENNIC_PROGRAM, url.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Size, end record and directory: the window's road, started without a click. It then
+    // waits at its "downloaded" message, so it is ended here.
+    const auto log = nginx.WaitForAccessLog(3, 20000);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].range, "-");
+    EXPECT_EQ(log[2].status, 206);
 }
 
 }  // namespace
