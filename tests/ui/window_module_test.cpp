@@ -147,12 +147,22 @@ TEST_F(WindowModule, AnAddressGivenToTheProgramIsFetchedByTheWindow) {
     const std::string url = nginx.Url("/many.zip");
     const std::string tmp = scratch_.path() + "/tmp";  // what the killed window leaves
     std::filesystem::create_directories(tmp);
+    // Everything the child needs is made before the fork: only exec may follow it.
+    std::vector<std::string> envText = {"XDG_CONFIG_HOME=" + settings, "TMPDIR=" + tmp};
+    for (char** e = environ; *e; ++e) {
+        const std::string kv = *e;
+        if (kv.rfind("XDG_CONFIG_HOME=", 0) != 0 && kv.rfind("TMPDIR=", 0) != 0)
+            envText.push_back(kv);
+    }
+    std::vector<char*> envp;
+    for (std::string& kv : envText) envp.push_back(kv.data());
+    envp.push_back(nullptr);
+    std::string program = FENNIC_PROGRAM, argument = url;
+    char* argv[] = {program.data(), argument.data(), nullptr};
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
-        ::execl(FENNIC_PROGRAM, FENNIC_PROGRAM, url.c_str(), static_cast<char*>(nullptr));
+        ::execve(argv[0], argv, envp.data());
         ::_exit(127);
     }
     // Size, end record and directory: the window's road, started without a click. It then
