@@ -22,9 +22,8 @@ using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
 
 std::vector<std::string> ModuleCandidates() {
     const std::string dir = CSettings::GetProgramDir();
-    const std::string libdir = FENNIC_INSTALL_LIBDIR;
-    const std::string installed =
-        libdir.rfind('/', 0) == 0 ? libdir : dir + "/../" + libdir;  // bin/ and lib/ as siblings
+    const std::string libdir = FENNIC_LIBDIR_FROM_BINDIR;
+    const std::string installed = libdir.rfind('/', 0) == 0 ? libdir : dir + "/" + libdir;
     return {dir + "/" FENNIC_WINDOW_MODULE, installed + "/" FENNIC_WINDOW_MODULE};
 }
 

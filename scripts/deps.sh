@@ -9,7 +9,8 @@ pkgs=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libwxgtk3.2-dev zlib
 if [ "$mode" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev zip unzip p7zip-full python3
          nginx vsftpd python3-pyftpdlib tinyproxy xvfb xauth imagemagick openssl
-         libarchive-tools lighttpd zstd xz-utils)
+         libarchive-tools lighttpd zstd xz-utils
+         desktop-file-utils appstream man-db groff-base)
 fi
 
 missing=()

@@ -1,5 +1,6 @@
 #include "ui/help_dlg.h"
 
+#include <sys/stat.h>
 #include <wx/textctrl.h>
 #include <wx/xrc/xmlres.h>
 
@@ -18,7 +19,18 @@ CHelpDlg::CHelpDlg(wxWindow* parent) {
 }
 
 std::string CHelpDlg::HelpFilePath() {
-    return CSettings::GetProgramDir() + "/fxnfo.cmh";
+    return HelpFilePath(CSettings::GetProgramDir());
+}
+
+std::string CHelpDlg::HelpFilePath(const std::string& programDir) {
+    const std::string beside = programDir + "/fxnfo.cmh";
+    // Relative to the program, so that an installed tree still works once moved.
+    const std::string data = FENNIC_DATA_FROM_BINDIR;
+    const std::string installed =
+        (data.rfind('/', 0) == 0 ? data : programDir + "/" + data) + "/fxnfo.cmh";
+    struct stat st {};
+    if (::stat(beside.c_str(), &st) != 0 && ::stat(installed.c_str(), &st) == 0) return installed;
+    return beside;
 }
 
 bool CHelpDlg::ReadTextFile(const std::string& path, std::string& text) {

@@ -1,6 +1,6 @@
 #pragma once
-// The help window, which shows the help file beside the program, and the
-// about box.
+// The help window, which shows the help file beside the program or in its data folder, and
+// the about box.
 
 #include <wx/dialog.h>
 
@@ -17,8 +17,10 @@ public:
 
     // The whole file into `text`, cut at its first NUL byte; false on any file error.
     static bool ReadTextFile(const std::string& path, std::string& text);
-    // The help file's full path: the program's folder and "fxnfo.cmh".
+    // The help file's full path: "fxnfo.cmh" in the program's folder (the build tree) or, when
+    // only there, in the installed data folder; the first when neither has it.
     static std::string HelpFilePath();
+    static std::string HelpFilePath(const std::string& programDir);
 
 private:
     void OnInitDialog();

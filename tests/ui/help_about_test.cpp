@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/fixtures/fixtures.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/help_dlg.h"
 
@@ -61,6 +62,24 @@ TEST(HelpFile, ShippedTextIsThere) {
     ASSERT_TRUE(CHelpDlg::ReadTextFile(shipped, text));
     EXPECT_NE(text.find("Extract"), std::string::npos);
     EXPECT_NE(text.find("Options"), std::string::npos);
+}
+
+TEST(HelpFile, FoundBesideTheProgramFirstThenInTheInstalledDataFolder) {
+    // The layout the install makes, under a prefix that is then moved elsewhere.
+    TempDir root;
+    const std::string bin = root.path() + "/usr/" FENNIC_TEST_BINDIR;
+    std::filesystem::create_directories(bin);
+    EXPECT_EQ(CHelpDlg::HelpFilePath(bin), bin + "/fxnfo.cmh");  // nowhere: beside, for the message
+
+    root.Write("usr/" FENNIC_TEST_DATADIR "/fennic/fxnfo.cmh", "installed");
+    std::filesystem::rename(root.path() + "/usr", root.path() + "/moved");
+    const std::string moved = root.path() + "/moved/" FENNIC_TEST_BINDIR;
+    std::string text;
+    EXPECT_TRUE(CHelpDlg::ReadTextFile(CHelpDlg::HelpFilePath(moved), text));
+    EXPECT_EQ(text, "installed");
+
+    root.Write("moved/" FENNIC_TEST_BINDIR "/fxnfo.cmh", "beside");
+    EXPECT_EQ(CHelpDlg::HelpFilePath(moved), moved + "/fxnfo.cmh");
 }
 
 TEST(AboutBox, TemplateTextAndIcon) {
