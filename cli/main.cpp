@@ -48,7 +48,7 @@ bool AsksForHelp(int argc, char** argv) {
 }
 
 // The window needs a display; without one the toolkit would only print its own complaint.
-bool HaveDisplay() {
+[[maybe_unused]] bool HaveDisplay() {
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
