@@ -70,7 +70,16 @@ public:
             },
             std::chrono::milliseconds(100));
     }
-    ~CConsoleProgressView() override { EndLine(); }
+    // A run that moved no bytes (a size query) leaves no line behind; one that did keeps its
+    // last state, as other download tools do.
+    ~CConsoleProgressView() override {
+        if (m_drawn && m_dlg.Facts().done == 0) {
+            std::fprintf(m_err, "\r\x1b[K");
+            std::fflush(m_err);
+            m_drawn = false;
+        }
+        EndLine();
+    }
 
     void SetText(int controlId, const std::string& text) override {
         switch (controlId) {
