@@ -1,5 +1,6 @@
 #include "cli/console_progress.h"
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,6 +60,20 @@ std::string BytesLine(const ProgressFacts& facts) {
     return line;
 }
 
+// text cut to one row short of the terminal's width (counted in characters; an entry's name can
+// be longer than any row). Unknown widths leave the text as it is.
+std::string FitWidth(const std::string& text, std::FILE* out) {
+    winsize size{};
+    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return text;
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        // A UTF-8 continuation byte belongs to the character before it.
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (++characters == size.ws_col) return text.substr(0, i);
+    }
+    return text;
+}
+
 class CConsoleProgressView : public CLoopProgressView {
 public:
     CConsoleProgressView(IFrontEnd& fe, const IProgressDialog& dlg, std::FILE* err, bool show)
@@ -78,6 +93,7 @@ public:
             std::fflush(m_err);
             m_drawn = false;
         }
+        if (m_drawn) Draw();  // the final bytes, which need not have moved the percent
         EndLine();
     }
 
@@ -130,8 +146,8 @@ private:
         const std::string state =
             facts.done > 0 || facts.bytesPerMs > 0 ? BytesLine(facts) : m_status;
         if (!state.empty()) line += (line.empty() ? "" : ": ") + state;
-        // \r and erase-to-end keep the one line in place.
-        std::fprintf(m_err, "\r%s\x1b[K", TerminalText(line).c_str());
+        // \r and erase-to-end keep the one line in place, as long as it does not wrap.
+        std::fprintf(m_err, "\r%s\x1b[K", FitWidth(TerminalText(line), m_err).c_str());
         std::fflush(m_err);
         m_drawn = true;
     }

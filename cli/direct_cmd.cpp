@@ -17,34 +17,12 @@
 #include "cli/list_cmd.h"
 #include "cli/remote_list.h"
 #include "cli/stop_signals.h"
+#include "cli/help.h"
 #include "remote/direct_road.h"
 #include "remote/proxy_fields.h"
 #include "remote/remote_session.h"
 
 namespace fennic::cli {
-namespace {
-
-constexpr char kRoadOptions[] =
-    "  -q, --quiet             errors only\n"
-    "  -v, --verbose           also each request: what was asked, the answer, bytes, time\n"
-    "  --json                  the entries as a JSON array (list)\n"
-    "  --table, --tsv          aligned columns (the default on a terminal), or tab-separated\n"
-    "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
-    "  -k, --insecure          do not check the server's certificate (a warning is shown)\n"
-    "  --cacert FILE           trust the certificates in FILE instead of the system's\n"
-    "  --ftp-active            FTP data connections from the server (PORT/EPRT), not passive\n"
-    "  --full-download         a server that ignores byte ranges: fetch the whole archive\n"
-    "  --settings-credentials  the port, user and password of the settings, not the address's\n";
-
-constexpr char kGetOptions[] =
-    "  -d DIR                  extract into DIR (made when missing; default: here)\n"
-    "  -o, --overwrite         replace existing files without asking\n"
-    "  -n, --never-overwrite   keep existing files (the default when nobody can be asked)\n"
-    "  --password PW           for encrypted entries (asked for on a terminal otherwise)\n"
-    "  --connections N         up to N connections at once, 1 to 4 (default 4)\n";
-
-}  // namespace
-
 void Note(const std::string& text) {
     std::fprintf(stderr, "fennic: %s\n", TerminalText(text, true).c_str());
 }
@@ -62,19 +40,7 @@ void Info(const std::string& text) {
 }
 
 int Usage(const std::string& command) {
-    if (command == "list")
-        std::fprintf(stderr, "usage: fennic list [OPTIONS] (URL | PATH)\n%s", kRoadOptions);
-    else if (command == "extract")
-        std::fprintf(stderr,
-                     "usage: fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE\n"
-                     "FILE \"-\" is standard output.\n%s",
-                     kRoadOptions);
-    else if (command == "cat")
-        std::fprintf(stderr, "usage: fennic cat [OPTIONS] (URL | PATH) ENTRY\n%s%s", kRoadOptions,
-                     kGetOptions);
-    else
-        std::fprintf(stderr, "usage: fennic get [OPTIONS] (URL | PATH) [PATTERN...]\n%s%s",
-                     kRoadOptions, kGetOptions);
+    PrintCommandUsage(command, stderr);
     return 2;
 }
 

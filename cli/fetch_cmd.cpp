@@ -11,6 +11,7 @@
 
 #include "app/frontend.h"
 #include "app/settings.h"
+#include "app/text_convert.h"
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
@@ -46,6 +47,15 @@ std::string RunName(const RemoteSession& session) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// One run; after a failure its cause follows the window's message, as on the roads.
+bool Ran(CTransferDlgBase& dlg) {
+    if (dlg.DoModal() == IDOK) return true;
+    if (!dlg.GetFailureCause().empty()) {
+        std::fprintf(stderr, "fennic: %s\n", TerminalText(dlg.GetFailureCause()).c_str());
+    }
+    return false;
+}
+
 int Fail(const char* text) {
     std::fprintf(stderr, "fennic fetch: %s\n", text);
     return 2;
@@ -71,7 +81,7 @@ int FetchHttp(IProgressHost& host, const RemoteSession& session, const std::stri
     if (!sizeOnly) {
         if (!ranged) {
             // The whole resource: its size first, then every byte by one range.
-            if (dlg.DoModal() != IDOK || sizeRunRefused()) return 1;
+            if (!Ran(dlg) || sizeRunRefused()) return 1;
             if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
             start = 0;
             end = dlg.GetRemoteFileSize() - 1;
@@ -81,7 +91,7 @@ int FetchHttp(IProgressHost& host, const RemoteSession& session, const std::stri
         dlg.m_dwRangeStart = start;
         dlg.m_dwRangeEnd = end;
     }
-    if (dlg.DoModal() != IDOK || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
+    if (!Ran(dlg) || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
     size = dlg.GetRemoteFileSize();
     return 0;
 }
@@ -94,7 +104,7 @@ int FetchFtp(IProgressHost& host, const RemoteSession& session, const std::strin
     dlg.m_bSizeOnly = true;
     if (!sizeOnly) {
         if (!ranged) {
-            if (dlg.DoModal() != IDOK) return 1;
+            if (!Ran(dlg)) return 1;
             ::unlink(file.c_str());  // the next run would ask before overwriting it
             if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
             start = 0;
@@ -105,7 +115,7 @@ int FetchFtp(IProgressHost& host, const RemoteSession& session, const std::strin
         dlg.m_dwRangeStart = start;
         dlg.m_dwRangeEnd = end + 1;  // the engine's end is exclusive
     }
-    if (dlg.DoModal() != IDOK) return 1;
+    if (!Ran(dlg)) return 1;
     size = dlg.GetRemoteFileSize();
     return 0;
 }

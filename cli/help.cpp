@@ -8,12 +8,17 @@ namespace {
 constexpr char kRoad[] =
     "  -q, --quiet             errors only\n"
     "  -v, --verbose           also each request: what was asked, the answer, bytes, time\n"
-    "  --classic               the window's road: size, last 22 bytes, directory (http, ftp)\n"
     "  -k, --insecure          do not check the server's certificate (a warning is shown)\n"
     "  --cacert FILE           trust the certificates in FILE instead of the system's\n"
     "  --ftp-active            FTP data connections from the server (PORT/EPRT), not passive\n"
     "  --full-download         a server that ignores byte ranges: fetch the whole archive\n"
     "  --settings-credentials  the port, user and password of the settings, not the address's\n";
+
+// The window's road takes only the options its own parser knows.
+constexpr char kClassic[] =
+    "  --classic               the window's road: size, last 22 bytes, directory (http, ftp);\n"
+    "                          it takes --json, -o, --index and the credentials switches only\n"
+    "  --url-credentials       with --classic: the address's port, user and password (default)\n";
 
 constexpr char kGetting[] =
     "  -d DIR                  extract into DIR (made when missing; default: here)\n"
@@ -32,6 +37,7 @@ struct Help {
     const char* options;
     const char* more;
     const char* example;
+    bool classic;  // also runs on the window's road
 };
 
 const Help kHelp[] = {
@@ -44,22 +50,23 @@ const Help kHelp[] = {
      "  --table                 aligned columns with a total line (the default on a terminal)\n"
      "  --tsv                   one tab-separated line per entry (the default otherwise)\n",
      kRoad,
-     "  fennic list https://example.org/pub/tools.zip\n"},
+     "  fennic list https://example.org/pub/tools.zip\n", true},
     {"extract", "fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE",
      "Saves one entry, as stored, as a one-entry ZIP archive fetched with one byte range.\n"
      "FILE \"-\" is standard output.\n",
      "  -o, --output FILE       where the archive goes\n"
      "  --index N               the entry by its place in the list, from 0\n",
-     kRoad, "  fennic extract https://example.org/pub/tools.zip docs/readme.txt -o readme.zip\n"},
+     kRoad, "  fennic extract https://example.org/pub/tools.zip docs/readme.txt -o readme.zip\n",
+     true},
     {"cat", "fennic cat [OPTIONS] (URL | PATH) ENTRY",
      "Writes one entry's decompressed bytes to standard output, checked against its CRC-32.\n",
      "  --password PW           for an encrypted entry (asked for on a terminal otherwise)\n",
-     kRoad, "  fennic cat https://example.org/pub/tools.zip docs/readme.txt | less\n"},
+     kRoad, "  fennic cat https://example.org/pub/tools.zip docs/readme.txt | less\n", false},
     {"get", "fennic get [OPTIONS] (URL | PATH) [PATTERN...]",
      "Extracts the entries a pattern names (an exact name, a shell-style glob, a folder's name\n"
      "for everything under it; none: every entry) into a folder, decompressed and checked. No\n"
      "entry can write outside the folder.\n",
-     kGetting, kRoad, "  fennic get https://example.org/pub/tools.zip 'docs/*.txt' -d tools\n"},
+     kGetting, kRoad, "  fennic get https://example.org/pub/tools.zip 'docs/*.txt' -d tools\n", false},
     {"fetch", "fennic fetch [--size-only | --range START END] URL FILE",
      "Transfers URL (http:// or ftp://) into FILE as the window's road would, replacing FILE\n"
      "only once the transfer has succeeded, and prints the size the server reported (on\n"
@@ -68,7 +75,7 @@ const Help kHelp[] = {
      "  --size-only             learn the size only; FILE is left empty\n"
      "  --range START END       the bytes START to END, both INCLUSIVE for http and ftp alike\n"
      "  neither                 the whole resource: a size-only run, then 0 to size-1\n",
-     "", "  fennic fetch --size-only http://example.org/pub/tools.zip -\n"},
+     "", "  fennic fetch --size-only http://example.org/pub/tools.zip -\n", false},
 };
 
 }  // namespace
@@ -95,12 +102,19 @@ void PrintProgramHelp(std::FILE* out) {
 bool PrintCommandHelp(const std::string& command, std::FILE* out) {
     for (const Help& h : kHelp) {
         if (command != h.name) continue;
-        std::fprintf(out, "usage: %s\n%s\nOptions:\n%s%s  -h, --help              this text\n",
-                     h.usage, h.what, h.options, h.more);
+        std::fprintf(out, "usage: %s\n%s\nOptions:\n%s%s%s  -h, --help              this text\n",
+                     h.usage, h.what, h.options, h.more, h.classic ? kClassic : "");
         std::fprintf(out, "\nExample:\n%s\n%s", h.example, kExit);
         return true;
     }
     return false;
+}
+
+void PrintCommandUsage(const std::string& command, std::FILE* out) {
+    for (const Help& h : kHelp) {
+        if (command != h.name) continue;
+        std::fprintf(out, "usage: %s\n\"fennic %s --help\" lists its options.\n", h.usage, h.name);
+    }
 }
 
 }  // namespace fennic::cli

@@ -11,6 +11,8 @@ namespace fennic::cli {
 void PrintProgramHelp(std::FILE* out);
 // A command's help to out; false for an unknown command.
 bool PrintCommandHelp(const std::string& command, std::FILE* out);
+// A command's usage line and where to read more, to out (for usage errors).
+void PrintCommandUsage(const std::string& command, std::FILE* out);
 // "fennic VERSION".
 const char* VersionText();
 

@@ -54,13 +54,15 @@ bool AsksForHelp(int argc, char** argv) {
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// One argument that is no command: an address or an existing file is for the window to open.
+// One argument that is no command: a regular file (by path or file: URL) or an address is for
+// the window to open. Folders and FIFOs are not archives (a FIFO would block the window).
 bool IsWindowArgument(const std::string& argument) {
     if (argument.empty() || argument[0] == '-') return false;
-    std::string path;
-    if (fennic::inet::LocalPathOfFileUrl(argument, path)) return true;
+    std::string path = argument;
+    const bool fileUrl = fennic::inet::LocalPathOfFileUrl(argument, path);
     struct stat st {};
-    return argument.find("://") != std::string::npos || ::stat(argument.c_str(), &st) == 0;
+    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
+    return !fileUrl && argument.find("://") != std::string::npos;
 }
 
 int RunWindow(int argc, char** argv) {
@@ -100,6 +102,6 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && IsWindowArgument(name)) return RunWindow(argc, argv);
     std::fprintf(stderr, "fennic: unknown command '%s'\n",
-                 fennic::TerminalText(name).c_str());
+                 fennic::TerminalText(fennic::inet::WithoutPassword(name)).c_str());
     return Usage();
 }

@@ -224,6 +224,7 @@ bool CFTPTransferDlg::RestartAt(std::string& strError) {
 
 void CFTPTransferDlg::RunTransfer() {
     m_dwLastError = 0;
+    m_strLastErrorText.clear();
     m_dwConnectError = 0;
     m_strLastResponse.clear();
     if (!m_hSession->Open(ApplicationName(), m_bUseProxy ? m_strProxy : std::string())) {
@@ -337,6 +338,7 @@ void CFTPTransferDlg::RunTransfer() {
             // The range's last part short of a whole step ends the run unreported.
             const uint32_t whole = wanted / kProgressStep * kProgressStep;
             if (whole > 0) StepProgress(done, done + whole, update);
+            SetProgressFacts(done + wanted, m_dwRangeEnd - m_dwRangeStart);
             m_file.Close();
             return PostCompletion(0);
         }

@@ -290,6 +290,7 @@ void CHttpDownloadDlg::Done() {
 void CHttpDownloadDlg::RunTransfer() {
     m_bClean = false;
     m_dwLastError = 0;
+    m_strLastErrorText.clear();
     m_dwStatusCode = 0;
     // Bytes 0 to 4294967295 are 2^32 of them, one more than our 32-bit sizes can count.
     if (m_bSendRange && !m_bSizeOnly && m_dwRangeStart == 0 && m_dwRangeEnd == UINT32_MAX) {

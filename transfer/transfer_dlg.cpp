@@ -103,6 +103,11 @@ bool CTransferDlgBase::StartWorker() {
 
 void CTransferDlgBase::SetCause(uint32_t error, const std::string& detail,
                                 const std::string& server) {
+    // A cancelled run has no cause to tell: the user ended it.
+    if (m_bAbort || error == inet::kErrorOperationCancelled) {
+        m_strCause.clear();
+        return;
+    }
     // Network errors are numbered from 12000 up; below are the system's errno values.
     const bool network = error >= inet::kErrorOutOfHandles || error == inet::kErrorConnectTimeout;
     if (!detail.empty()) {

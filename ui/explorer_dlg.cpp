@@ -1,5 +1,6 @@
 #include "ui/explorer_dlg.h"
 
+#include <sys/stat.h>
 #include <wx/dirctrl.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -151,9 +152,13 @@ void CExplorerDlg::OpenZipFile(const std::string& path) {
 }
 
 void CExplorerDlg::OpenStartArgument(const std::string& argument) {
-    std::string path;
-    if (inet::LocalPathOfFileUrl(argument, path) || argument.find("://") == std::string::npos) {
-        OpenZipFile(path.empty() ? argument : path);
+    // A file of that name first: "a://b.zip" may be one.
+    std::string path = argument;
+    const bool fileUrl = inet::LocalPathOfFileUrl(argument, path);
+    struct stat st {};
+    if (fileUrl || argument.find("://") == std::string::npos ||
+        ::stat(argument.c_str(), &st) == 0) {
+        OpenZipFile(path);
         return;
     }
     XRCCTRL(*this, "IDC_1000", wxTextCtrl)->ChangeValue(FromUtf8(argument));

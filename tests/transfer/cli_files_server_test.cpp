@@ -114,6 +114,7 @@ TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
     const std::string closed = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/a.bin";
     f = Run({"fetch", closed, file});
     EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find("could not be made"), std::string::npos) << "no cause: " << f.err;
     EXPECT_TRUE(ReadFile(file) == old) << f.err;
     f = Run({"fetch", "--range", "0", "9", closed, file});
     EXPECT_EQ(f.status, 1);
@@ -251,6 +252,7 @@ TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) 
             const auto start = std::chrono::steady_clock::now();
             const Finished f = ListAndSignal(sig, classic);
             EXPECT_EQ(f.status, status) << f.err;
+            EXPECT_EQ(f.err.find("cancelled"), std::string::npos) << "the user ended it: " << f.err;
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
             ExpectNoTempLeft();
         }
