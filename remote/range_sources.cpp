@@ -98,7 +98,8 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& erro
         Fail(error, RoadFailure::kLocal, "no file name given", ENOENT);
         return nullptr;
     }
-    fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO would hold the open until a writer came; it is refused below.
+    fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (!fd) {
         const int err = errno;
         const std::string hint = AddressHint(path, err);

@@ -75,7 +75,10 @@ bool CFile::Open(const std::string& path, unsigned flags, CFileException* error)
         oflags |= O_CREAT;
         if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
     }
-    fs::UniqueFd fd = fs::Open(path, oflags, 0644);
+    // An archive is read by seeking: a FIFO or socket is refused, and O_NONBLOCK keeps the
+    // open of a FIFO for reading from waiting for a writer that may never come. Cleared once
+    // checked.
+    fs::UniqueFd fd = fs::Open(path, writing ? oflags : oflags | O_NONBLOCK, 0644);
     int err = fd ? 0 : errno;
     if (fd) {
         struct stat st;
@@ -83,6 +86,11 @@ bool CFile::Open(const std::string& path, unsigned flags, CFileException* error)
             err = errno;
         else if (S_ISDIR(st.st_mode))
             err = EISDIR;
+        else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+            err = ESPIPE;
+        else if (const int fl = ::fcntl(fd.Get(), F_GETFL);
+                 fl < 0 || ::fcntl(fd.Get(), F_SETFL, fl & ~O_NONBLOCK) != 0)
+            err = errno;
         else if ((flags & shareDenyWrite) &&
                  ::flock(fd.Get(), (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
             err = errno;

@@ -300,6 +300,14 @@ TEST_F(CliRemote, MessagesNameTheCauseAndTheClassicRoadKeepsTheWindowsTextFirst)
             EXPECT_EQ(err.find("fennic: "), err.find('\n', window) + 1) << err;
         }
     }
+    // A FIFO is no archive, and opening it must not wait for a writer.
+    const std::string fifo = home / "pipe.zip";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const char* road : {"--classic ", ""}) {
+        std::string err;
+        EXPECT_EQ(Fennic("list " + std::string(road) + Quote(fifo), &err).status, 1) << road;
+        EXPECT_NE(err.find("pipe.zip: "), std::string::npos) << err;
+    }
 }
 
 TEST_F(CliRemote, ExtractByNameOrIndexSavesTheEntry) {
