@@ -7,6 +7,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string url(reinterpret_cast<const char*>(data), size);
+    // A launcher's file: URL names an absolute path without NUL, or nothing.
+    std::string local;
+    if (fennic::inet::LocalPathOfFileUrl(url, local) &&
+        (local.empty() || local[0] != '/' || local.find('\0') != std::string::npos))
+        __builtin_trap();
     std::string canonical;
     if (!fennic::inet::CanonicalizeUrl(url, canonical)) return 0;
     // Canonical text is stable: a second pass changes nothing.
