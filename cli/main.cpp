@@ -11,6 +11,7 @@
 #include "cli/help.h"
 #include "cli/stop_signals.h"
 #include "cli/window_loader.h"
+#include "fs/output_file.h"
 #include "app/text_convert.h"
 #include "inet/url.h"
 
@@ -96,6 +97,8 @@ int main(int argc, char** argv) {
         if (name != c.name) continue;
         if (AsksForHelp(argc, argv)) return fennic::cli::PrintCommandHelp(name, stdout) ? 0 : 1;
         fennic::cli::InstallStopSignals();
+        // A stop that comes after the transfer still keeps the old output.
+        fennic::fs::SetCommitGuard([] { return fennic::cli::PendingStopSignal() == 0; });
         const int rc = c.run(fennic::cli::Args(argv + 2, argv + argc));
         if (const int sig = fennic::cli::PendingStopSignal()) std::exit(128 + sig);
         return rc;

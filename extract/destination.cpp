@@ -118,6 +118,8 @@ bool FileWriter::Commit(std::string& why) {
     if (!SetTimes(m_file.Get(), m_modTime))
         return fail("cannot set the time of " + m_shownPath, errno);
     if (const int err = m_file.Close()) return fail("cannot write " + m_shownPath, err);
+    // A stop that came meanwhile keeps what was there.
+    if (!fs::CommitAllowed()) return fail("not saved", ECANCELED);
     const int dir = m_parent.Get();
     int rc;
     if (m_replaces) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -182,6 +183,19 @@ OutputStatus OutputFile::CopyFrom(int fd) {
     }
 }
 
+namespace {
+std::atomic<bool (*)()> g_commitGuard{nullptr};
+}  // namespace
+
+void SetCommitGuard(bool (*guard)()) {
+    g_commitGuard = guard;
+}
+
+bool CommitAllowed() {
+    bool (*guard)() = g_commitGuard.load();
+    return guard == nullptr || guard();
+}
+
 OutputStatus OutputFile::Commit() {
     if (m_fd < 0) return Failed(OutputStep::kWrite, EBADF);
     if (m_partPath.empty()) {
@@ -199,6 +213,11 @@ OutputStatus OutputFile::Commit() {
     if (const int err = m_owned.Close()) {
         Abandon();
         return Failed(OutputStep::kWrite, err);
+    }
+    // The last moment a stop can still keep the old file.
+    if (!CommitAllowed()) {
+        Abandon();
+        return Failed(OutputStep::kRename, ECANCELED);
     }
     if (::rename(m_partPath.c_str(), m_target.c_str()) != 0) {
         const int err = errno;

@@ -65,6 +65,13 @@ struct OutputOptions {
 // Follows symbolic links to the final target, which may be missing; 0 or the errno value.
 int ResolveLinks(const std::string& path, std::string& resolved);
 
+// A process-wide last word before a new file replaces its target: when the guard returns
+// false, Commit() abandons the output instead (kRename, ECANCELED) and the target stays as it
+// was. The command line answers whether a stop signal has come. Set before any output starts.
+void SetCommitGuard(bool (*guard)());
+// The guard's answer (true without one), for other writers that rename a new file into place.
+bool CommitAllowed();
+
 class OutputFile {
 public:
     OutputFile() = default;

@@ -189,6 +189,20 @@ TEST_F(FailedOutputTest, SourceThatFailsMidwayLeavesTheOldFile) {
     ExpectOldFileAlone();
 }
 
+TEST_F(FailedOutputTest, StopBeforeTheRenameLeavesTheOldFile) {
+    // Whole and flushed, yet a stop that came meanwhile keeps the old file.
+    static bool stopped = true;
+    SetCommitGuard([] { return !stopped; });
+    const OutputStatus s = WriteWhole(path, "new bytes");
+    EXPECT_EQ(s.step, OutputStep::kRename);
+    EXPECT_EQ(s.error, ECANCELED);
+    ExpectOldFileAlone();
+    stopped = false;
+    EXPECT_TRUE(WriteWhole(path, "new bytes").ok());
+    SetCommitGuard(nullptr);
+    EXPECT_EQ(ReadFile(path), "new bytes");
+}
+
 TEST_F(FailedOutputTest, WriteRefusedByTheSystemLeavesTheOldFile) {
     // A file size limit makes the kernel refuse the write (EFBIG), as a full disk would.
     struct rlimit saved {};
