@@ -37,7 +37,7 @@ bool CArchiveView::OpenArchive(IFrontEnd& frontEnd) {
             outcome = e.m_iCause == ZipErrDirNotFound ? kRetry
                       : e.m_iCause == ZipErrZip64     ? kZip64
                                                       : kFail;
-            m_strOpenCause = e.m_iCause == ZipErrDirNotFound ? "not a ZIP archive (no end record)"
+            m_strOpenCause = e.m_iCause == ZipErrDirNotFound  ? "not a ZIP archive (no end record)"
                              : e.m_iCause == ZipErrBadArchive ? "a damaged ZIP archive"
                                                               : "";
         } catch (const CFileException& e) {

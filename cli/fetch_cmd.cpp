@@ -15,10 +15,10 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
+#include "cli/help.h"
 #include "fs/file_io.h"
 #include "fs/output_file.h"
 #include "inet/http.h"
-#include "cli/help.h"
 #include "inet/url.h"
 #include "remote/remote_session.h"
 #include "remote/transfer_runs.h"
@@ -42,7 +42,8 @@ bool ParseOffset(const std::string& text, uint32_t& value) {
 
 // The progress line's name for the run: the file's name on the server.
 std::string RunName(const RemoteSession& session) {
-    const std::string path = inet::PercentDecode(session.object.substr(0, session.object.find('?')));
+    const std::string path =
+        inet::PercentDecode(session.object.substr(0, session.object.find('?')));
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }

@@ -49,8 +49,7 @@ const Help kHelp[] = {
      "  --json                  every raw field of each entry, as a JSON array\n"
      "  --table                 aligned columns with a total line (the default on a terminal)\n"
      "  --tsv                   one tab-separated line per entry (the default otherwise)\n",
-     kRoad,
-     "  fennic list https://example.org/pub/tools.zip\n", true},
+     kRoad, "  fennic list https://example.org/pub/tools.zip\n", true},
     {"extract", "fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE",
      "Saves one entry, as stored, as a one-entry ZIP archive fetched with one byte range.\n"
      "FILE \"-\" is standard output.\n",
@@ -66,7 +65,8 @@ const Help kHelp[] = {
      "Extracts the entries a pattern names (an exact name, a shell-style glob, a folder's name\n"
      "for everything under it; none: every entry) into a folder, decompressed and checked. No\n"
      "entry can write outside the folder.\n",
-     kGetting, kRoad, "  fennic get https://example.org/pub/tools.zip 'docs/*.txt' -d tools\n", false},
+     kGetting, kRoad, "  fennic get https://example.org/pub/tools.zip 'docs/*.txt' -d tools\n",
+     false},
     {"fetch", "fennic fetch [--size-only | --range START END] URL FILE",
      "Transfers URL (http:// or ftp://) into FILE as the window's road would, replacing FILE\n"
      "only once the transfer has succeeded, and prints the size the server reported (on\n"

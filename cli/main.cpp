@@ -1,18 +1,18 @@
 // fennic: with no arguments the window front end, otherwise a subcommand.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <sys/stat.h>
-
+#include "app/text_convert.h"
 #include "cli/commands.h"
 #include "cli/help.h"
 #include "cli/stop_signals.h"
 #include "cli/window_loader.h"
 #include "fs/output_file.h"
-#include "app/text_convert.h"
 #include "inet/url.h"
 
 namespace {

@@ -15,9 +15,8 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string
     FillHttpRequest(dlg, host.Session(), host.Settings(), url, localFile);
 }
 
-void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session,
-                     const CSettings& settings, const std::string& url,
-                     const std::string& localFile) {
+void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session, const CSettings& settings,
+                     const std::string& url, const std::string& localFile) {
     const HttpProxyFields proxy = HttpProxyFor(settings);
     dlg.m_strUrl = url;
     dlg.m_strLocalFile = localFile;

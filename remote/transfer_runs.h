@@ -24,9 +24,8 @@ constexpr char kUserAgent[] = "Microsoft Internet Explorer";
 // range are left to the caller.
 void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
                      const std::string& localFile);
-void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session,
-                     const CSettings& settings, const std::string& url,
-                     const std::string& localFile);
+void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session, const CSettings& settings,
+                     const std::string& url, const std::string& localFile);
 // Server, object path, credentials and port of the session, the proxy, the local file.
 void FillFtpRequest(CFTPTransferDlg& dlg, IRemoteHost& host, const std::string& localFile);
 void FillFtpRequest(CFTPTransferDlg& dlg, const RemoteSession& session, const CSettings& settings,

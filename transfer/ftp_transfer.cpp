@@ -104,8 +104,7 @@ void CFTPTransferDlg::CloseHandles() {
     CloseSession();
 }
 
-void CFTPTransferDlg::Failed(uint32_t error, const std::string& response,
-                             const std::string& text) {
+void CFTPTransferDlg::Failed(uint32_t error, const std::string& response, const std::string& text) {
     m_dwLastError = error;
     m_strLastResponse = response;
     m_strLastErrorText = text;
@@ -292,7 +291,8 @@ void CFTPTransferDlg::RunTransfer() {
     } else if (!OnlyTheListingMissedIt(*m_hConnection)) {
         // A refused SIZE (550 and the like) is the answer; RETR would only hide it.
         if (StoppedByCancel()) return;
-        Failed(m_hConnection->LastError(), m_hConnection->LastResponse(), m_hConnection->LastErrorText());
+        Failed(m_hConnection->LastError(), m_hConnection->LastResponse(),
+               m_hConnection->LastErrorText());
         return ReportError(207, 0);
     }
     if (m_bAbort) return Stop();
@@ -309,7 +309,8 @@ void CFTPTransferDlg::RunTransfer() {
         m_hFile = m_hConnection->OpenFile(m_strRemoteFile);
         if (!m_hFile) {
             if (StoppedByCancel()) return;
-            Failed(m_hConnection->LastError(), m_hConnection->LastResponse(), m_hConnection->LastErrorText());
+            Failed(m_hConnection->LastError(), m_hConnection->LastResponse(),
+                   m_hConnection->LastErrorText());
             return ReportError(207, 0);
         }
         source = m_hFile.get();

@@ -167,8 +167,8 @@ TEST_F(CliRemote, AlignedOnATerminalTabSeparatedOtherwise) {
 
 TEST_F(CliRemote, ProgressLineNamesEachRunAndSkipsTheEndRecord) {
     NginxServer nginx(s_archives->path());
-    const std::string fennic = "XDG_CONFIG_HOME=" + Quote(home.path()) + " " +
-                               Quote(FENNIC_CLI_PATH) + " ";
+    const std::string fennic =
+        "XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) + " ";
     // stderr stays on the pseudo-terminal, stdout goes away.
     auto onTerminal = [](const std::string& command) {
         return test::Run("script -qec " + Quote(command + " >/dev/null") + " /dev/null");
@@ -183,12 +183,11 @@ TEST_F(CliRemote, ProgressLineNamesEachRunAndSkipsTheEndRecord) {
     EXPECT_EQ(listed.output.find("end record"), std::string::npos) << listed.output;
     EXPECT_EQ(listed.output.find("Completed"), std::string::npos) << listed.output;
 
-    const CommandResult saved = onTerminal(fennic + "extract --classic " +
-                                           Quote(nginx.Url("/py.zip")) + " deflated.txt -o " +
-                                           Quote(home / "one.zip"));
+    const CommandResult saved =
+        onTerminal(fennic + "extract --classic " + Quote(nginx.Url("/py.zip")) +
+                   " deflated.txt -o " + Quote(home / "one.zip"));
     ASSERT_EQ(saved.status, 0) << saved.output;
-    EXPECT_NE(saved.output.find("deflated.txt: 100% of 0.0 MB"), std::string::npos)
-        << saved.output;
+    EXPECT_NE(saved.output.find("deflated.txt: 100% of 0.0 MB"), std::string::npos) << saved.output;
 
     // Over FTP a range's last part below a whole step counts too.
     PyFtpServer ftp(s_archives->path(), "fen", "nic");
@@ -208,10 +207,9 @@ TEST_F(CliRemote, ProgressLineNamesEachRunAndSkipsTheEndRecord) {
                   .status,
               0);
     NginxServer homeServer(home.path());
-    const CommandResult narrow =
-        onTerminal("stty cols 60; " + fennic + "extract --classic " +
-                   Quote(homeServer.Url("/long.zip")) + " " + longName + " -o " +
-                   Quote(home / "long-one.zip"));
+    const CommandResult narrow = onTerminal("stty cols 60; " + fennic + "extract --classic " +
+                                            Quote(homeServer.Url("/long.zip")) + " " + longName +
+                                            " -o " + Quote(home / "long-one.zip"));
     ASSERT_EQ(narrow.status, 0) << narrow.output;
     size_t drawn = 0;
     for (size_t at = 0; (at = narrow.output.find("\r", at)) != std::string::npos; ++at) {
