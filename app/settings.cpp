@@ -240,6 +240,10 @@ std::string CSettings::GetProgramDir() {
     return slash == std::string::npos ? path : path.substr(0, slash);
 }
 
+std::string CSettings::FromProgramDir(const std::string& programDir, const std::string& path) {
+    return path.rfind('/', 0) == 0 ? path : programDir + "/" + path;
+}
+
 CSettings& Settings() {
     static CSettings settings;
     return settings;

@@ -29,6 +29,9 @@ public:
     std::string MakeTempName();
     // The folder of the program file, without a trailing slash.
     static std::string GetProgramDir();
+    // An installed folder as the program finds it: an absolute path as it is, a relative one
+    // from programDir (so that a moved install tree still works).
+    static std::string FromProgramDir(const std::string& programDir, const std::string& path);
 
     // The INI file: $XDG_CONFIG_HOME/FennicExpl/FennicExpl.ini, ~/.config/... when unset.
     static std::string ProfilePath();

@@ -22,8 +22,7 @@ using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
 
 std::vector<std::string> ModuleCandidates() {
     const std::string dir = CSettings::GetProgramDir();
-    const std::string libdir = FENNIC_LIBDIR_FROM_BINDIR;
-    const std::string installed = libdir.rfind('/', 0) == 0 ? libdir : dir + "/" + libdir;
+    const std::string installed = CSettings::FromProgramDir(dir, FENNIC_LIBDIR_FROM_BINDIR);
     return {dir + "/" FENNIC_WINDOW_MODULE, installed + "/" FENNIC_WINDOW_MODULE};
 }
 

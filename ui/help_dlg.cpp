@@ -24,10 +24,8 @@ std::string CHelpDlg::HelpFilePath() {
 
 std::string CHelpDlg::HelpFilePath(const std::string& programDir) {
     const std::string beside = programDir + "/fxnfo.cmh";
-    // Relative to the program, so that an installed tree still works once moved.
-    const std::string data = FENNIC_DATA_FROM_BINDIR;
     const std::string installed =
-        (data.rfind('/', 0) == 0 ? data : programDir + "/" + data) + "/fxnfo.cmh";
+        CSettings::FromProgramDir(programDir, FENNIC_DATA_FROM_BINDIR) + "/fxnfo.cmh";
     struct stat st {};
     if (::stat(beside.c_str(), &st) != 0 && ::stat(installed.c_str(), &st) == 0) return installed;
     return beside;
