@@ -1,12 +1,11 @@
 // fennic: with no arguments the window front end, otherwise a subcommand.
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/start_argument.h"
 #include "app/text_convert.h"
 #include "cli/commands.h"
 #include "cli/help.h"
@@ -55,15 +54,11 @@ bool AsksForHelp(int argc, char** argv) {
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// One argument that is no command: a regular file (by path or file: URL) or an address is for
-// the window to open. Folders and FIFOs are not archives (a FIFO would block the window).
+// One argument that is no command but a local archive or an address is for the window.
 bool IsWindowArgument(const std::string& argument) {
-    if (argument.empty() || argument[0] == '-') return false;
-    std::string path = argument;
-    const bool fileUrl = fennic::inet::LocalPathOfFileUrl(argument, path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
-    return !fileUrl && argument.find("://") != std::string::npos;
+    std::string path;
+    return !argument.empty() && argument[0] != '-' &&
+           fennic::ReadStartArgument(argument, path) != fennic::StartArgument::kNone;
 }
 
 int RunWindow(int argc, char** argv) {

@@ -1,6 +1,5 @@
 #include "ui/explorer_dlg.h"
 
-#include <sys/stat.h>
 #include <wx/dirctrl.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -11,8 +10,8 @@
 
 #include "app/entry_columns.h"
 #include "app/settings.h"
+#include "app/start_argument.h"
 #include "app/strings.h"
-#include "inet/url.h"
 #include "remote/entry_archive.h"
 #include "ui/entry_list.h"
 #include "ui/explorer_remote.h"
@@ -152,13 +151,9 @@ void CExplorerDlg::OpenZipFile(const std::string& path) {
 }
 
 void CExplorerDlg::OpenStartArgument(const std::string& argument) {
-    // A file of that name first: "a://b.zip" may be one.
     std::string path = argument;
-    const bool fileUrl = inet::LocalPathOfFileUrl(argument, path);
-    struct stat st {};
-    if (fileUrl || argument.find("://") == std::string::npos ||
-        ::stat(argument.c_str(), &st) == 0) {
-        OpenZipFile(path);
+    if (ReadStartArgument(argument, path) != StartArgument::kAddress) {
+        OpenZipFile(path);  // what is no archive gets the engine's "Open failed"
         return;
     }
     XRCCTRL(*this, "IDC_1000", wxTextCtrl)->ChangeValue(FromUtf8(argument));
