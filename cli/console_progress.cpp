@@ -92,8 +92,9 @@ public:
             std::fprintf(m_err, "\r\x1b[K");
             std::fflush(m_err);
             m_drawn = false;
+        } else if (m_drawn) {
+            Draw();  // the final bytes, which need not have moved the percent
         }
-        if (m_drawn) Draw();  // the final bytes, which need not have moved the percent
         EndLine();
     }
 

@@ -118,11 +118,7 @@ void CHttpDownloadDlg::CloseHandles() {
 void CHttpDownloadDlg::ReportError(unsigned nMessageId, uint32_t dwError) {
     const bool recorded = dwError == 0 || dwError == m_dwLastError;
     if (dwError == 0) dwError = m_dwLastError;
-    if (m_bStatusIsError)
-        SetCause(0, std::string(), std::string());
-    else
-        SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
-    m_bStatusIsError = false;
+    SetCause(dwError, recorded ? m_strLastErrorText : std::string(), m_strServer);
     m_strError = FormatMessageId(nMessageId, ErrorCodeText(dwError));
     m_file.CloseAndDelete();
     PostCompletion(1);
@@ -260,9 +256,10 @@ bool CHttpDownloadDlg::SendRequest() {
             // size-only mode an authentication answer is no valid response.
         }
         if (m_bSizeOnly || status == 206) return true;
-        // The number is an HTTP status, which the roads name themselves, not a system error.
-        m_bStatusIsError = true;
-        ReportError(113, status);
+        // No call failed: the status is the cause, and the roads name it themselves. (The text
+        // has no place for a number.)
+        Failed(0, std::string());
+        ReportError(113, 0);
         return false;
     }
 }

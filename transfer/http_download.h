@@ -93,7 +93,6 @@ private:
     std::string m_strFileName;
     uint32_t m_dwLastError = 0;  // worker only
     std::string m_strLastErrorText;  // worker only
-    bool m_bStatusIsError = false;   // worker only: the next ReportError's number is a status
     uint32_t m_dwStatusCode = 0;  // worker writes; read after the run
     bool m_bClean = false;        // worker writes; read at teardown, after the join
 
