@@ -6,33 +6,36 @@
 
 #include "app/strings.h"
 #include "app/text_convert.h"
-#include "zip/byte_reader.h"
-#include "zip/crc32.h"
 
 namespace fennic {
 namespace {
 
 constexpr unsigned kFirstHeaderId = 57345;
 
-// Text stored in the archive (name or comment bytes), as UTF-8. Flag bit 11 says it already
-// is; else a Unicode extra field whose CRC matches the stored bytes wins; else makers on DOS
-// and Windows file systems wrote code page 437, and others wrote their locale's bytes, which
-// are UTF-8 whenever they are valid as such.
 std::string ArchiveTextToUtf8(const CZipEntryHeader& header, const std::string& stored,
                               uint16_t unicodeExtraId) {
-    if (header.IsUtf8()) return SanitizeUtf8(stored);
-    std::string block;
-    if (header.FindExtra(unicodeExtraId, block) && block.size() >= 5 && block[0] == 1) {
-        CByteReader in(block.data() + 1, 4);
-        if (in.U32() == Crc32(stored.data(), stored.size())) return SanitizeUtf8(block.substr(5));
-    }
-    const uint8_t host = header.HostSystem();
-    const bool dosNames = host == kHostMsDos || host == kHostNtfs || host == kHostVfat;
-    if (!dosNames && IsValidUtf8(stored)) return stored;
-    return Cp437ToUtf8(stored);
+    return DecodeArchiveText(stored, header.IsUtf8(), header.HostSystem(),
+                             UnicodeExtraOf(header, unicodeExtraId, stored));
 }
 
 }  // namespace
+
+std::optional<std::string> UnicodeExtraOf(const CZipEntryHeader& header, uint16_t extraId,
+                                          const std::string& stored) {
+    if (header.IsUtf8()) return std::nullopt;
+    const auto block = header.Extra(extraId);
+    return block ? UnicodeExtraText(*block, stored) : std::nullopt;
+}
+
+std::string DecodeArchiveText(const std::string& stored, bool utf8Flag, uint8_t hostSystem,
+                              const std::optional<std::string>& unicodeExtra) {
+    if (utf8Flag) return SanitizeUtf8(stored);
+    if (unicodeExtra) return SanitizeUtf8(*unicodeExtra);
+    const bool dosNames =
+        hostSystem == kHostMsDos || hostSystem == kHostNtfs || hostSystem == kHostVfat;
+    if (!dosNames && IsValidUtf8(stored)) return stored;
+    return Cp437ToUtf8(stored);
+}
 
 std::vector<std::string> EntryColumnHeaders() {
     std::vector<std::string> headers;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,15 @@ std::string FormatComment(const CZipEntryHeader& header);  // cut at 1024 charac
 // Unicode extra field vouches for it, code page 437 from DOS and Windows makers and for bytes
 // that are not UTF-8, the maker's UTF-8 otherwise. The stored bytes are never changed.
 std::string EntryNameUtf8(const CZipEntryHeader& header);
+// Text stored in the archive (name or comment bytes), as UTF-8: the one rule for both. Flag
+// bit 11 says it already is; else a Unicode extra field whose CRC matches the stored bytes
+// wins; else makers on DOS and Windows file systems wrote code page 437, and others wrote their
+// locale's bytes, which are UTF-8 whenever they are valid as such.
+std::string DecodeArchiveText(const std::string& stored, bool utf8Flag, uint8_t hostSystem,
+                              const std::optional<std::string>& unicodeExtra);
+// The header's Unicode block `extraId` for `stored`, when it counts (not with flag bit 11).
+std::optional<std::string> UnicodeExtraOf(const CZipEntryHeader& header, uint16_t extraId,
+                                          const std::string& stored);
 // The whole comment as UTF-8, by the same rule.
 std::string EntryCommentUtf8(const CZipEntryHeader& header);
 

@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 runs=${2:-5}
 # What the direct road's first request asks for, as the source says.
-tail_bytes=$(sed -n 's/.*kTailBytes = \([0-9* ]*\);.*/\1/p' remote/direct_road.h)
+tail_bytes=$(sed -n 's/.*kTailBytes = \([0-9* ]*\);.*/\1/p' remote/direct/direct_road.h)
 tail_bytes=$((${tail_bytes:-128 * 1024}))
 delay_ms=25
 bench=$PWD/bench

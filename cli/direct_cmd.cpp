@@ -18,7 +18,7 @@
 #include "cli/list_cmd.h"
 #include "cli/remote_list.h"
 #include "cli/stop_signals.h"
-#include "remote/direct_road.h"
+#include "remote/direct/direct_road.h"
 #include "remote/proxy_fields.h"
 #include "remote/remote_session.h"
 

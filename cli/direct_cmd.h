@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "remote/direct_road.h"
-#include "remote/range_source.h"
+#include "remote/direct/direct_road.h"
+#include "remote/direct/range_source.h"
 
 namespace fennic::cli {
 

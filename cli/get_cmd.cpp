@@ -22,8 +22,8 @@
 #include "decompress/entry_decoder.h"
 #include "extract/destination.h"
 #include "fs/file_io.h"
-#include "remote/entry_fetch.h"
-#include "remote/entry_select.h"
+#include "remote/direct/entry_fetch.h"
+#include "remote/direct/entry_select.h"
 
 namespace fennic::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 
 namespace fennic::cli {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "decompress/codec.h"
+#include "zip/crc32.h"
 
 namespace fennic::decompress::detail {
 
@@ -26,7 +27,7 @@ DecodeStatus Output::Put(const uint8_t* data, size_t size, std::string& message)
                   " bytes its directory declares";
         return DecodeStatus::kTooLarge;
     }
-    m_crc = uint32_t(crc32(m_crc, data, uInt(size)));
+    m_crc = Crc32(data, size, m_crc);
     m_count += size;
     if (!m_sink(data, size)) {
         message = "the output refused " + std::to_string(size) + " bytes";

@@ -14,10 +14,6 @@ using detail::Output;
 
 namespace {
 
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDescriptor = 0x0008;
-constexpr uint16_t kFlagStrongEncryption = 0x0040;
-constexpr size_t kAesExtraSize = 7;
 
 }  // namespace
 
@@ -51,16 +47,16 @@ bool FactsFromHeader(const CZipEntryHeader& header, EntryFacts& facts, std::stri
     facts.compressedSize = header.CompressedSize();
     facts.uncompressedSize = header.UncompressedSize();
     facts.modTime = header.modTime;
-    std::string aes;
-    if (!header.FindExtra(kAesExtraId, aes)) return true;
-    if (aes.size() < kAesExtraSize) {
-        message = "the AES extra field has " + std::to_string(aes.size()) + " bytes, not 7";
+    const auto block = header.Extra(kAesExtraId);
+    if (!block) return true;
+    AesExtra aes;
+    if (!ReadAesExtra(*block, aes)) {
+        message = "the AES extra field has " + std::to_string(block->size) + " bytes, not 7";
         return false;
     }
-    const auto byte = [&](size_t i) { return uint16_t(uint8_t(aes[i])); };
-    facts.aesVersion = uint16_t(byte(0) | byte(1) << 8);
-    facts.aesStrength = uint8_t(byte(4));
-    facts.aesMethod = uint16_t(byte(5) | byte(6) << 8);
+    facts.aesVersion = aes.version;
+    facts.aesStrength = aes.strength;
+    facts.aesMethod = aes.method;
     return true;
 }
 
@@ -109,7 +105,7 @@ std::unique_ptr<EntryDecoder> EntryDecoder::Create(const EntryFacts& facts,
         }
         // The header's last byte repeats the CRC's high byte, or the time's when the CRC
         // was not known before the data (a data descriptor follows).
-        const uint8_t check = (facts.flags & kFlagDescriptor) ? uint8_t(facts.modTime >> 8)
+        const uint8_t check = (facts.flags & kFlagDataDescriptor) ? uint8_t(facts.modTime >> 8)
                                                               : uint8_t(facts.crc32 >> 24);
         impl->decryption = detail::MakeZipCrypto(password, check);
     }

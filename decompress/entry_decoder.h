@@ -36,7 +36,6 @@ constexpr uint16_t kMethodLzma = 14;
 constexpr uint16_t kMethodZstd = 93;
 constexpr uint16_t kMethodXz = 95;
 constexpr uint16_t kMethodAes = 99;
-constexpr uint16_t kAesExtraId = 0x9901;
 
 // What the central directory says about an entry.
 struct EntryFacts {

@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "app/entry_columns.h"
 #include "app/text_convert.h"
-#include "zip/byte_reader.h"
-#include "zip/crc32.h"
 #include "zip/zip_entry_header.h"
 
 namespace fennic::extract {
@@ -33,25 +32,14 @@ EntryTarget TargetOf(const CZipEntryHeader& header, bool isDirectory) {
     e.externalAttributes = header.externalAttributes;
     e.isDirectory = isDirectory;
     e.modTime = header.GetModTime();
-    // Version 1, the stored name's CRC, then the name: a stale field (the name was changed
-    // by a tool that did not know it) has another CRC and is ignored.
-    std::string block;
-    if (!e.utf8 && header.FindExtra(kUnicodePathExtraId, block) && block.size() > 5 &&
-        block[0] == 1) {
-        CByteReader in(block.data() + 1, 4);
-        if (in.U32() == Crc32(e.storedName.data(), e.storedName.size()))
-            e.unicodeName = block.substr(5);
-    }
+    e.unicodeName = UnicodeExtraOf(header, kUnicodePathExtraId, e.storedName).value_or("");
     return e;
 }
 
 std::string DecodeEntryName(const EntryTarget& e) {
-    if (e.utf8) return SanitizeUtf8(e.storedName);
-    if (!e.unicodeName.empty()) return SanitizeUtf8(e.unicodeName);
-    const bool dosNames =
-        e.hostSystem == kHostMsDos || e.hostSystem == kHostNtfs || e.hostSystem == kHostVfat;
-    if (!dosNames && IsValidUtf8(e.storedName)) return e.storedName;
-    return Cp437ToUtf8(e.storedName);
+    std::optional<std::string> unicode;
+    if (!e.unicodeName.empty()) unicode = e.unicodeName;
+    return DecodeArchiveText(e.storedName, e.utf8, e.hostSystem, unicode);
 }
 
 std::string ShownName(const EntryTarget& e) {

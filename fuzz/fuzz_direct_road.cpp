@@ -11,17 +11,18 @@
 #include <string>
 
 #include "app/entry_columns.h"
-#include "remote/content_range.h"
-#include "remote/direct_road.h"
+#include "inet/content_range.h"
+#include "remote/direct/direct_road.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace fennic::remote;
     const std::string text(reinterpret_cast<const char*>(data), std::min<size_t>(size, 80));
-    ContentRange range;
-    if (ParseContentRange(text, range) && (range.first > range.last || range.last >= range.total))
+    fennic::inet::ContentRange range;
+    if (fennic::inet::ParseContentRange(text, range) &&
+        (range.first > range.last || (range.totalKnown && range.last >= range.total)))
         std::abort();
     uint64_t total = 0;
-    ParseUnsatisfiedRange(text, total);
+    fennic::inet::ParseUnsatisfiedRange(text, total);
 
     auto source = MemoryRangeSource(data, size, "fuzz.zip");
     DirectArchive archive;

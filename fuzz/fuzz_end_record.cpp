@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/scratch_file.h"
-#include "remote/end_record_reader.h"
+#include "remote/classic/end_record_reader.h"
 
 namespace {
 

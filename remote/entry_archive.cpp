@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "zip/byte_reader.h"
+#include "zip/local_header.h"
 
 namespace fennic::remote {
 
@@ -11,29 +12,6 @@ static_assert(sizeof(kEntryArchiveComment) == kEntryArchiveCommentSize + 1);
 
 namespace {
 constexpr uint64_t kMaxDescriptor = 24;
-
-// The data of the local header's first ZIP64 block; false when it has none.
-bool LocalZip64Block(const uint8_t* head, size_t headSize, CByteReader& block) {
-    CByteReader r(head, headSize);
-    r.Seek(26);
-    const uint16_t nameLen = r.U16();
-    const uint16_t extraLen = r.U16();
-    r.Skip(nameLen);
-    if (!r.Ok() || r.Remaining() < extraLen) return false;
-    const uint8_t* extra = head + r.Position();
-    CByteReader in(extra, extraLen);
-    while (in.Remaining() >= 4) {
-        const uint16_t id = in.U16();
-        const uint16_t size = in.U16();
-        if (size > in.Remaining()) return false;
-        if (id == kZip64ExtraId) {
-            block = CByteReader(extra + in.Position(), size);
-            return true;
-        }
-        in.Skip(size);
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -53,33 +31,31 @@ std::optional<ByteSpan> EntryFetchSpan(const CZipEntryHeader& entry, uint64_t st
 }
 
 bool LocalHeaderHasZip64(const uint8_t* head, size_t headSize) {
-    CByteReader block(nullptr, 0);
-    return LocalZip64Block(head, headSize, block);
+    return LocalZip64Block(head, headSize).has_value();
 }
 
 bool LocalHeaderAgrees(const uint8_t* head, size_t headSize, const CZipEntryHeader& entry,
                        std::string* why) {
-    CByteReader r(head, headSize);
-    r.Seek(6);
-    const uint16_t flags = r.U16();
-    const uint16_t method = r.U16();
-    r.Seek(14);
-    const uint32_t crc = r.U32();
-    uint64_t compressed = r.U32();
-    uint64_t uncompressed = r.U32();
-    if (!r.Ok()) {
+    LocalHeader lh;
+    if (!ReadLocalHeader(head, headSize, lh)) {
         if (why) *why = "fetched bytes end inside the local header";
         return false;
     }
+    const uint16_t flags = lh.flags;
+    const uint16_t method = lh.method;
+    const uint32_t crc = lh.crc32;
+    uint64_t compressed = lh.compressedSize;
+    uint64_t uncompressed = lh.uncompressedSize;
     // 64-bit sizes stand in the ZIP64 block, uncompressed first.
-    CByteReader block(nullptr, 0);
-    if ((compressed == kMarker32 || uncompressed == kMarker32) &&
-        LocalZip64Block(head, headSize, block)) {
-        const uint64_t u = block.U64();
-        const uint64_t c = block.U64();
-        if (block.Ok()) {
-            uncompressed = u;
-            compressed = c;
+    if (compressed == kMarker32 || uncompressed == kMarker32) {
+        if (const auto zip64 = LocalZip64Block(head, headSize)) {
+            CByteReader block(zip64->data, zip64->size);
+            const uint64_t u = block.U64();
+            const uint64_t c = block.U64();
+            if (block.Ok()) {
+                uncompressed = u;
+                compressed = c;
+            }
         }
     }
     // With a data descriptor the writer may not have known the values yet: zeros (or, for the
@@ -105,15 +81,12 @@ std::optional<uint32_t> LocalHeaderLength(const uint8_t* head, size_t headSize,
         if (why) *why = text;
         return std::nullopt;
     };
-    CByteReader r(head, std::min<uint64_t>(headSize, fetchedSize));
-    const uint32_t sig = r.U32();
-    if (!r.Ok()) return fail("fetched bytes end inside the local header");
-    if (sig != kLocalHeaderSignature) return fail("no local header signature at the entry's offset");
-    r.Seek(26);
-    const uint16_t nameLen = r.U16();
-    const uint16_t extraLen = r.U16();
-    if (!r.Ok()) return fail("fetched bytes end inside the local header");
-    const uint32_t length = kLocalHeaderFixedSize + uint32_t{nameLen} + extraLen;
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(headSize, fetchedSize));
+    if (size < 4) return fail("fetched bytes end inside the local header");
+    if (!HasLocalSignature(head, size)) return fail("no local header signature at the entry's offset");
+    LocalHeader local;
+    if (!ReadLocalHeader(head, size, local)) return fail("fetched bytes end inside the local header");
+    const uint32_t length = local.Length();
     if (length > fetchedSize) return fail("local name and extra field run past the fetched bytes");
     return length;
 }

@@ -3,7 +3,7 @@
 #include "app/frontend.h"
 #include "inet/url.h"
 #include "remote/proxy_fields.h"
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 #include "transfer/ftp_transfer.h"
 #include "transfer/http_download.h"

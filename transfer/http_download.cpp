@@ -9,6 +9,7 @@
 #include "app/frontend.h"
 #include "app/strings.h"
 #include "app/text_convert.h"
+#include "inet/content_range.h"
 #include "inet/errors.h"
 #include "inet/url.h"
 
@@ -37,18 +38,8 @@ std::string ErrorCodeText(uint32_t error) {
 
 // "bytes START-END/TOTAL" naming exactly the range asked; TOTAL may be "*".
 bool ContentRangeIs(const std::string& value, uint32_t start, uint32_t end) {
-    const std::string head =
-        "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/";
-    if (value.compare(0, head.size(), head) != 0) return false;
-    const std::string total = value.substr(head.size());
-    if (total == "*") return true;
-    if (total.empty() || total.size() > 19) return false;
-    uint64_t n = 0;
-    for (char c : total) {
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return n > end;
+    inet::ContentRange range;
+    return inet::ParseContentRange(value, range) && range.first == start && range.last == end;
 }
 
 bool IsIdentity(std::string coding) {

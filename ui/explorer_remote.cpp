@@ -1,7 +1,7 @@
 #include "ui/explorer_remote.h"
 
 #include "app/settings.h"
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 #include "ui/explorer_dlg.h"
 

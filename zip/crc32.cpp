@@ -1,28 +1,22 @@
 #include "zip/crc32.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace fennic {
-namespace {
-
-std::array<uint32_t, 256> MakeTable() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-
-}  // namespace
 
 uint32_t Crc32(const void* data, size_t size, uint32_t crc) {
-    static const std::array<uint32_t, 256> kTable = MakeTable();
-    const auto* p = static_cast<const uint8_t*>(data);
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) crc = kTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    // zlib takes its length as a uInt: long buffers go in pieces.
+    const auto* p = static_cast<const Bytef*>(data);
+    uLong value = crc;
+    while (size > 0) {
+        const size_t piece = std::min<size_t>(size, 1u << 30);
+        value = crc32(value, p, static_cast<uInt>(piece));
+        p += piece;
+        size -= piece;
+    }
+    return static_cast<uint32_t>(value);
 }
 
 }  // namespace fennic

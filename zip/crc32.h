@@ -1,5 +1,5 @@
 #pragma once
-// CRC-32 as ZIP records use it (the reflected 0xEDB88320 polynomial).
+// CRC-32 as ZIP records use it (the reflected 0xEDB88320 polynomial), computed by zlib.
 
 #include <cstddef>
 #include <cstdint>

@@ -48,21 +48,16 @@ uint32_t CZipEntryHeader::GetCentralSize() const {
     return kCentralHeaderFixedSize + fileName.GetSize() + extraField.GetSize() + comment.GetSize();
 }
 
+std::optional<ExtraBlock> CZipEntryHeader::Extra(uint16_t id) const {
+    if (extraField.GetSize() == 0) return std::nullopt;
+    return FindExtraBlock(extraField.GetBuffer(), extraField.GetSize(), id);
+}
+
 bool CZipEntryHeader::FindExtra(uint16_t id, std::string& data) const {
-    if (extraField.GetSize() == 0) return false;
-    const char* bytes = extraField.GetBuffer();
-    CByteReader in(bytes, extraField.GetSize());
-    while (in.Remaining() >= 4) {
-        const uint16_t blockId = in.U16();
-        const uint16_t size = in.U16();
-        if (size > in.Remaining()) return false;
-        if (blockId == id) {
-            data.assign(bytes + in.Position(), size);
-            return true;
-        }
-        in.Skip(size);
-    }
-    return false;
+    const auto block = Extra(id);
+    if (!block) return false;
+    data.assign(reinterpret_cast<const char*>(block->data), block->size);
+    return true;
 }
 
 bool CZipEntryHeader::NeedsZip64() const {

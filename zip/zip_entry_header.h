@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "zip/extra_field.h"
 #include "zip/zip_buffer.h"
 #include "zip/zip_records.h"
 
@@ -12,8 +13,6 @@ namespace fennic {
 
 class CZipVolume;
 
-constexpr uint16_t kUnicodePathExtraId = 0x7075;     // UTF-8 name with the stored name's CRC
-constexpr uint16_t kUnicodeCommentExtraId = 0x6375;  // the same for the comment
 constexpr uint8_t kHostMsDos = 0;
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostNtfs = 11;
@@ -22,6 +21,7 @@ constexpr uint8_t kHostVfat = 14;
 // General purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr uint16_t kFlagUtf8 = 0x0800;  // name and comment are UTF-8
 
 // Windows file attributes in the low bits of externalAttributes.
@@ -80,6 +80,8 @@ public:
     // The data of the first extra field block with this id; false when there is none or the
     // block runs past the field.
     bool FindExtra(uint16_t id, std::string& data) const;
+    // The first block with `id` of the extra field, pointing into it.
+    std::optional<ExtraBlock> Extra(uint16_t id) const;
     // 46 + name + extra field + comment, as stored.
     uint32_t GetCentralSize() const;
     // A size, offset or disk field holds its 64-bit marker and the extra field carries the

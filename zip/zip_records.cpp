@@ -110,15 +110,10 @@ namespace {
 std::string ExtraWithoutZip64(const CZipEntryHeader& h) {
     std::string kept;
     const std::string all = h.extraField.ToString();
-    CByteReader in(all.data(), all.size());
-    while (in.Remaining() >= 4) {
-        const size_t start = in.Position();
-        const uint16_t id = in.U16();
-        const uint16_t size = in.U16();
-        if (size > in.Remaining()) break;
-        in.Skip(size);
-        if (id != kZip64ExtraId) kept.append(all, start, 4 + size);
-    }
+    ExtraFieldIterator it(all.data(), all.size());
+    ExtraBlock block;
+    while (it.Next(block))
+        if (block.id != kZip64ExtraId) kept.append(all, block.offset, 4 + size_t{block.size});
     return kept;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "zip/extra_field.h"
+
 namespace fennic {
 
 class CZipEntryHeader;
@@ -31,7 +33,6 @@ constexpr uint32_t kLongestComment = 0xFFFF;
 constexpr uint32_t kLongestEnd =
     kEndRecordFixedSize + kLongestComment + kZip64LocatorSize + kZip64EndRecordFixedSize;
 
-constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kMarker32 = 0xFFFFFFFF;  // "the value is in the ZIP64 record"
 constexpr uint16_t kMarker16 = 0xFFFF;
 

@@ -1,7 +1,7 @@
 // How wanted entries become requests: ranges are only split for more connections where each
 // part is worth a connection of its own.
 
-#include "remote/entry_stream.h"
+#include "remote/direct/entry_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "remote/entry_fetch.h"
+#include "remote/direct/entry_fetch.h"
 
 namespace fennic::remote {
 namespace {

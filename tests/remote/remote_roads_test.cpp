@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 #include "tests/remote/test_host.h"

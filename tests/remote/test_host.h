@@ -8,7 +8,7 @@
 #include "app/archive_view.h"
 #include "app/frontend.h"
 #include "app/settings.h"
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 #include "transfer/window_thread.h"
 

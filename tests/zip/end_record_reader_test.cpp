@@ -1,6 +1,6 @@
 // The remote archive's last 22 bytes read as its end record.
 
-#include "remote/end_record_reader.h"
+#include "remote/classic/end_record_reader.h"
 
 #include "zip_test_util.h"
 

@@ -8,7 +8,7 @@
 #include "inet/errors.h"
 #include "inet/ftp.h"
 #include "inet/url.h"
-#include "remote/range_source.h"
+#include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
 
 namespace fennic::remote {

@@ -1,4 +1,4 @@
-#include "remote/entry_select.h"
+#include "remote/direct/entry_select.h"
 
 #include <fnmatch.h>
 

@@ -1,4 +1,4 @@
-#include "remote/entry_fetch.h"
+#include "remote/direct/entry_fetch.h"
 
 #include <algorithm>
 #include <thread>

@@ -12,7 +12,7 @@
 #include "remote/entry_archive.h"
 #include "remote/entry_archive_file.h"
 #include "remote/proxy_fields.h"
-#include "remote/remote_host.h"
+#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 #include "remote/transfer_runs.h"
 

@@ -19,8 +19,8 @@
 #include "inet/errors.h"
 #include "inet/http.h"
 #include "inet/url.h"
-#include "remote/content_range.h"
-#include "remote/range_source.h"
+#include "inet/content_range.h"
+#include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
 
 namespace fennic::remote {
@@ -200,7 +200,7 @@ public:
         uint32_t status = 0;
         if (!Send("Range: bytes=-" + std::to_string(count) + "\r\n", request, status, error))
             return false;
-        ContentRange range;
+        inet::ContentRange range;
         uint64_t length = 0;
         const bool haveLength = request->QueryContentLength(length);
         if (status == 200) {
@@ -224,7 +224,7 @@ public:
         if (status == 416) {
             // Nothing to send from the end: an empty file (its size in "bytes */0").
             std::string text;
-            if (request->QueryHeader("Content-Range", text) && ParseUnsatisfiedRange(text, size) &&
+            if (request->QueryHeader("Content-Range", text) && inet::ParseUnsatisfiedRange(text, size) &&
                 size == 0) {
                 return Fail(error, RoadFailure::kNotArchive,
                             m_name + " is empty (0 bytes): not a ZIP archive");
@@ -233,8 +233,8 @@ public:
         }
         if (status != 206) return StatusFail(error, status);
         std::string text;
-        if (!request->QueryHeader("Content-Range", text) || !ParseContentRange(text, range) ||
-            range.last + 1 != range.total || range.Length() > count ||
+        if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
+            !range.totalKnown || range.last + 1 != range.total || range.Length() > count ||
             (haveLength && length != range.Length())) {
             return Fail(error, RoadFailure::kStatus,
                         "the server's Content-Range does not describe the archive's last bytes");
@@ -267,9 +267,9 @@ public:
             return StatusFail(error, status);
         }
         std::string text;
-        ContentRange range;
-        if (!request->QueryHeader("Content-Range", text) || !ParseContentRange(text, range) ||
-            range.first != start || range.last != last) {
+        inet::ContentRange range;
+        if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
+            !range.totalKnown || range.first != start || range.last != last) {
             return Fail(error, RoadFailure::kStatus,
                         "the server's Content-Range is not the range asked for");
         }

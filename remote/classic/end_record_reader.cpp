@@ -1,4 +1,4 @@
-#include "remote/end_record_reader.h"
+#include "remote/classic/end_record_reader.h"
 
 #include <cstring>
 #include <string>

@@ -1,6 +1,6 @@
-#include "remote/content_range.h"
+#include "inet/content_range.h"
 
-namespace fennic::remote {
+namespace fennic::inet {
 namespace {
 
 // A decimal number at text[pos..], advancing pos; false for no digit or overflow.
@@ -29,8 +29,16 @@ bool ParseContentRange(const std::string& text, ContentRange& range) {
     size_t pos = 0;
     if (!Unit(text, pos) || !Number(text, pos, range.first)) return false;
     if (pos >= text.size() || text[pos++] != '-' || !Number(text, pos, range.last)) return false;
-    if (pos >= text.size() || text[pos++] != '/' || !Number(text, pos, range.total)) return false;
-    return pos == text.size() && range.first <= range.last && range.last < range.total;
+    if (pos >= text.size() || text[pos++] != '/') return false;
+    if (range.first > range.last) return false;
+    if (text.compare(pos, std::string::npos, "*") == 0) {
+        range.totalKnown = false;
+        range.total = 0;
+        return true;
+    }
+    range.totalKnown = true;
+    if (!Number(text, pos, range.total)) return false;
+    return pos == text.size() && range.last < range.total;
 }
 
 bool ParseUnsatisfiedRange(const std::string& text, uint64_t& total) {
@@ -40,4 +48,4 @@ bool ParseUnsatisfiedRange(const std::string& text, uint64_t& total) {
     return Number(text, pos, total) && pos == text.size();
 }
 
-}  // namespace fennic::remote
+}  // namespace fennic::inet

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "remote/direct_road.h"
-#include "remote/entry_stream.h"
-#include "remote/range_source.h"
+#include "remote/direct/direct_road.h"
+#include "remote/direct/entry_stream.h"
+#include "remote/direct/range_source.h"
 
 namespace fennic::remote {
 

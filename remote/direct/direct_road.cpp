@@ -1,4 +1,4 @@
-#include "remote/direct_road.h"
+#include "remote/direct/direct_road.h"
 
 #include <fcntl.h>
 #include <unistd.h>

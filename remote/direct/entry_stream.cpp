@@ -1,4 +1,4 @@
-#include "remote/entry_stream.h"
+#include "remote/direct/entry_stream.h"
 
 #include <algorithm>
 

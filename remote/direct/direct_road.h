@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fs/output_file.h"
-#include "remote/range_source.h"
+#include "remote/direct/range_source.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_records.h"
 
