@@ -48,7 +48,7 @@ struct FtpCore {
 
 struct FtpConnection::State {
     std::shared_ptr<FtpCore> core;
-    UniqueFd ctrl;
+    fs::UniqueFd ctrl;
     std::string inbuf;
     std::string last_response;
     std::vector<int> last_codes;
@@ -60,8 +60,8 @@ struct FtpConnection::State {
     bool epsv_refused = false;  // once refused, PASV goes out directly
     bool file_open = false;
     uint64_t file_serial = 0;
-    UniqueFd data;
-    size_t replies_due = 0;  // replies the open file's transfer still owes
+    fs::UniqueFd data;
+    size_t replies_due = 0;      // replies the open file's transfer still owes
     bool own_final_due = false;  // the first of them answers the transfer command itself
     FtpReply own_final;          // that answer, once read (code 0 before)
     sockaddr_storage peer{};
@@ -82,7 +82,7 @@ struct FtpConnection::State {
         own_final_due = false;
     }
 
-    void BeginTransfer(UniqueFd conn, size_t due, bool final_due) {
+    void BeginTransfer(fs::UniqueFd conn, size_t due, bool final_due) {
         data = std::move(conn);
         replies_due = due;
         own_final_due = final_due;
@@ -142,7 +142,7 @@ struct FtpConnection::State {
                   uint32_t timeout_code = kErrorTimeout) {
         size_t off = 0;
         while (off < line.size()) {
-            ssize_t n = ::send(ctrl.get(), line.data() + off, line.size() - off, MSG_NOSIGNAL);
+            ssize_t n = ::send(ctrl.Get(), line.data() + off, line.size() - off, MSG_NOSIGNAL);
             if (n > 0) {
                 off += static_cast<size_t>(n);
                 continue;
@@ -150,7 +150,7 @@ struct FtpConnection::State {
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return Break(ErrorFromErrno(errno), std::strerror(errno));
             }
-            WaitResult r = WaitFor(ctrl.get(), POLLOUT, -1, 0, core->wake.read_fd(), deadline);
+            WaitResult r = WaitFor(ctrl.Get(), POLLOUT, -1, 0, core->wake.read_fd(), deadline);
             if (r != WaitResult::kReady) return WaitResultFail(r, timeout_code);
         }
         return true;
@@ -172,10 +172,10 @@ struct FtpConnection::State {
                 return true;
             }
             if (p == ReplyParse::kMalformed) return Break(kErrorInvalidServerResponse);
-            WaitResult r = WaitFor(ctrl.get(), POLLIN, -1, 0, core->wake.read_fd(), deadline);
+            WaitResult r = WaitFor(ctrl.Get(), POLLIN, -1, 0, core->wake.read_fd(), deadline);
             if (r != WaitResult::kReady) return WaitResultFail(r, timeout_code);
             char buf[4096];
-            ssize_t n = ::recv(ctrl.get(), buf, sizeof buf, 0);
+            ssize_t n = ::recv(ctrl.Get(), buf, sizeof buf, 0);
             if (n == 0) return Break(kErrorFtpDropped);
             if (n < 0) {
                 if (errno == EAGAIN || errno == EINTR) continue;
@@ -208,10 +208,10 @@ struct FtpConnection::State {
         return true;
     }
 
-    bool OpenListener(UniqueFd& listener) {
+    bool OpenListener(fs::UniqueFd& listener) {
         sockaddr_storage local{};
         socklen_t len = sizeof local;
-        if (::getsockname(ctrl.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        if (::getsockname(ctrl.Get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
             return Fail(kErrorInternal, std::strerror(errno));
         }
         if (local.ss_family == AF_INET) {
@@ -219,14 +219,14 @@ struct FtpConnection::State {
         } else {
             reinterpret_cast<sockaddr_in6*>(&local)->sin6_port = 0;
         }
-        UniqueFd fd(::socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        fs::UniqueFd fd(::socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!fd) return Fail(kErrorOutOfHandles, std::strerror(errno));
-        if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), len) != 0 ||
-            ::listen(fd.get(), 1) != 0) {
+        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), len) != 0 ||
+            ::listen(fd.Get(), 1) != 0) {
             return Fail(kErrorInternal, std::strerror(errno));
         }
         len = sizeof local;
-        if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        if (::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
             return Fail(kErrorInternal, std::strerror(errno));
         }
         std::string line;
@@ -251,7 +251,7 @@ struct FtpConnection::State {
 
     // Asks for a passive port and connects to it at the control connection's peer: the
     // address in the reply is never used, so a server cannot send us to another host.
-    bool ConnectPassive(UniqueFd& conn) {
+    bool ConnectPassive(fs::UniqueFd& conn) {
         FtpReply reply;
         uint16_t port = 0;
         bool have_port = false;
@@ -286,17 +286,17 @@ struct FtpConnection::State {
             reinterpret_cast<sockaddr_in6*>(&to)->sin6_port = htons(port);
         }
         // No command is outstanding here, so a failed connect leaves the control side in step.
-        UniqueFd fd(::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        fs::UniqueFd fd(::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!fd) return Fail(kErrorOutOfHandles, std::strerror(errno));
-        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), len) != 0) {
+        if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), len) != 0) {
             if (errno != EINPROGRESS) return Fail(ErrorFromErrno(errno), std::strerror(errno));
-            WaitResult r = WaitFor(fd.get(), POLLOUT, -1, 0, core->wake.read_fd(), IoDeadline());
+            WaitResult r = WaitFor(fd.Get(), POLLOUT, -1, 0, core->wake.read_fd(), IoDeadline());
             if (r == WaitResult::kTimeout) return Fail(kErrorTimeout, "data connection");
             if (r == WaitResult::kWoken) return Fail(kErrorOperationCancelled);
             if (r != WaitResult::kReady) return Fail(kErrorInternal, std::strerror(errno));
             int soerr = 0;
             socklen_t soerr_len = sizeof soerr;
-            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soerr, &soerr_len) != 0) {
+            if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soerr, &soerr_len) != 0) {
                 soerr = errno;
             }
             if (soerr != 0) return Fail(ErrorFromErrno(soerr), std::strerror(soerr));
@@ -307,7 +307,7 @@ struct FtpConnection::State {
 
     // The data connection's setup before its transfer command: a listener the server connects
     // to (active), or our own connection made already (passive).
-    bool PrepareData(UniqueFd& listener, UniqueFd& conn) {
+    bool PrepareData(fs::UniqueFd& listener, fs::UniqueFd& conn) {
         return passive ? ConnectPassive(conn) : OpenListener(listener);
     }
 
@@ -324,7 +324,7 @@ struct FtpConnection::State {
     // After the transfer command went out: waits for the server's data connection and its
     // preliminary reply, in whichever order they come. final_due tells whether the closing
     // 2xx reply is still to be read.
-    bool AwaitData(UniqueFd& listener, UniqueFd& conn, bool& final_due) {
+    bool AwaitData(fs::UniqueFd& listener, fs::UniqueFd& conn, bool& final_due) {
         bool prelim = false, done = false;
         int preliminary = 0;
         Clock::time_point deadline = IoDeadline();
@@ -334,15 +334,15 @@ struct FtpConnection::State {
             bool have_reply = !done && ParseFtpReply(inbuf, reply, used) != ReplyParse::kIncomplete;
             int ready = 0;
             if (!have_reply) {
-                WaitResult r = WaitFor(conn ? -1 : listener.get(), POLLIN, done ? -1 : ctrl.get(),
+                WaitResult r = WaitFor(conn ? -1 : listener.Get(), POLLIN, done ? -1 : ctrl.Get(),
                                        POLLIN, core->wake.read_fd(), deadline, &ready);
                 if (r != WaitResult::kReady) return WaitResultFail(r, kErrorTimeout);
             }
             if (ready & 1) {
                 sockaddr_storage from{};
                 socklen_t len = sizeof from;
-                UniqueFd fd(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&from), &len,
-                                      SOCK_CLOEXEC | SOCK_NONBLOCK));
+                fs::UniqueFd fd(::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&from), &len,
+                                          SOCK_CLOEXEC | SOCK_NONBLOCK));
                 if (fd && SamePeer(from)) conn = std::move(fd);
             }
             if (have_reply || (ready & 2)) {
@@ -535,22 +535,22 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
             announced = true;
         }
         core_->Notify(kStatusConnecting, addr);
-        UniqueFd fd(::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        fs::UniqueFd fd(::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!fd) {
             last_errno = errno;
             continue;
         }
-        if (::connect(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
+        if (::connect(fd.Get(), ai->ai_addr, ai->ai_addrlen) != 0) {
             if (errno != EINPROGRESS) {
                 last_errno = errno;
                 continue;
             }
-            WaitResult r = WaitFor(fd.get(), POLLOUT, -1, 0, wake, deadline);
+            WaitResult r = WaitFor(fd.Get(), POLLOUT, -1, 0, wake, deadline);
             if (r == WaitResult::kTimeout) return fail(kErrorConnectTimeout);
             if (r == WaitResult::kWoken) return fail(kErrorOperationCancelled);
             int soerr = 0;
             socklen_t len = sizeof soerr;
-            ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soerr, &len);
+            ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &soerr, &len);
             if (r != WaitResult::kReady || soerr != 0) {
                 last_errno = soerr ? soerr : errno;
                 continue;
@@ -672,7 +672,7 @@ std::unique_ptr<FtpFile> FtpConnection::OpenFileAt(const std::string& path, uint
         return nullptr;
     }
     if (!st.EnsureBinary()) return nullptr;
-    UniqueFd listener, conn;
+    fs::UniqueFd listener, conn;
     if (!st.PrepareData(listener, conn)) return nullptr;
     if (offset > 0) {
         FtpReply reply;
@@ -721,7 +721,7 @@ bool FtpConnection::Command(const std::string& text, bool expect_data,
         port_at = (transfer > 0 && Verb(lines[transfer - 1]) == "REST") ? transfer - 1 : transfer;
     }
     FtpReply reply;
-    UniqueFd listener, conn;
+    fs::UniqueFd listener, conn;
     bool refused = false;  // the data connection could not be set up; keep replies in step
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i == port_at && !refused && !st.PrepareData(listener, conn)) {
@@ -795,7 +795,7 @@ bool FtpFile::Read(void* buffer, size_t size, size_t& got) {
     };
     if (!Mine()) return fail(kErrorIncorrectHandleState);
     if (eof_ || size == 0) return true;
-    const int fd = conn_->data.get();
+    const int fd = conn_->data.Get();
     const FtpCore& core = *conn_->core;
     const Clock::time_point idle_deadline = conn_->IoDeadline();
     const auto window = std::chrono::seconds(core.floor_seconds);

@@ -10,22 +10,6 @@
 
 namespace fennic::inet {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& o) noexcept {
-    if (this != &o) Reset(o.Release());
-    return *this;
-}
-
-int UniqueFd::Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void UniqueFd::Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
-
 WakePipe::WakePipe() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -37,7 +21,7 @@ WakePipe::WakePipe() {
 void WakePipe::Signal() {
     if (write_) {
         char c = 1;
-        [[maybe_unused]] ssize_t n = ::write(write_.get(), &c, 1);
+        [[maybe_unused]] ssize_t n = ::write(write_.Get(), &c, 1);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Small POSIX socket helpers for the FTP client: an owning descriptor, a wake-up pipe, waits
-// with a deadline, and address texts.
+// Small POSIX socket helpers for the FTP client: a wake-up pipe, waits with a deadline, and
+// address texts.
 
 #include <sys/socket.h>
 
@@ -8,25 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/unique_fd.h"
+
 namespace fennic::inet {
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int Release();
-    void Reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
 
 using Clock = std::chrono::steady_clock;
 
@@ -35,11 +19,11 @@ class WakePipe {
 public:
     WakePipe();  // check ok() afterwards
     bool ok() const { return bool(read_) && bool(write_); }
-    int read_fd() const { return read_.get(); }
+    int read_fd() const { return read_.Get(); }
     void Signal();  // async-signal and thread safe
 
 private:
-    UniqueFd read_, write_;
+    fs::UniqueFd read_, write_;
 };
 
 enum class WaitResult { kReady, kTimeout, kWoken, kError };

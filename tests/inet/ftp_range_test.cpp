@@ -10,8 +10,8 @@
 #include <fstream>
 #include <future>
 
+#include "fs/unique_fd.h"
 #include "inet/ftp.h"
-#include "inet/socket_util.h"
 #include "tests/fixtures/fixtures.h"
 
 namespace fennic::inet {
@@ -182,18 +182,18 @@ bool ConnectPending(uint16_t port) {
 // A data port that never accepts and an ABOR never answered each cost the idle limit, and
 // Abort() ends the wait at once; only the unanswered ABOR leaves the login out of step.
 TEST(ScriptFtpPassive, SilentDataPortAndSilentAborAreBounded) {
-    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    UniqueFd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fs::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fs::UniqueFd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     auto* sa = reinterpret_cast<sockaddr*>(&a);
     // A full listen queue: later connects to it wait for an answer that never comes.
-    ASSERT_EQ(::bind(listener.get(), sa, sizeof a), 0);
-    ASSERT_EQ(::listen(listener.get(), 0), 0);
-    ASSERT_EQ(::getsockname(listener.get(), sa, &len), 0);
-    ASSERT_EQ(::connect(filler.get(), sa, sizeof a), 0);
+    ASSERT_EQ(::bind(listener.Get(), sa, sizeof a), 0);
+    ASSERT_EQ(::listen(listener.Get(), 0), 0);
+    ASSERT_EQ(::getsockname(listener.Get(), sa, &len), 0);
+    ASSERT_EQ(::connect(filler.Get(), sa, sizeof a), 0);
     const uint16_t dead_port = ntohs(a.sin_port);
 
     fennic::test::ScriptFtpOptions opt;
