@@ -87,6 +87,12 @@ const char* ErrorText(uint32_t error) {
     return "Unknown network error";
 }
 
+std::string ErrorText(uint32_t error, const std::string& detail) {
+    std::string text = ErrorText(error);
+    if (!detail.empty()) text += ": " + detail;
+    return text;
+}
+
 uint32_t ErrorFromCurlCode(int curl_code) {
     for (const auto& e : kCurlErrors) {
         if (e.curl == curl_code) return e.error;

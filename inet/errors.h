@@ -48,6 +48,8 @@ constexpr uint32_t kRateFloorSeconds = 60;
 
 // Short English text of an error number; "Unknown network error" for numbers not in the table.
 const char* ErrorText(uint32_t error);
+// The same text, followed by ": detail" when detail is not empty.
+std::string ErrorText(uint32_t error, const std::string& detail);
 
 // The table's mapping of a CURLcode and of a socket errno value.
 uint32_t ErrorFromCurlCode(int curl_code);

@@ -46,6 +46,22 @@ WaitResult WaitFor(int fd, short events, int fd2, short events2, int wake_fd,
     }
 }
 
+WaitResult ConnectWithin(int fd, const sockaddr* to, socklen_t len, int wake_fd,
+                         Clock::time_point deadline, int& err) {
+    err = 0;
+    if (::connect(fd, to, len) == 0) return WaitResult::kReady;
+    if (errno != EINPROGRESS) {
+        err = errno;
+        return WaitResult::kReady;
+    }
+    const WaitResult r = WaitFor(fd, POLLOUT, -1, 0, wake_fd, deadline);
+    if (r == WaitResult::kError) err = errno;
+    if (r != WaitResult::kReady) return r;
+    socklen_t err_len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &err_len) != 0) err = errno;
+    return WaitResult::kReady;
+}
+
 std::string AddressText(const sockaddr* addr) {
     char buf[INET6_ADDRSTRLEN] = {};
     if (addr->sa_family == AF_INET) {

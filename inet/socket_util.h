@@ -1,6 +1,6 @@
 #pragma once
-// Small POSIX socket helpers for the FTP client: a wake-up pipe, waits with a deadline, and
-// address texts.
+// Small POSIX socket helpers for the FTP client: a wake-up pipe, waits and connects with a
+// deadline, and address texts.
 
 #include <sys/socket.h>
 
@@ -33,6 +33,12 @@ enum class WaitResult { kReady, kTimeout, kWoken, kError };
 // bit 1: fd2).
 WaitResult WaitFor(int fd, short events, int fd2, short events2, int wake_fd,
                    Clock::time_point deadline, int* ready = nullptr);
+
+// Connects the non-blocking socket fd to the address, waiting as WaitFor does. kReady with err 0:
+// connected; kReady with err set: the connect failed with that errno; kError: the wait failed
+// (err: its errno); kTimeout and kWoken as WaitFor.
+WaitResult ConnectWithin(int fd, const sockaddr* to, socklen_t len, int wake_fd,
+                         Clock::time_point deadline, int& err);
 
 // "127.0.0.1" or "::1".
 std::string AddressText(const sockaddr* addr);
