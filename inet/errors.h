@@ -51,6 +51,19 @@ const char* ErrorText(uint32_t error);
 // The same text, followed by ": detail" when detail is not empty.
 std::string ErrorText(uint32_t error, const std::string& detail);
 
+// The error number and text of the last failed call of an object of the network layer.
+struct FailureRecord {
+    uint32_t error = 0;
+    std::string error_text;
+
+    // Records the failure; false, so that a call can end in "return Fail(...)".
+    bool Fail(uint32_t code, const std::string& detail = "") {
+        error = code;
+        error_text = ErrorText(code, detail);
+        return false;
+    }
+};
+
 // The table's mapping of a CURLcode and of a socket errno value.
 uint32_t ErrorFromCurlCode(int curl_code);
 uint32_t ErrorFromErrno(int err);

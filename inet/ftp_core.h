@@ -48,14 +48,12 @@ struct FtpCore {
     }
 };
 
-struct FtpConnection::State {
+struct FtpConnection::State : FailureRecord {
     std::shared_ptr<FtpCore> core;
     fs::UniqueFd ctrl;
     std::string inbuf;
     std::string last_response;
     std::vector<int> last_codes;
-    uint32_t error = 0;
-    std::string error_text;
     bool broken = false;
     bool type_binary = false;
     bool passive = false;
@@ -70,11 +68,6 @@ struct FtpConnection::State {
 
     Clock::time_point IoDeadline() const {
         return Clock::now() + std::chrono::milliseconds(core->io_ms);
-    }
-    bool Fail(uint32_t code, const std::string& detail = "") {
-        error = code;
-        error_text = ErrorText(code, detail);
-        return false;
     }
     // Failure that leaves the control connection unusable.
     bool Break(uint32_t code, const std::string& detail = "") {

@@ -19,7 +19,7 @@
 
 namespace fennic::inet {
 
-struct HttpCore {
+struct HttpCore : FailureRecord {
     CurlEasy easy;
     CurlMulti multi;
     std::atomic<bool> cancelled{false};
@@ -31,8 +31,6 @@ struct HttpCore {
     uint32_t floor_seconds = kRateFloorSeconds;
     std::string ca_file;
     bool insecure = false;
-    uint32_t error = 0;
-    std::string error_text;
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
     std::string host;                      // for the resolving notification
     std::string proxy_host;                // the named proxy's host: looked up instead
@@ -43,14 +41,9 @@ struct HttpCore {
     void Notify(uint32_t status, const std::string& info) const {
         if (callback) callback(status, info);
     }
-    bool Fail(uint32_t code, const std::string& detail = "") {
-        error = code;
-        error_text = ErrorText(code, detail);
-        return false;
-    }
 };
 
-struct HttpRequest::State {
+struct HttpRequest::State : FailureRecord {
     std::shared_ptr<HttpCore> core;
     std::string url;
     std::string host;
@@ -59,8 +52,6 @@ struct HttpRequest::State {
     bool digest = false;                     // the server asked for Digest, not Basic
     std::string proxy_user, proxy_password;  // set after a 407
     CurlHeaders headers;
-    uint32_t error = 0;
-    std::string error_text;
 
     // The transfer in progress.
     bool sent = false;
@@ -89,11 +80,6 @@ struct HttpRequest::State {
     bool spooled = false;
     bool replay = false;
 
-    bool Fail(uint32_t code, const std::string& detail = "") {
-        error = code;
-        error_text = ErrorText(code, detail);
-        return false;
-    }
     size_t Buffered() const { return body.size() - body_off; }
 
     void Detach();
