@@ -597,5 +597,20 @@ TEST(HttpSetup, BadOptionsFailClearly) {
     EXPECT_EQ(r3->LastError(), kErrorIncorrectHandleState);
 }
 
+// A header text that would smuggle a second header line in by a lone LF is refused before
+// anything goes out, as a line without a colon is.
+TEST(HttpSetup, HeaderTextWithLoneLineFeedIsRefused) {
+    fennic::test::ScriptHttpServer server(
+        [](const RawHttpRequest& req, HttpPeer& peer) { fennic::test::ServeBody(req, peer, "x"); });
+    HttpSession s;
+    ASSERT_TRUE(s.Open("a", kAccessDirect, ""));
+    auto req = s.Connect("127.0.0.1", server.port(), "", "")->OpenRequest("/x", false);
+    EXPECT_FALSE(req->Send("X-A: 1\nX-Injected: 2\r\n"));
+    EXPECT_EQ(req->LastError(), kErrorInvalidOption);
+    EXPECT_FALSE(req->Send("X-A: 1\r\nno colon here\r\n"));
+    EXPECT_EQ(req->LastError(), kErrorInvalidOption);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
 }  // namespace
 }  // namespace fennic::inet
