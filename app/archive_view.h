@@ -54,7 +54,6 @@ public:
 
     // ZipOpenExisting, as the window opens; the command line reads only.
     void SetOpenMode(int mode) { m_openMode = mode; }
-    int GetSpanOption() const { return m_spanOption; }
 
 private:
     std::string m_strArchivePath;

@@ -101,8 +101,8 @@ std::string FormatAttributes(uint32_t externalAttributes) {
 std::string FormatRatio(uint64_t compressedSize, uint64_t uncompressedSize) {
     if (uncompressedSize == 0) return "0%";
     // Whole percent, truncated; the product is taken in 128 bits so no size overflows it.
-    const auto ratio =
-        static_cast<uint64_t>(static_cast<unsigned __int128>(compressedSize) * 100 / uncompressedSize);
+    const auto ratio = static_cast<uint64_t>(static_cast<unsigned __int128>(compressedSize) * 100 /
+                                             uncompressedSize);
     return std::to_string(ratio) + "%";
 }
 

@@ -25,14 +25,12 @@ public:
 
     // Shows a message box and returns the button pressed (IDOK, IDYES or IDNO).
     // An empty caption is the application's display name, which is itself empty.
-    virtual int MessageBox(const std::string& text, const std::string& caption,
-                           unsigned style) = 0;
+    virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
 
     // A question the core asks by kind, so that a front end can answer it by kind, never by
     // its wording. By default it is an ordinary message box.
     enum class Question { kUseAddressCredentials };
-    virtual int Ask(Question, const std::string& text, const std::string& caption,
-                    unsigned style) {
+    virtual int Ask(Question, const std::string& text, const std::string& caption, unsigned style) {
         return MessageBox(text, caption, style);
     }
 };

@@ -62,8 +62,9 @@ constexpr Entry kTable[] = {
     {221, "%1 Bytes"},
     {223, "%1 KB"},
     {225, "%1 MB"},
-    {226, "FtpCommand method (which is required to support FTP resumes) is not available on this "
-          "machine. Please upgrade to Internet Explorer 5 or later."},
+    {226,
+     "FtpCommand method (which is required to support FTP resumes) is not available on this "
+     "machine. Please upgrade to Internet Explorer 5 or later."},
     {227, "%1 (%2 copied)"},
     {228, "%1 Bytes/Sec"},
     {229, "%1 KB/Sec"},
@@ -95,13 +96,12 @@ const std::string& LoadString(unsigned id) {
         return v;
     }();
     const auto* end = texts + std::size(kTable);
-    const auto* it = std::lower_bound(texts, end, id,
-                                      [](const auto& e, unsigned key) { return e.first < key; });
+    const auto* it =
+        std::lower_bound(texts, end, id, [](const auto& e, unsigned key) { return e.first < key; });
     return (it != end && it->first == id) ? it->second : kEmpty;
 }
 
-std::string FillMessage(const std::string& text, const std::string& arg1,
-                        const std::string& arg2) {
+std::string FillMessage(const std::string& text, const std::string& arg1, const std::string& arg2) {
     std::string out;
     out.reserve(text.size() + arg1.size() + arg2.size());
     for (size_t i = 0; i < text.size(); ++i) {

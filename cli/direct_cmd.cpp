@@ -16,6 +16,7 @@
 #include "app/text_convert.h"
 #include "cli/help.h"
 #include "cli/list_cmd.h"
+#include "cli/options.h"
 #include "cli/remote_list.h"
 #include "cli/stop_signals.h"
 #include "remote/direct/direct_road.h"
@@ -44,76 +45,108 @@ int Usage(const std::string& command) {
     return 2;
 }
 
+namespace {
+
+// One option of the table into o; false for a value it cannot take.
+bool ApplyOption(OptionId id, const std::string& value, RoadOptions& o) {
+    switch (id) {
+        case OptionId::kQuiet:
+            o.quiet = true;
+            break;
+        case OptionId::kVerbose:
+            o.verbose = true;
+            break;
+        case OptionId::kJson:
+            o.json = true;
+            break;
+        case OptionId::kTsv:
+            o.layout = 't';
+            break;
+        case OptionId::kTable:
+            o.layout = 'a';
+            break;
+        case OptionId::kInsecure:
+            o.source.insecure = true;
+            break;
+        case OptionId::kCaCert:
+            o.source.caFile = value;
+            break;
+        case OptionId::kFtpActive:
+            o.source.ftpActive = true;
+            break;
+        case OptionId::kFullDownload:
+            o.source.fullDownload = true;
+            break;
+        case OptionId::kOutput:
+            o.output = value;
+            break;
+        case OptionId::kDir:
+            o.dir = value;
+            break;
+        case OptionId::kOverwrite:
+            o.overwrite = 'o';
+            break;
+        case OptionId::kNeverOverwrite:
+            o.overwrite = 'n';
+            break;
+        case OptionId::kPassword:
+            o.password = value;
+            o.havePassword = true;
+            break;
+        case OptionId::kConnections:
+            if (value.size() != 1 || value[0] < '1' || value[0] > '4') return false;
+            o.connections = value[0] - '0';
+            break;
+        case OptionId::kIndex: {
+            char* end = nullptr;
+            errno = 0;
+            o.index = std::strtoll(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || o.index < 0 || errno != 0) return false;
+            break;
+        }
+        case OptionId::kUrlCredentials:
+        case OptionId::kSettingsCredentials:
+        case OptionId::kClassic:
+            break;  // taken before the table is read
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) {
     const char* command = cmd.c_str();
-    const bool getting = cmd == "get" || cmd == "cat";
+    const unsigned bit = CommandBitOf(cmd);
     bool options = true;
-    bool settingsCredentials = false;
+    CredentialChoice choice = CredentialChoice::kAsk;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& to) {
-            if (++i == args.size()) return false;
-            to = args[i];
-            return true;
-        };
+        bool credentials = false;
+        if (options && !TakeCredentialChoice(a, choice, credentials)) return Usage(command), false;
+        if (credentials) continue;  // the address's own credentials are the default here
         if (!options || a.empty() || a[0] != '-' || a == "-") {
             if (o.location.empty() && !a.empty())
                 o.location = a;
             else
                 o.rest.push_back(a);
-        } else if (a == "--") {
+            continue;
+        }
+        if (a == "--") {
             options = false;
-        } else if (a == "-q" || a == "--quiet") {
-            o.quiet = true;
-        } else if (a == "-v" || a == "--verbose") {
-            o.verbose = true;
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--tsv" && cmd == "list") {
-            o.layout = 't';
-        } else if (a == "--table" && cmd == "list") {
-            o.layout = 'a';
-        } else if (a == "-k" || a == "--insecure") {
-            o.source.insecure = true;
-        } else if (a == "--cacert") {
-            if (!value(o.source.caFile)) return Usage(command), false;
-        } else if (a == "--ftp-active") {
-            o.source.ftpActive = true;
-        } else if (a == "--full-download") {
-            o.source.fullDownload = true;
-        } else if (a == "--url-credentials") {
-            // The address's own credentials are the default here.
-        } else if (a == "--settings-credentials") {
-            settingsCredentials = true;
-        } else if ((a == "-o" || a == "--output") && cmd == "extract") {
-            if (!value(o.output)) return Usage(command), false;
-        } else if (a == "-d" && getting) {
-            if (!value(o.dir)) return Usage(command), false;
-        } else if ((a == "-o" || a == "--overwrite") && getting) {
-            o.overwrite = 'o';
-        } else if ((a == "-n" || a == "--never-overwrite") && getting) {
-            o.overwrite = 'n';
-        } else if (a == "--password" && getting) {
-            if (!value(o.password)) return Usage(command), false;
-            o.havePassword = true;
-        } else if (a == "--connections" && getting) {
-            std::string text;
-            if (!value(text) || text.size() != 1 || text[0] < '1' || text[0] > '4')
-                return Usage(command), false;
-            o.connections = text[0] - '0';
-        } else if (a == "--index" && cmd == "extract") {
-            std::string text;
-            if (!value(text)) return Usage(command), false;
-            char* end = nullptr;
-            errno = 0;
-            o.index = std::strtoll(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || o.index < 0 || errno != 0)
-                return Usage(command), false;
-        } else {
+            continue;
+        }
+        const OptionSpec* spec = FindOption(a, bit);
+        if (!spec) {
             std::fprintf(stderr, "fennic %s: unknown option '%s'\n", command,
                          TerminalText(a, true).c_str());
             return Usage(command), false;
         }
+        std::string value;
+        if (spec->value) {
+            if (++i == args.size()) return Usage(command), false;
+            value = args[i];
+        }
+        if (!ApplyOption(spec->id, value, o)) return Usage(command), false;
     }
     if (o.location.empty()) return Usage(command), false;
 
@@ -125,7 +158,7 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
         o.source.proxyUser = proxy.user;
         o.source.proxyPassword = proxy.password;
     }
-    if (settingsCredentials) {
+    if (choice == CredentialChoice::kSettings) {
         o.source.useGivenCredentials = true;
         o.source.user = settings.m_strHttpUsr;
         o.source.password = settings.m_strHttpPwd;
@@ -142,8 +175,9 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
             std::fprintf(stderr, "fennic: %s\n", TerminalText(line).c_str());
         };
     if (o.source.insecure)
-        Info("warning: --insecure: the server's certificate is not checked; anyone on the way "
-             "can read and change what is fetched");
+        Info(
+            "warning: --insecure: the server's certificate is not checked; anyone on the way "
+            "can read and change what is fetched");
     if (o.source.fullDownload && ::isatty(2) == 1 && !o.quiet) {
         o.source.progress = [](uint64_t done, uint64_t total) {
             if (total)
@@ -178,15 +212,14 @@ CancelOnStop::~CancelOnStop() {
     m_thread.join();
 }
 
-void NoteFailure(const remote::RoadError& error) {
+void NoteFailure(const Error& error) {
     // A stop asked for by a signal needs no message of its own.
-    if (error.kind != remote::RoadFailure::kCancelled || PendingStopSignal() == 0)
-        Note(error.text);
+    if (error.code != ErrorCode::kCancelled || PendingStopSignal() == 0) Note(error.message);
 }
 
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& o,
                                                   remote::DirectArchive& archive) {
-    remote::RoadError error;
+    Error error;
     std::unique_ptr<remote::IRangeSource> source =
         remote::OpenRangeSource(o.location, o.source, error);
     bool read = source != nullptr;
@@ -224,7 +257,7 @@ int DirectList(const Args& args) {
     else if (aligned)
         PrintEntryAligned(*archive.directory, archive.comment, stdout);
     else
-        PrintEntryTable(*archive.directory, stdout);
+        PrintEntryTsv(*archive.directory, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
@@ -238,36 +271,17 @@ int DirectExtract(const Args& args) {
     std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive);
     if (!source) return 1;
     const CZipDirectory& dir = *archive.directory;
-    size_t index = 0;
-    if (!haveIndex) {
-        std::vector<EntryRow> rows;
-        rows.reserve(dir.GetCount());
-        for (size_t i = 0; i < dir.GetCount(); ++i)
-            rows.push_back({FormatEntryName(dir.GetHeader(i))});
-        const std::vector<int> found = FindRows(rows, o.rest[0]);
-        if (found.empty()) {
-            Note("no entry named '" + o.rest[0] + "' in " + source->Name());
-            return 1;
-        }
-        if (found.size() > 1) {
-            std::string which;
-            for (int i : found) which += (which.empty() ? "" : ", ") + std::to_string(i);
-            Note("'" + o.rest[0] + "' names more than one entry (indexes " + which +
-                 "); choose one with --index");
-            return 1;
-        }
-        index = static_cast<size_t>(found[0]);
-    } else if (static_cast<unsigned long long>(o.index) >= dir.GetCount()) {
-        Note("no entry with index " + std::to_string(o.index) + " (the archive has " +
-             std::to_string(dir.GetCount()) + ")");
+    const Result<size_t> found =
+        FindEntry(NameRows(dir), {haveIndex, haveIndex ? "" : o.rest[0], o.index}, source->Name());
+    if (!found) {
+        Note(found.error().message);
         return 1;
-    } else {
-        index = static_cast<size_t>(o.index);
     }
+    const size_t index = found.value();
     const fs::OutputTarget target = o.output == "-"
                                         ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
                                         : fs::OutputTarget::Path(o.output);
-    remote::RoadError error;
+    Error error;
     remote::IRangeSource& s = *source;
     CancelOnStop stop([&s] { s.Cancel(); });
     if (!remote::SaveDirectEntry(*source, archive, index, target, error)) {

@@ -53,7 +53,7 @@ int Usage(const std::string& command);
 // "fennic: TEXT" on stderr, escaped for a terminal.
 void Note(const std::string& text);
 // The road's message, unless it only says that a stop signal cancelled it.
-void NoteFailure(const remote::RoadError& error);
+void NoteFailure(const Error& error);
 
 // Opens the source and reads the archive's directory; null after a message.
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& options,

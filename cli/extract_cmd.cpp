@@ -34,11 +34,9 @@ int CmdExtract(const Args& given) {
     CredentialChoice choice = CredentialChoice::kAsk;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--url-credentials" || a == "--settings-credentials") {
-            const auto c =
-                a == "--url-credentials" ? CredentialChoice::kUrl : CredentialChoice::kSettings;
-            if (choice != CredentialChoice::kAsk && choice != c) return Usage();
-            choice = c;
+        bool taken = false;
+        if (!TakeCredentialChoice(a, choice, taken)) return Usage();
+        if (taken) {
         } else if (a == "-o" || a == "--output") {
             if (++i == args.size()) return Usage();
             dest = args[i];
@@ -72,26 +70,13 @@ int CmdExtract(const Args& given) {
         host.Note("no entry list from " + inet::WithoutPassword(url));
         return 1;
     }
-    if (haveEntry) {
-        const std::vector<int> found = FindRows(host.Rows(), entry);
-        if (found.empty()) {
-            host.Note("no entry named '" + entry + "' in " + inet::WithoutPassword(url));
-            return 1;
-        }
-        if (found.size() > 1) {
-            // Saving one of them silently could hand over the wrong file.
-            std::string which;
-            for (int i : found) which += (which.empty() ? "" : ", ") + std::to_string(i);
-            host.Note("'" + entry + "' names more than one entry (indexes " + which +
-                      "); choose one with --index");
-            return 1;
-        }
-        index = found[0];
-    } else if (static_cast<size_t>(index) >= host.Rows().size()) {
-        host.Note("no entry with index " + std::to_string(index) + " (the archive has " +
-                  std::to_string(host.Rows().size()) + ")");
+    const Result<size_t> found =
+        FindEntry(host.Rows(), {haveIndex, entry, index}, inet::WithoutPassword(url));
+    if (!found) {
+        host.Note(found.error().message);
         return 1;
     }
+    index = static_cast<long>(found.value());
     // "-" is standard output; the listing itself never goes there for this command.
     const fs::OutputTarget target = dest == "-"
                                         ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")

@@ -54,7 +54,9 @@ std::string AskPassword() {
 class ProgressLine {
 public:
     ProgressLine(bool show, size_t entries, uint64_t bytes)
-        : m_show(show), m_entries(entries), m_bytes(bytes),
+        : m_show(show),
+          m_entries(entries),
+          m_bytes(bytes),
           m_start(std::chrono::steady_clock::now()) {}
     ~ProgressLine() {
         if (m_drawn) std::fputc('\n', stderr);
@@ -229,6 +231,54 @@ int Ask(const std::string& shownPath) {
     return line[0];
 }
 
+// The entries the arguments name: cat's one, or get's patterns (none: all); false after a
+// message.
+bool ChooseEntries(const RoadOptions& o, const CZipDirectory& dir, const std::string& name,
+                   bool cat, std::vector<size_t>& chosen) {
+    if (cat) {
+        const Result<size_t> found = FindEntry(NameRows(dir), {false, o.rest[0], -1, false}, name);
+        if (!found) {
+            Note(found.error().message);
+            return false;
+        }
+        chosen.push_back(found.value());
+        return true;
+    }
+    std::vector<std::string> unmatched;
+    chosen = remote::SelectEntries(dir, o.rest, unmatched);
+    for (const std::string& u : unmatched) Note("no entry matches '" + u + "'");
+    return unmatched.empty();
+}
+
+// get's folder, with the chosen folders made in it first (they need no bytes); null after a
+// message. A folder that cannot be made counts in failed.
+std::unique_ptr<extract::Destination> OpenDestination(const RoadOptions& o,
+                                                      const CZipDirectory& dir,
+                                                      const std::vector<size_t>& chosen,
+                                                      int& failed) {
+    const extract::Existing existing = o.overwrite == 'o'   ? extract::Existing::kOverwrite
+                                       : o.overwrite == 'n' ? extract::Existing::kNever
+                                       : ::isatty(0) == 1   ? extract::Existing::kAsk
+                                                            : extract::Existing::kNever;
+    std::string error;
+    std::unique_ptr<extract::Destination> destination =
+        extract::Destination::Open(o.dir, existing, Ask, error);
+    if (!destination) {
+        Note(error);
+        return nullptr;
+    }
+    for (size_t i : chosen) {
+        const CZipEntryHeader& h = dir.GetHeader(i);
+        if (!h.IsDirectory()) continue;
+        std::string why;
+        if (!destination->MakeDirectory(extract::TargetOf(h, true), why)) {
+            Note(why);
+            ++failed;
+        }
+    }
+    return destination;
+}
+
 int Run(const Args& args, bool cat) {
     RoadOptions o;
     if (!ParseRoadOptions(args, cat ? "cat" : "get", o)) return 2;
@@ -240,23 +290,7 @@ int Run(const Args& args, bool cat) {
     const CZipDirectory& dir = *archive.directory;
 
     std::vector<size_t> chosen;
-    if (cat) {
-        std::vector<EntryRow> rows;
-        rows.reserve(dir.GetCount());
-        for (size_t i = 0; i < dir.GetCount(); ++i) rows.push_back({FormatEntryName(dir.GetHeader(i))});
-        const std::vector<int> found = FindRows(rows, o.rest[0]);
-        if (found.size() != 1) {
-            Note(found.empty() ? "no entry named '" + o.rest[0] + "' in " + source->Name()
-                               : "'" + o.rest[0] + "' names more than one entry");
-            return 1;
-        }
-        chosen.push_back(static_cast<size_t>(found[0]));
-    } else {
-        std::vector<std::string> unmatched;
-        chosen = remote::SelectEntries(dir, o.rest, unmatched);
-        for (const std::string& u : unmatched) Note("no entry matches '" + u + "'");
-        if (!unmatched.empty()) return 1;
-    }
+    if (!ChooseEntries(o, dir, source->Name(), cat, chosen)) return 1;
 
     Job job;
     job.dir = &dir;
@@ -273,26 +307,9 @@ int Run(const Args& args, bool cat) {
         withData.push_back(i);
     }
     if (!cat) {
-        const extract::Existing existing = o.overwrite == 'o'   ? extract::Existing::kOverwrite
-                                           : o.overwrite == 'n' ? extract::Existing::kNever
-                                           : ::isatty(0) == 1   ? extract::Existing::kAsk
-                                                                : extract::Existing::kNever;
-        std::string error;
-        destination = extract::Destination::Open(o.dir, existing, Ask, error);
-        if (!destination) {
-            Note(error);
-            return 1;
-        }
+        destination = OpenDestination(o, dir, chosen, failed);
+        if (!destination) return 1;
         job.destination = destination.get();
-        for (size_t i : chosen) {
-            const CZipEntryHeader& h = dir.GetHeader(i);
-            if (!h.IsDirectory()) continue;
-            std::string why;
-            if (!destination->MakeDirectory(extract::TargetOf(h, true), why)) {
-                Note(why);
-                ++failed;
-            }
-        }
     }
     job.password = o.password;
     if (encrypted && !o.havePassword) job.password = AskPassword();
@@ -307,7 +324,8 @@ int Run(const Args& args, bool cat) {
     }
     uint64_t total = 0;
     for (const auto& p : planned) total += p.end - p.start;
-    ProgressLine progress(::isatty(2) == 1 && !cat && !o.quiet && !o.verbose, planned.size(), total);
+    ProgressLine progress(::isatty(2) == 1 && !cat && !o.quiet && !o.verbose, planned.size(),
+                          total);
     job.progress = &progress;
 
     remote::FetchOptions fetch;
@@ -315,7 +333,7 @@ int Run(const Args& args, bool cat) {
     fetch.connections = cat || o.source.fullDownload ? 1 : o.connections;
     remote::SourceOptions extraOptions = o.source;
     extraOptions.progress = nullptr;  // one progress line, get's own
-    fetch.openSource = [&o, extraOptions](remote::RoadError& error) {
+    fetch.openSource = [&o, extraOptions](Error& error) {
         return remote::OpenRangeSource(o.location, extraOptions, error);
     };
     fetch.makeSink = [&job] { return std::make_unique<GetSink>(job); };
@@ -324,8 +342,9 @@ int Run(const Args& args, bool cat) {
     sources.Add(source.get());
     {
         CancelOnStop stop([&sources] { sources.Cancel(); });
-        remote::FetchRanges(*source, archive, remote::PlanRanges(std::move(planned), remote::kMergeGap),
-                            fetch, sources);
+        remote::FetchRanges(*source, archive,
+                            remote::PlanRanges(std::move(planned), remote::kMergeGap), fetch,
+                            sources);
     }
     progress.Final();
     if (destination) {

@@ -12,7 +12,7 @@ namespace fennic::cli {
 // Text: a header line of the eight column names, then one line per entry in engine order,
 // cells separated by one tab. JSON: an array with one object of raw fields per entry; the
 // name's stored bytes are a lower-case hex string ("name_bytes").
-void PrintEntryTable(const CZipDirectory& dir, std::FILE* out);
+void PrintEntryTsv(const CZipDirectory& dir, std::FILE* out);
 void PrintEntryJson(const CZipDirectory& dir, std::FILE* out);
 // For a person at a terminal: the archive comment, then size, date, time and name (with '/')
 // in aligned columns, and a total line.

@@ -4,8 +4,8 @@
 
 #include "app/settings.h"
 #include "app/text_convert.h"
-#include "inet/url.h"
 #include "cli/list_cmd.h"
+#include "inet/url.h"
 
 namespace fennic::cli {
 
@@ -35,7 +35,7 @@ void CCliRemoteHost::FillEntryList() {
     m_rows.clear();
     if (!m_listed) return;
     // A listing prints as it formats; only an extraction keeps the rows to find its entry.
-    if (m_listing == Listing::kText) PrintEntryTable(m_view.Engine().GetDirectory(), m_out);
+    if (m_listing == Listing::kText) PrintEntryTsv(m_view.Engine().GetDirectory(), m_out);
     if (m_listing == Listing::kJson) PrintEntryJson(m_view.Engine().GetDirectory(), m_out);
     if (m_listing == Listing::kNone) m_rows = m_view.FillEntryList();
     std::fflush(m_out);
@@ -63,25 +63,7 @@ bool IsUrl(const std::string& arg) {
     return true;
 }
 
-namespace {
-
-// Parses the credentials switches out of args; false (with a message) on a usage error.
-bool TakeCredentialChoice(const std::string& arg, CredentialChoice& choice, bool& taken) {
-    taken = arg == "--url-credentials" || arg == "--settings-credentials";
-    if (!taken) return true;
-    const CredentialChoice c =
-        arg == "--url-credentials" ? CredentialChoice::kUrl : CredentialChoice::kSettings;
-    if (choice != CredentialChoice::kAsk && choice != c) {
-        std::fprintf(stderr,
-                     "fennic: --url-credentials and --settings-credentials exclude "
-                     "each other\n");
-        return false;
-    }
-    choice = c;
-    return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool RouteRemoteList(const Args& args, int& status) {
     std::string url;
@@ -120,7 +102,8 @@ bool RouteRemoteList(const Args& args, int& status) {
     bool complete = false;
     const int reached = remote::Get(host, &complete);
     status = reached && complete && host.Listed() ? 0 : 1;
-    if (status != 0 && !host.Listed()) host.Note("no entry list from " + inet::WithoutPassword(url));
+    if (status != 0 && !host.Listed())
+        host.Note("no entry list from " + inet::WithoutPassword(url));
     return true;
 }
 
@@ -138,6 +121,57 @@ std::vector<int> FindRows(const std::vector<EntryRow>& rows, const std::string& 
         if (shown == name || bare == name || slashed == name) found.push_back(static_cast<int>(i));
     }
     return found;
+}
+
+// Parses the credentials switches out of args; false (with a message) on a usage error.
+bool TakeCredentialChoice(const std::string& arg, CredentialChoice& choice, bool& taken) {
+    taken = arg == "--url-credentials" || arg == "--settings-credentials";
+    if (!taken) return true;
+    const CredentialChoice c =
+        arg == "--url-credentials" ? CredentialChoice::kUrl : CredentialChoice::kSettings;
+    if (choice != CredentialChoice::kAsk && choice != c) {
+        std::fprintf(stderr,
+                     "fennic: --url-credentials and --settings-credentials exclude "
+                     "each other\n");
+        return false;
+    }
+    choice = c;
+    return true;
+}
+
+Result<size_t> FindEntry(const std::vector<EntryRow>& rows, const EntryChoice& choice,
+                         const std::string& archive) {
+    Error error;
+    if (choice.byIndex) {
+        if (choice.index >= 0 && static_cast<unsigned long long>(choice.index) < rows.size())
+            return static_cast<size_t>(choice.index);
+        Fail(error, ErrorCode::kNoEntry,
+             "no entry with index " + std::to_string(choice.index) + " (the archive has " +
+                 std::to_string(rows.size()) + ")");
+        return error;
+    }
+    const std::vector<int> found = FindRows(rows, choice.name);
+    if (found.size() == 1) return static_cast<size_t>(found[0]);
+    if (found.empty()) {
+        Fail(error, ErrorCode::kNoEntry, "no entry named '" + choice.name + "' in " + archive);
+    } else if (!choice.indexOffered) {
+        Fail(error, ErrorCode::kNoEntry, "'" + choice.name + "' names more than one entry");
+    } else {
+        // Saving one of them silently could hand over the wrong file.
+        std::string which;
+        for (int i : found) which += (which.empty() ? "" : ", ") + std::to_string(i);
+        Fail(error, ErrorCode::kNoEntry,
+             "'" + choice.name + "' names more than one entry (indexes " + which +
+                 "); choose one with --index");
+    }
+    return error;
+}
+
+std::vector<EntryRow> NameRows(const CZipDirectory& dir) {
+    std::vector<EntryRow> rows;
+    rows.reserve(dir.GetCount());
+    for (size_t i = 0; i < dir.GetCount(); ++i) rows.push_back({FormatEntryName(dir.GetHeader(i))});
+    return rows;
 }
 
 }  // namespace fennic::cli

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
+#include "core/error.h"
 #include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 
@@ -63,5 +64,23 @@ bool RouteRemoteList(const Args& args, int& status);
 // Indexes of the rows whose first cell equals `name`: as shown, without the "(*) " of an
 // encrypted entry, or with '/' for '\'.
 std::vector<int> FindRows(const std::vector<EntryRow>& rows, const std::string& name);
+
+// Takes a credentials switch (--url-credentials, --settings-credentials) into `choice`: taken
+// tells whether arg was one; false (with a message) when it contradicts an earlier one.
+bool TakeCredentialChoice(const std::string& arg, CredentialChoice& choice, bool& taken);
+
+// How an entry is named: by its name (FindRows) or by its place in the list.
+struct EntryChoice {
+    bool byIndex = false;
+    std::string name;
+    long long index = -1;
+    bool indexOffered = true;  // the command has --index to choose among several
+};
+// The one entry `choice` names in `rows` of `archive`, or an error with its message (no such
+// name, a name that names several, an index out of range).
+Result<size_t> FindEntry(const std::vector<EntryRow>& rows, const EntryChoice& choice,
+                         const std::string& archive);
+// The first column of each entry of a directory, as the listing shows it.
+std::vector<EntryRow> NameRows(const CZipDirectory& dir);
 
 }  // namespace fennic::cli

@@ -12,10 +12,7 @@ using detail::Codec;
 using detail::Decryption;
 using detail::Output;
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 const char* StatusName(DecodeStatus status) {
     switch (status) {
@@ -106,7 +103,7 @@ std::unique_ptr<EntryDecoder> EntryDecoder::Create(const EntryFacts& facts,
         // The header's last byte repeats the CRC's high byte, or the time's when the CRC
         // was not known before the data (a data descriptor follows).
         const uint8_t check = (facts.flags & kFlagDataDescriptor) ? uint8_t(facts.modTime >> 8)
-                                                              : uint8_t(facts.crc32 >> 24);
+                                                                  : uint8_t(facts.crc32 >> 24);
         impl->decryption = detail::MakeZipCrypto(password, check);
     }
     impl->codec = detail::MakeCodec(method, facts.flags, facts.uncompressedSize, why, message);

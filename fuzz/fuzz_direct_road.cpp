@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     auto source = MemoryRangeSource(data, size, "fuzz.zip");
     DirectArchive archive;
-    RoadError error;
+    Error error;
     if (!ReadDirect(*source, archive, error)) {
-        if (error.kind == RoadFailure::kNone || error.text.empty()) std::abort();
+        if (error.code == ErrorCode::kNone || error.message.empty()) std::abort();
         return 0;
     }
     const fennic::CZipDirectory& dir = *archive.directory;

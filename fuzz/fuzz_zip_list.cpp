@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // What reaches a terminal holds no control byte and no line break, whatever the
         // archive's names and comments hold.
         for (const std::string& cell : row) {
-            for (const std::string& shown : {fennic::TerminalText(cell), fennic::JsonQuoted(cell)}) {
+            for (const std::string& shown :
+                 {fennic::TerminalText(cell), fennic::JsonQuoted(cell)}) {
                 for (char c : shown) {
                     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) std::abort();
                 }

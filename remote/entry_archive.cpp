@@ -83,9 +83,11 @@ std::optional<uint32_t> LocalHeaderLength(const uint8_t* head, size_t headSize,
     };
     const size_t size = static_cast<size_t>(std::min<uint64_t>(headSize, fetchedSize));
     if (size < 4) return fail("fetched bytes end inside the local header");
-    if (!HasLocalSignature(head, size)) return fail("no local header signature at the entry's offset");
+    if (!HasLocalSignature(head, size))
+        return fail("no local header signature at the entry's offset");
     LocalHeader local;
-    if (!ReadLocalHeader(head, size, local)) return fail("fetched bytes end inside the local header");
+    if (!ReadLocalHeader(head, size, local))
+        return fail("fetched bytes end inside the local header");
     const uint32_t length = local.Length();
     if (length > fetchedSize) return fail("local name and extra field run past the fetched bytes");
     return length;

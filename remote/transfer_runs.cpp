@@ -1,9 +1,10 @@
 #include "remote/transfer_runs.h"
 
 #include "app/frontend.h"
+#include "inet/http_text.h"
 #include "inet/url.h"
-#include "remote/proxy_fields.h"
 #include "remote/classic/remote_host.h"
+#include "remote/proxy_fields.h"
 #include "remote/remote_session.h"
 #include "transfer/ftp_transfer.h"
 #include "transfer/http_download.h"
@@ -20,7 +21,7 @@ void FillHttpRequest(CHttpDownloadDlg& dlg, const RemoteSession& session, const 
     const HttpProxyFields proxy = HttpProxyFor(settings);
     dlg.m_strUrl = url;
     dlg.m_strLocalFile = localFile;
-    dlg.m_strUserAgent = kUserAgent;
+    dlg.m_strUserAgent = inet::kUserAgent;
     dlg.m_strUser = session.user;
     dlg.m_strPassword = session.password;
     dlg.m_nAccessType = proxy.accessType;
@@ -63,30 +64,6 @@ bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string
     return false;
 }
 
-const char* HttpReasonPhrase(uint32_t status) {
-    switch (status) {
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 303: return "See Other";
-        case 307: return "Temporary Redirect";
-        case 308: return "Permanent Redirect";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 407: return "Proxy Authentication Required";
-        case 410: return "Gone";
-        case 416: return "Range Not Satisfiable";
-        case 429: return "Too Many Requests";
-        case 500: return "Internal Server Error";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        case 504: return "Gateway Timeout";
-        default: return "";
-    }
-}
-
 void NoteFailureCause(IRemoteHost& host, const CTransferDlgBase& dlg) {
     if (!dlg.GetFailureCause().empty()) host.Note(dlg.GetFailureCause());
 }
@@ -99,10 +76,7 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
         host.Note("the server ignored the byte range (200 instead of 206)");
         return;
     }
-    // Our own words for the code: the server's reason text is not shown.
-    const std::string reason = HttpReasonPhrase(status);
-    host.Note("the server answered " + std::to_string(status) + (reason.empty() ? "" : " ") +
-              reason);
+    host.Note(inet::ServerAnswered(status));
 }
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,

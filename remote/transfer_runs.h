@@ -18,8 +18,6 @@ namespace fennic::remote {
 
 class IRemoteHost;
 
-constexpr char kUserAgent[] = "Microsoft Internet Explorer";
-
 // URL, local file, agent, session credentials and the proxy fields; the switches and the
 // range are left to the caller.
 void FillHttpRequest(CHttpDownloadDlg& dlg, IRemoteHost& host, const std::string& url,
@@ -42,8 +40,6 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg);
 // true when it completed.
 bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
                     ByteSpan span, const std::string& phase);
-// The reason phrase of a status code in our own words; empty for codes not in the table.
-const char* HttpReasonPhrase(uint32_t status);
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,
                    const std::string& phase);

@@ -10,7 +10,7 @@ if [ "$mode" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev zip unzip p7zip-full python3
          nginx vsftpd python3-pyftpdlib tinyproxy xvfb xauth imagemagick openssl
          libarchive-tools lighttpd zstd xz-utils
-         desktop-file-utils appstream man-db groff-base)
+         desktop-file-utils appstream man-db groff-base clang-format)
 fi
 
 missing=()

@@ -32,6 +32,19 @@ ctest_in() {  # dir, then ctest options; a stage that finds no test fails
 common=(-DFENNIC_TESTS=ON -DFENNIC_UI=ON -DFENNIC_FUZZ=OFF -DFENNIC_WERROR=OFF
         -DFENNIC_SANITIZE=OFF -DFENNIC_TSAN=OFF)
 
+# Formatting first: it takes a second and names every file that strays from .clang-format.
+check_format() {
+  local files
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    mapfile -t files < <(git ls-files '*.cpp' '*.h')
+  else
+    mapfile -t files < <(find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+  fi
+  [ ${#files[@]} -gt 0 ] || { echo "no C++ files found to check" >&2; return 1; }
+  clang-format --dry-run --Werror "${files[@]}"
+}
+run_stage "formatting (clang-format)" check_format
+
 run_stage "build (warnings as errors)" \
   configure_build build "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIC_WERROR=ON
 run_stage "tests" ctest_in build

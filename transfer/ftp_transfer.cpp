@@ -221,19 +221,19 @@ bool CFTPTransferDlg::RestartAt(std::string& strError) {
     return true;
 }
 
-void CFTPTransferDlg::RunTransfer() {
+bool CFTPTransferDlg::OpenSessionAndConnect() {
     m_dwLastError = 0;
     m_strLastErrorText.clear();
     m_dwConnectError = 0;
     m_strLastResponse.clear();
     if (!m_hSession->Open(ApplicationName(), m_bUseProxy ? m_strProxy : std::string())) {
         Failed(m_hSession->LastError(), m_hSession->LastResponse(), m_hSession->LastErrorText());
-        return ReportError(210, 0);
+        return ReportError(210, 0), false;
     }
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
     m_hSession->SetStatusCallback(
         [this](uint32_t status, const std::string& info) { OnStatusCallback(status, info); });
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
 
     // The client's own limit stays behind ours, so the wait below decides.
     const uint64_t clientLimit = static_cast<uint64_t>(m_dwConnectTimeout) + 5000;
@@ -248,7 +248,7 @@ void CFTPTransferDlg::RunTransfer() {
             connected.set_value();
         });
     } catch (const std::system_error& e) {
-        return ReportError(240, static_cast<uint32_t>(e.code().value()));
+        return ReportError(240, static_cast<uint32_t>(e.code().value())), false;
     }
     if (connectEnd.wait_for(std::chrono::milliseconds(m_dwConnectTimeout)) ==
         std::future_status::timeout) {
@@ -257,26 +257,26 @@ void CFTPTransferDlg::RunTransfer() {
         if (m_hConnection) m_hConnection->Close();
         m_hConnection.reset();
         CloseSession();
-        if (m_bAbort) return Stop();
-        return ReportError(211, inet::kErrorConnectTimeout);
+        if (m_bAbort) return Stop(), false;
+        return ReportError(211, inet::kErrorConnectTimeout), false;
     }
     connectThread.join();
     if (!m_hConnection) {
-        if (StoppedByCancel()) return;
+        if (StoppedByCancel()) return false;
         m_dwLastError = m_dwConnectError;
         m_strLastErrorText = m_strConnectErrorText;
-        return ReportError(211, m_dwConnectError);
+        return ReportError(211, m_dwConnectError), false;
     }
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
+    return true;
+}
 
-    StartAnimation();
-    ShowStatusId(208);
-    bool sizeKnown = false;
-    uint32_t total = 0;
+bool CFTPTransferDlg::LearnSize(bool& sizeKnown, uint32_t& total) {
     inet::FtpFileInfo info;
     if (m_hConnection->FindFile(m_strRemoteFile, info)) {
         // Sizes are 32-bit: a larger one cut to its low bits would be another file's size.
-        if (info.size > UINT32_MAX) return ReportError(207, inet::kErrorInvalidServerResponse);
+        if (info.size > UINT32_MAX)
+            return ReportError(207, inet::kErrorInvalidServerResponse), false;
         total = static_cast<uint32_t>(info.size);
         sizeKnown = true;
         m_dwFileSize = total;
@@ -286,38 +286,56 @@ void CFTPTransferDlg::RunTransfer() {
             CloseSession();
             PostCompletion(0);
             m_file.Close();
-            return;
+            return false;
         }
     } else if (!OnlyTheListingMissedIt(*m_hConnection)) {
         // A refused SIZE (550 and the like) is the answer; RETR would only hide it.
-        if (StoppedByCancel()) return;
+        if (StoppedByCancel()) return false;
         Failed(m_hConnection->LastError(), m_hConnection->LastResponse(),
                m_hConnection->LastErrorText());
-        return ReportError(207, 0);
+        return ReportError(207, 0), false;
     }
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
+    return true;
+}
 
+inet::FtpFile* CFTPTransferDlg::OpenSource() {
     if (m_dwRangeStart != 0) {
         std::string error;
         if (!RestartAt(error)) {
-            if (StoppedByCancel()) return;
-            return SetError(error);
+            if (!StoppedByCancel()) SetError(error);
+            return nullptr;
         }
     }
     inet::FtpFile* source = m_hRestartData.get();
     if (!source) {
         m_hFile = m_hConnection->OpenFile(m_strRemoteFile);
         if (!m_hFile) {
-            if (StoppedByCancel()) return;
+            if (StoppedByCancel()) return nullptr;
             Failed(m_hConnection->LastError(), m_hConnection->LastResponse(),
                    m_hConnection->LastErrorText());
-            return ReportError(207, 0);
+            return ReportError(207, 0), nullptr;
         }
         source = m_hFile.get();
     }
-    if (m_bAbort) return Stop();
-    ShowStatusId(216);
+    if (m_bAbort) return Stop(), nullptr;
+    return source;
+}
 
+void CFTPTransferDlg::RunTransfer() {
+    if (!OpenSessionAndConnect()) return;
+    StartAnimation();
+    ShowStatusId(208);
+    bool sizeKnown = false;
+    uint32_t total = 0;
+    if (!LearnSize(sizeKnown, total)) return;
+    inet::FtpFile* source = OpenSource();
+    if (!source) return;
+    ShowStatusId(216);
+    CopyData(*source, sizeKnown, total);
+}
+
+void CFTPTransferDlg::CopyData(inet::FtpFile& source, bool sizeKnown, uint32_t total) {
     const uint32_t t0 = m_clock();
     uint32_t done = 0, lastTick = t0, lastBytes = 0;
     int lastPercent = 0;
@@ -327,9 +345,9 @@ void CFTPTransferDlg::RunTransfer() {
     };
     for (;;) {
         size_t got = 0;
-        if (!source->Read(buffer.data(), buffer.size(), got)) {
+        if (!source.Read(buffer.data(), buffer.size(), got)) {
             if (m_bAbort) break;  // a read cut short by Cancel
-            Failed(source->LastError(), m_hConnection->LastResponse(), source->LastErrorText());
+            Failed(source.LastError(), m_hConnection->LastResponse(), source.LastErrorText());
             return ReportError(214, 0);
         }
         if (got == 0 || m_bAbort) break;
@@ -350,8 +368,8 @@ void CFTPTransferDlg::RunTransfer() {
     }
     if (!m_bAbort) {
         // The data ended: the server's own word on the transfer comes first, then the count.
-        if (!source->Close()) {
-            Failed(source->LastError(), source->LastResponse(), source->LastErrorText());
+        if (!source.Close()) {
+            Failed(source.LastError(), source.LastResponse(), source.LastErrorText());
             return ReportError(214, 0);
         }
         if (m_bRangeOnly && done < m_dwRangeEnd - m_dwRangeStart) {

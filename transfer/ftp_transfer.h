@@ -48,6 +48,11 @@ public:
     void RunTransfer();
     bool RestartAt(std::string& strError);
     void ReportError(unsigned nMessageId, uint32_t dwError);
+    // The steps of RunTransfer; each false (or null) when the run has ended and was reported.
+    bool OpenSessionAndConnect();
+    bool LearnSize(bool& sizeKnown, uint32_t& total);
+    inet::FtpFile* OpenSource();
+    void CopyData(inet::FtpFile& source, bool sizeKnown, uint32_t total);
     void SetError(const std::string& strText);
     void OnStatusCallback(uint32_t dwStatus, const std::string& info);
 
@@ -71,11 +76,11 @@ private:
     void AbortSession();
     void CloseSession();
 
-    uint32_t m_dwConnectError = 0;  // connection thread writes, worker reads after the join
+    uint32_t m_dwConnectError = 0;      // connection thread writes, worker reads after the join
     std::string m_strConnectErrorText;  // likewise
-    uint32_t m_dwLastError = 0;     // worker only
-    std::string m_strLastResponse;  // worker only
-    std::string m_strLastErrorText;  // worker only
+    uint32_t m_dwLastError = 0;         // worker only
+    std::string m_strLastResponse;      // worker only
+    std::string m_strLastErrorText;     // worker only
 
     std::mutex m_sessionMutex;  // guards the m_hSession pointer, not the session's calls
     std::unique_ptr<inet::FtpSession> m_hSession;

@@ -1,8 +1,8 @@
 #include "transfer/http_download.h"
 
-#include <cerrno>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -275,79 +275,90 @@ void CHttpDownloadDlg::Done() {
     PostCompletion(0);
 }
 
-void CHttpDownloadDlg::RunTransfer() {
+bool CHttpDownloadDlg::OpenRequest() {
     m_bClean = false;
     m_dwLastError = 0;
     m_strLastErrorText.clear();
     m_dwStatusCode = 0;
     // Bytes 0 to 4294967295 are 2^32 of them, one more than our 32-bit sizes can count.
     if (m_bSendRange && !m_bSizeOnly && m_dwRangeStart == 0 && m_dwRangeEnd == UINT32_MAX) {
-        return ReportError(110, inet::kErrorInvalidOption);
+        return ReportError(110, inet::kErrorInvalidOption), false;
     }
     const std::string agent = m_strUserAgent.empty() ? ApplicationName() : m_strUserAgent;
     if (!m_hSession->Open(agent, m_nAccessType, m_strProxy)) {
         Failed(m_hSession->LastError(), m_hSession->LastErrorText());
-        return ReportError(110, 0);
+        return ReportError(110, 0), false;
     }
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
     m_hSession->SetRateFloor(m_dwRateFloor, m_dwRateFloorSeconds);
     m_hSession->SetStatusCallback(
         [this](uint32_t status, const std::string& info) { OnStatusCallback(status, info); });
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
     const bool withUser = !m_strUser.empty();
     m_hConnection = m_hSession->Connect(m_strServer, m_nPort, withUser ? m_strUser : "",
                                         withUser ? m_strPassword : "");
     if (!m_hConnection) {
         Failed(m_hSession->LastError(), m_hSession->LastErrorText());
-        return ReportError(111, 0);
+        return ReportError(111, 0), false;
     }
-    if (m_bAbort) return Stop();
+    if (m_bAbort) return Stop(), false;
     StartAnimation();
     // TLS follows the port alone; the peer's certificate is checked in full.
     m_hRequest = m_hConnection->OpenRequest(m_strObject, m_nPort == 443);
     if (!m_hRequest) {
         Failed(m_hConnection->LastError(), m_hConnection->LastErrorText());
-        return ReportError(111, 0);
+        return ReportError(111, 0), false;
     }
-    if (m_bAbort) return Stop();
-    if (!SendRequest()) return;
-    const bool ranged = m_bSendRange && !m_bSizeOnly;
-    if (ranged && !CheckRangedResponse()) return;
+    if (m_bAbort) return Stop(), false;
+    return true;
+}
 
-    ShowStatusId(108);
-    bool sizeKnown = false;
-    uint32_t total = 0;
+bool CHttpDownloadDlg::LearnSize(bool ranged, bool& sizeKnown, uint32_t& total) {
     uint64_t length = 0;
     if (m_hRequest->QueryContentLength(length)) {
-        if (length > UINT32_MAX) return ReportError(113, 0);  // beyond 32-bit sizes
+        if (length > UINT32_MAX) return ReportError(113, 0), false;  // beyond 32-bit sizes
         total = static_cast<uint32_t>(length);
         sizeKnown = true;
         ShowProgressRange(total);
         m_dwFileSize = total;
         if (m_bSizeOnly) {
             m_file.Close();
-            return Done();
+            return Done(), false;
         }
     } else if (!ranged) {
         const uint32_t queryError = m_hRequest->LastError();
         uint64_t end = 0;
         if (!m_hRequest->SeekToEnd(end) || end > UINT32_MAX) {
-            if (m_bAbort) return Stop();
-            return ReportError(134, queryError);
+            if (m_bAbort) return Stop(), false;
+            return ReportError(134, queryError), false;
         }
         m_dwFileSize = static_cast<uint32_t>(end);
         if (!m_hRequest->SeekToBegin()) {
-            if (m_bAbort) return Stop();
+            if (m_bAbort) return Stop(), false;
             Failed(m_hRequest->LastError(), m_hRequest->LastErrorText());
-            return ReportError(114, 0);
+            return ReportError(114, 0), false;
         }
         if (m_bSizeOnly) {
             m_file.Close();
-            return Done();
+            return Done(), false;
         }
     }
-    ShowStatusId(116);
+    return true;
+}
 
+void CHttpDownloadDlg::RunTransfer() {
+    if (!OpenRequest() || !SendRequest()) return;
+    const bool ranged = m_bSendRange && !m_bSizeOnly;
+    if (ranged && !CheckRangedResponse()) return;
+    ShowStatusId(108);
+    bool sizeKnown = false;
+    uint32_t total = 0;
+    if (!LearnSize(ranged, sizeKnown, total)) return;
+    ShowStatusId(116);
+    CopyBody(ranged, sizeKnown, total);
+}
+
+void CHttpDownloadDlg::CopyBody(bool ranged, bool sizeKnown, uint32_t total) {
     // A ranged body is read up to its length, and then one byte more must not come.
     const uint64_t wanted = ranged ? uint64_t{m_dwRangeEnd} - m_dwRangeStart + 1 : 0;
     const uint32_t t0 = m_clock();
@@ -356,9 +367,9 @@ void CHttpDownloadDlg::RunTransfer() {
     std::vector<char> buffer(kReadBlock);
     for (;;) {
         size_t got = 0;
-        const size_t ask = ranged ? std::max<uint64_t>(1, std::min<uint64_t>(buffer.size(),
-                                                                             wanted - done))
-                                  : buffer.size();
+        const size_t ask =
+            ranged ? std::max<uint64_t>(1, std::min<uint64_t>(buffer.size(), wanted - done))
+                   : buffer.size();
         if (!m_hRequest->Read(buffer.data(), ask, got)) {
             // A read cut short by Cancel is a stop like any other after Cancel.
             if (m_bAbort) break;

@@ -84,6 +84,10 @@ private:
     }
     // The send loop; false when it reported a failure.
     bool SendRequest();
+    // The steps of RunTransfer; each false when the run has ended and was reported.
+    bool OpenRequest();
+    bool LearnSize(bool ranged, bool& sizeKnown, uint32_t& total);
+    void CopyBody(bool ranged, bool sizeKnown, uint32_t total);
     // A ranged answer must be exactly the range asked, in plain bytes; false when it reported.
     bool CheckRangedResponse();
 
@@ -91,10 +95,10 @@ private:
     std::string m_strObject;
     uint16_t m_nPort = 0;
     std::string m_strFileName;
-    uint32_t m_dwLastError = 0;  // worker only
+    uint32_t m_dwLastError = 0;      // worker only
     std::string m_strLastErrorText;  // worker only
-    uint32_t m_dwStatusCode = 0;  // worker writes; read after the run
-    bool m_bClean = false;        // worker writes; read at teardown, after the join
+    uint32_t m_dwStatusCode = 0;     // worker writes; read after the run
+    bool m_bClean = false;           // worker writes; read at teardown, after the join
 
     // The session object lives from dialog start to teardown, so Cancel can interrupt a
     // blocking call; the worker opens it and makes the connection and request. A run that

@@ -39,22 +39,16 @@ uint64_t CZipDirectory::LocateEndRecord() {
     CZipBigFile* file = m_pVolume->GetFile();
     const uint64_t length = file->GetLength();
     if (length < 4) Throw(ZipCodeDirNotFound);
-    const uint64_t maxBack = std::min<uint64_t>(kMaxEndRecordReach, length);
-    const uint64_t chunk = static_cast<uint64_t>(m_searchBufferSize);
-    std::vector<uint8_t> buffer(chunk);
-    uint64_t done = 0;
-    uint64_t reach = 0;
-    do {
-        reach = std::min(done + chunk, maxBack);
-        const uint32_t size = static_cast<uint32_t>(reach - done);
-        file->Seek(-static_cast<int64_t>(reach), CFile::end);
-        if (file->Read(buffer.data(), size) != size) Throw(ZipCodeBadArchive);
-        const size_t found = FindEndRecordSignature(buffer.data(), size);
-        if (found != std::string::npos) return length - reach + found;
-        // Overlap the next chunk by three bytes so that a straddling signature is found.
-        done = reach - 3;
-    } while (reach < maxBack);
-    Throw(ZipCodeDirNotFound);
+    // The record's whole reach in one read: at most 64 KiB and 22 bytes.
+    const uint32_t reach = static_cast<uint32_t>(std::min<uint64_t>(kMaxEndRecordReach, length));
+    std::vector<uint8_t> buffer(reach);
+    file->Seek(-static_cast<int64_t>(reach), CFile::end);
+    if (file->Read(buffer.data(), reach) != reach) Throw(ZipCodeBadArchive);
+    // The nearest signature even when no whole record fits after it: such an archive is
+    // damaged rather than not one.
+    const size_t found = ScanForEndRecord(buffer.data(), reach).nearest;
+    if (found == std::string::npos) Throw(ZipCodeDirNotFound);
+    return length - reach + found;
 }
 
 void CZipDirectory::TakeEndRecord(const EndRecord& end) {
@@ -180,14 +174,15 @@ void CZipDirectory::ReadHeadersInOnePiece(uint64_t start, uint64_t length) {
     CZipBigFile* file = m_pVolume->GetFile();
     const std::string path = m_pVolume->GetFilePath();
     std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(size, kWindow)));
-    uint64_t consumed = 0;  // directory bytes taken by records so far
-    uint64_t loaded = 0;    // directory bytes read from the file so far
+    uint64_t consumed = 0;      // directory bytes taken by records so far
+    uint64_t loaded = 0;        // directory bytes read from the file so far
     size_t begin = 0, end = 0;  // the unparsed bytes in window
     auto refill = [&] {
         std::memmove(window.data(), window.data() + begin, end - begin);
         end -= begin;
         begin = 0;
-        const auto want = static_cast<uint32_t>(std::min<uint64_t>(window.size() - end, size - loaded));
+        const auto want =
+            static_cast<uint32_t>(std::min<uint64_t>(window.size() - end, size - loaded));
         if (want != 0 && file->Read(window.data() + end, want) != want) Throw(ZipCodeBadArchive);
         end += want;
         loaded += want;
@@ -204,12 +199,12 @@ void CZipDirectory::ReadHeadersInOnePiece(uint64_t start, uint64_t length) {
     }
 }
 
-void CZipDirectory::Write() {
-    if (m_onDisk) return;
-    // Only a newly created archive gets here: it has no entries, so it is one end record.
-    uint8_t record[kEndRecordFixedSize] = {0x50, 0x4B, 0x05, 0x06};
-    m_pVolume->Write(record, sizeof record);
-    m_onDisk = true;
+std::vector<uint64_t> CZipDirectory::LocalHeaderOffsets(uint64_t shift) const {
+    std::vector<uint64_t> offsets;
+    offsets.reserve(GetCount());
+    for (size_t i = 0; i < GetCount(); ++i)
+        offsets.push_back(GetHeader(i).LocalHeaderOffset() + shift);
+    return offsets;
 }
 
 }  // namespace fennic

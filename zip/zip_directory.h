@@ -27,11 +27,12 @@ public:
     // Locates and reads the end record, checks it and reads every header. Raises CZipException.
     void Read();
     void Clear(bool removeHeaders);
-    // Writes a changed directory back; only a created archive is ever written (an empty one).
-    void Write();
 
     bool IsValidIndex(size_t index) const { return index < m_headers.size(); }
     size_t GetCount() const { return m_headers.size(); }
+    // Every entry's local header offset plus `shift` (bytes in front of the archive that its
+    // maker did not count), in directory order; a sum that wraps is kept as it wraps.
+    std::vector<uint64_t> LocalHeaderOffsets(uint64_t shift) const;
     const CZipEntryHeader& GetHeader(size_t index) const { return m_headers[index]; }
 
     // The end record's values, readable while the archive is open.
@@ -82,7 +83,6 @@ private:
     uint64_t m_endRecordPosition = 0;
     uint64_t m_bytesBeforeArchive = 0;  // wraps, like the offsets it corrects
     bool m_zip64 = false;
-    int m_searchBufferSize = 32768;
     bool m_onDisk = false;
     std::vector<CZipEntryHeader> m_headers;  // reserved up front: no record moves twice
 

@@ -24,24 +24,14 @@ bool CZipEngine::IsClosed(bool whole) const {
 
 void CZipEngine::Open(const std::string& path, int mode, int spanOption) {
     if (!IsClosed()) return;
-    m_info.Release();
-    m_iFileOpened = 0;
-    m_openMode = mode;
     m_storage.Open(path, mode, spanOption);
     m_centralDir.Reset();
-    if (mode == ZipOpenExisting || mode == ZipOpenReadOnly) m_centralDir.Read();
+    m_centralDir.Read();
 }
 
 void CZipEngine::Close(bool afterError) {
     if (IsClosed()) {
         if (!afterError || IsClosed(false)) return;
-    }
-    if (!afterError) {
-        // Only an archive created here is ever written back; one opened for reading never is.
-        if (m_openMode == ZipCreate && !m_centralDir.IsOnDisk()) m_centralDir.Write();
-    } else {
-        m_info.Release();
-        m_iFileOpened = 0;
     }
     m_centralDir.Clear(true);
     m_storage.Close(afterError);

@@ -45,10 +45,7 @@ private:
     [[noreturn]] void Throw(int code) const;
 
     CZipDirectory m_centralDir;
-    CZipBuffer m_info;
     CZipVolume m_storage;
-    signed char m_iFileOpened = 0;
-    int m_openMode = ZipOpenExisting;
 };
 
 }  // namespace fennic

@@ -89,8 +89,8 @@ bool CZipEntryHeader::IsDirectory() const {
     return HostSystem() == kHostUnix && ((externalAttributes >> 16) & kTypeMask) == kTypeDirectory;
 }
 
-void CZipEntryHeader::DecodeFixed(const uint8_t* fixed, uint16_t& nameLength,
-                                   uint16_t& extraLength, uint16_t& commentLength) {
+void CZipEntryHeader::DecodeFixed(const uint8_t* fixed, uint16_t& nameLength, uint16_t& extraLength,
+                                  uint16_t& commentLength) {
     CByteReader in(fixed, kCentralHeaderFixedSize);
     signature = in.U32();
     versionMadeBy = in.U16();
@@ -157,8 +157,7 @@ size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std
         if (length != 0) std::memcpy(part->GetBuffer(), p, length);
         p += length;
     }
-    m_rawFileName.assign(reinterpret_cast<const char*>(data) + kCentralHeaderFixedSize,
-                         nameLength);
+    m_rawFileName.assign(reinterpret_cast<const char*>(data) + kCentralHeaderFixedSize, nameLength);
     if (!ResolveZip64()) CZipException::Throw(ZipCodeBadArchive, path);
     return kCentralHeaderFixedSize + variable;
 }

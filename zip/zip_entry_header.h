@@ -89,9 +89,7 @@ public:
     bool NeedsZip64() const;
     // The entry's values with those of its ZIP64 extra field in place of the markers.
     uint64_t CompressedSize() const { return m_has64 ? m_64.compressedSize : compressedSize; }
-    uint64_t UncompressedSize() const {
-        return m_has64 ? m_64.uncompressedSize : uncompressedSize;
-    }
+    uint64_t UncompressedSize() const { return m_has64 ? m_64.uncompressedSize : uncompressedSize; }
     uint64_t LocalHeaderOffset() const {
         return m_has64 ? m_64.localHeaderOffset : localHeaderOffset;
     }

@@ -17,6 +17,22 @@ size_t FindEndRecordSignature(const uint8_t* data, size_t size) {
     return std::string::npos;
 }
 
+EndRecordScan ScanForEndRecord(const uint8_t* tail, size_t size) {
+    const size_t reach = std::min<size_t>(size, kEndRecordFixedSize + kLongestComment);
+    const size_t scanFrom = size - reach;
+    EndRecordScan scan{FindEndRecordSignature(tail + scanFrom, reach), std::string::npos};
+    if (scan.nearest == std::string::npos) return scan;
+    scan.nearest += scanFrom;
+    if (size - scan.nearest >= kEndRecordFixedSize) {
+        scan.whole = scan.nearest;
+    } else if (reach >= kEndRecordFixedSize) {
+        const size_t found =
+            FindEndRecordSignature(tail + scanFrom, reach - (kEndRecordFixedSize - 4));
+        if (found != std::string::npos) scan.whole = scanFrom + found;
+    }
+    return scan;
+}
+
 namespace {
 
 bool ReadZip64EndAt(uint64_t at, uint64_t limit, const ArchiveReadAt& read, EndRecord& out) {

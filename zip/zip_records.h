@@ -64,6 +64,14 @@ bool ParseEndRecord(const uint8_t* data, size_t size, EndRecord& out);
 
 // The position in data of the end record signature nearest to its end; npos when none.
 size_t FindEndRecordSignature(const uint8_t* data, size_t size);
+// The one scan for the end record of local and remote archives, over the last `size` bytes of
+// an archive within the record's longest reach (22 bytes and the longest comment). Positions
+// are in tail; npos when there is none.
+struct EndRecordScan {
+    size_t nearest;  // the signature nearest the end, wherever it stands
+    size_t whole;    // the nearest one that leaves room for a whole record
+};
+EndRecordScan ScanForEndRecord(const uint8_t* tail, size_t size);
 
 // Reads `size` bytes of the archive at `offset`; false when they cannot be had.
 using ArchiveReadAt = std::function<bool(uint64_t offset, void* buffer, size_t size)>;

@@ -27,9 +27,6 @@ bool CZipVolume::OpenFile(const std::string& path, unsigned flags, bool raise) {
 }
 
 void CZipVolume::Open(const std::string& path, int mode, int spanOption) {
-    m_writeBuffer.Allocate(m_writeBufferSize);
-    m_bytesInBuffer = 0;
-    m_creating = false;
     m_file = &m_ownFile;
     switch (mode) {
         case ZipOpenExisting:
@@ -39,33 +36,13 @@ void CZipVolume::Open(const std::string& path, int mode, int spanOption) {
             m_spanMode = spanOption == 0 ? SpanDetect : SpanAssumeSplit;
             break;
         }
-        case ZipCreate:
-            m_currentDisk = 0;
-            m_spanMode = SpanNone;
-            OpenFile(path, CFile::modeCreate | CFile::modeReadWrite, true);
-            break;
-        case ZipCreateSpanned:
-            m_creating = true;
-            m_currentDisk = 0;
-            m_bytesOnVolume = 0;
-            if (spanOption > 0) {
-                m_lastDisk = static_cast<uint32_t>(spanOption);
-                m_spanMode = SpanSplit;
-            } else {
-                if (!m_callback) CZipException::Throw(ZipCodeNoCallback, path);
-                if (!m_removableProbe(path)) CZipException::Throw(ZipCodeNotRemovable, path);
-                m_spanMode = SpanRemovable;
-            }
-            // Writing spanned archives is not supported.
-            CZipException::Throw(1, path);
         default:
             CZipException::Throw(1, path);
     }
 }
 
 int CZipVolume::GetSpanState() const {
-    if (m_spanMode == SpanNone) return 0;
-    return m_creating ? 1 : -1;
+    return m_spanMode == SpanNone ? 0 : -1;
 }
 
 uint32_t CZipVolume::Read(void* buffer, uint32_t size, bool atOnce) {
@@ -97,11 +74,6 @@ uint32_t CZipVolume::Read(void* buffer, uint32_t size, bool atOnce) {
     return got;
 }
 
-void CZipVolume::Write(const void* buffer, uint32_t size) {
-    if (!m_file || !m_file->IsOpen()) Throw(ZipCodeBadArchive);
-    m_file->Write(buffer, size);
-}
-
 void CZipVolume::SetCurrentDisk(int disk) {
     m_currentDisk = disk;
     if (disk == 0) {
@@ -116,7 +88,6 @@ void CZipVolume::SetCurrentDisk(int disk) {
     if (m_spanMode == SpanRemovable && !m_callback) Throw(ZipCodeNoCallback);
     // Kept for removable disks too: it bounds how far a read may go.
     m_lastDisk = static_cast<uint32_t>(disk);
-    m_writeBuffer.Release();
 }
 
 void CZipVolume::ChangeDisk(int disk) {
@@ -153,11 +124,8 @@ std::string CZipVolume::GetSplitVolumeName(bool last, const std::string& path) c
 
 void CZipVolume::Close(bool afterError) {
     CZipBigFile* file = m_file;
-    m_writeBuffer.Release();
-    m_bytesInBuffer = 0;
     m_currentDisk = -1;
     m_spanMode = SpanNone;
-    m_creating = false;
     m_file = nullptr;
     if (!file) return;
     if (afterError)

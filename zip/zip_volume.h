@@ -13,8 +13,6 @@ namespace fennic {
 enum ZipOpenMode : int {
     ZipOpenExisting = 0,  // read and write
     ZipOpenReadOnly = 1,
-    ZipCreate = 2,
-    ZipCreateSpanned = 3,
 };
 
 enum ZipSpanMode : int {
@@ -39,14 +37,12 @@ public:
     // Reads `size` bytes; see the .cpp for when the next volume is taken. Raises
     // ZipErrBadArchive when the bytes cannot all be had.
     uint32_t Read(void* buffer, uint32_t size, bool atOnce);
-    // Writes straight to the file in use (only a created archive is ever written).
-    void Write(const void* buffer, uint32_t size);
     void SetCurrentDisk(int disk);
     void ChangeDisk(int disk);
     void Close(bool afterError);
 
     int GetCurrentDisk() const { return m_currentDisk; }
-    // 0 for one file, 1 while creating a spanned archive, -1 for an existing spanned one.
+    // 0 for one file, -1 for a spanned one.
     int GetSpanState() const;
     ZipSpanMode GetSpanMode() const { return m_spanMode; }
     uint32_t GetLastDisk() const { return m_lastDisk; }
@@ -73,17 +69,12 @@ private:
     bool OpenFile(const std::string& path, unsigned flags, bool raise);
     [[noreturn]] void Throw(int code) const;
 
-    uint32_t m_writeBufferSize = 65535;
     void* m_callbackData = nullptr;
     CZipBigFile m_ownFile;
     CZipBigFile* m_file = nullptr;
     ZipSpanMode m_spanMode = SpanNone;
     DiskChangeCallback m_callback = nullptr;
     uint32_t m_lastDisk = 0;
-    uint32_t m_bytesInBuffer = 0;
-    CZipBuffer m_writeBuffer;
-    uint32_t m_bytesOnVolume = 0;
-    bool m_creating = false;
     int m_currentDisk = -1;
     std::function<bool(const std::string&)> m_removableProbe;
 };

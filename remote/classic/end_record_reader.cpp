@@ -4,8 +4,8 @@
 #include <string>
 
 #include "zip/byte_reader.h"
-#include "zip/zip_records.h"
 #include "zip/zip_file.h"
+#include "zip/zip_records.h"
 
 namespace fennic {
 

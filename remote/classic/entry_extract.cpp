@@ -9,10 +9,10 @@
 #include "app/archive_view.h"
 #include "app/frontend.h"
 #include "app/settings.h"
+#include "remote/classic/remote_host.h"
 #include "remote/entry_archive.h"
 #include "remote/entry_archive_file.h"
 #include "remote/proxy_fields.h"
-#include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
 #include "remote/transfer_runs.h"
 
@@ -53,9 +53,8 @@ bool ReadListedEntry(IRemoteHost& host, int index, ListedEntry& out) {
         };
         out.start = shifted(out.header.LocalHeaderOffset());
         out.centralDirOffset = shifted(dir.GetCentralDirOffset());
-        out.localOffsets.reserve(dir.GetCount());
-        for (size_t i = 0; i < dir.GetCount(); ++i)
-            out.localOffsets.push_back(shifted(dir.GetHeader(i).LocalHeaderOffset()));
+        out.localOffsets = dir.LocalHeaderOffsets(shift);
+        for (const uint64_t offset : out.localOffsets) ok = ok && offset <= UINT32_MAX;
     }
     view.CloseArchive(host.FrontEnd());
     return ok;

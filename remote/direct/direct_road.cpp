@@ -19,7 +19,7 @@ namespace {
 // Bytes of the archive at [offset, offset + size): from the tail when it holds them,
 // otherwise fetched.
 bool ArchiveBytes(IRangeSource& source, const DirectArchive& a, uint64_t offset, uint8_t* to,
-                  size_t size, RoadError& error) {
+                  size_t size, Error& error) {
     if (offset >= a.tailStart && offset - a.tailStart <= a.tail.size() &&
         size <= a.tail.size() - (offset - a.tailStart)) {
         if (size != 0) std::memcpy(to, a.tail.data() + (offset - a.tailStart), size);
@@ -27,37 +27,36 @@ bool ArchiveBytes(IRangeSource& source, const DirectArchive& a, uint64_t offset,
     }
     if (offset > a.size || size > a.size - offset) return false;
     size_t done = 0;
-    return source.ReadRange(offset, size,
-                            [&](const uint8_t* p, size_t n) {
-                                if (n > size - done) return false;
-                                std::memcpy(to + done, p, n);
-                                done += n;
-                                return true;
-                            },
-                            error) &&
+    return source.ReadRange(
+               offset, size,
+               [&](const uint8_t* p, size_t n) {
+                   if (n > size - done) return false;
+                   std::memcpy(to + done, p, n);
+                   done += n;
+                   return true;
+               },
+               error) &&
            done == size;
 }
 
 }  // namespace
 
-bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
+bool ReadDirect(IRangeSource& source, DirectArchive& a, Error& error) {
     const std::string name = source.Name();
     if (!source.ReadTail(kTailBytes, a.tail, a.size, error)) return false;
-    if (a.size == 0) return Fail(error, RoadFailure::kNotArchive, name + " is empty (0 bytes): not a ZIP archive");
-    if (a.tail.size() > a.size) return Fail(error, RoadFailure::kDamaged, "more bytes than the archive has");
+    if (a.size == 0)
+        return Fail(error, ErrorCode::kNotArchive, name + " is empty (0 bytes): not a ZIP archive");
+    if (a.tail.size() > a.size)
+        return Fail(error, ErrorCode::kDamaged, "more bytes than the archive has");
     a.tailStart = a.size - a.tail.size();
 
-    // The end record lies within its longest reach from the end, like a local archive's.
-    const size_t reach = std::min<size_t>(a.tail.size(), kEndRecordFixedSize + kLongestComment);
-    const size_t scanFrom = a.tail.size() - reach;
-    // Only where a whole record fits: a signature in a comment's last bytes is not one.
-    const size_t scanned = reach < kEndRecordFixedSize ? 0 : reach - (kEndRecordFixedSize - 4);
-    const size_t found = FindEndRecordSignature(a.tail.data() + scanFrom, scanned);
+    // A signature in a comment's last 21 bytes is not a record: the one before it counts.
+    const size_t found = ScanForEndRecord(a.tail.data(), a.tail.size()).whole;
     if (found == std::string::npos)
-        return Fail(error, RoadFailure::kNotArchive, name + ": not a ZIP archive (no end record)");
-    const uint64_t position = a.tailStart + scanFrom + found;
+        return Fail(error, ErrorCode::kNotArchive, name + ": not a ZIP archive (no end record)");
+    const uint64_t position = a.tailStart + found;
 
-    RoadError fetchError;
+    Error fetchError;
     const ArchiveReadAt readAt = [&](uint64_t offset, void* buffer, size_t size) {
         return ArchiveBytes(source, a, offset, static_cast<uint8_t*>(buffer), size, fetchError);
     };
@@ -65,30 +64,30 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
         case EndRead::kOk:
             break;
         case EndRead::kBad:
-            if (fetchError.kind != RoadFailure::kNone) return error = fetchError, false;
-            return Fail(error, RoadFailure::kDamaged, "the end record of " + name + " is cut short");
+            if (fetchError.code != ErrorCode::kNone) return error = fetchError, false;
+            return Fail(error, ErrorCode::kDamaged, "the end record of " + name + " is cut short");
         case EndRead::kZip64Broken:
-            if (fetchError.kind != RoadFailure::kNone) return error = fetchError, false;
-            return Fail(error, RoadFailure::kZip64,
+            if (fetchError.code != ErrorCode::kNone) return error = fetchError, false;
+            return Fail(error, ErrorCode::kZip64,
                         "the ZIP64 end record of " + name + " is not where its locator says");
     }
     const EndRecord& end = a.end;
     if (end.diskNumber != 0 || end.centralDirDisk != 0)
-        return Fail(error, RoadFailure::kDamaged,
+        return Fail(error, ErrorCode::kDamaged,
                     name + " is one part of an archive split over " +
                         std::to_string(uint64_t{end.diskNumber} + 1) + " disks");
     const uint64_t commentAt = position + kEndRecordFixedSize;
     if (end.commentLength > a.size - commentAt)
-        return Fail(error, RoadFailure::kDamaged, "the archive comment runs past the end of " + name);
+        return Fail(error, ErrorCode::kDamaged, "the archive comment runs past the end of " + name);
     a.comment.assign(reinterpret_cast<const char*>(a.tail.data() + (commentAt - a.tailStart)),
                      end.commentLength);
 
     const uint64_t dirEnd = end.zip64 ? end.zip64Position : end.position;
     if (end.centralDirSize > dirEnd)
-        return Fail(error, RoadFailure::kDamaged,
+        return Fail(error, ErrorCode::kDamaged,
                     "the central directory of " + name + " is said to be larger than the archive");
     if (end.centralDirSize > kLargestDirectory || end.totalEntries > kMostEntries)
-        return Fail(error, RoadFailure::kDamaged,
+        return Fail(error, ErrorCode::kDamaged,
                     "the central directory of " + name + " is larger than this program reads (" +
                         std::to_string(end.totalEntries) + " entries, " +
                         std::to_string(end.centralDirSize) + " bytes)");
@@ -101,10 +100,10 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
     // Only the part of the directory that the tail misses is fetched.
     std::vector<uint8_t> dir(static_cast<size_t>(end.centralDirSize));
     const uint64_t fetchEnd = std::min(dirEnd, std::max(a.tailStart, a.dirStart));
-    if (fetchEnd > a.dirStart &&
-        !ArchiveBytes(source, a, a.dirStart, dir.data(), static_cast<size_t>(fetchEnd - a.dirStart), error)) {
-        if (error.kind == RoadFailure::kNone)
-            Fail(error, RoadFailure::kDamaged, "the central directory lies outside " + name);
+    if (fetchEnd > a.dirStart && !ArchiveBytes(source, a, a.dirStart, dir.data(),
+                                               static_cast<size_t>(fetchEnd - a.dirStart), error)) {
+        if (error.code == ErrorCode::kNone)
+            Fail(error, ErrorCode::kDamaged, "the central directory lies outside " + name);
         return false;
     }
     if (dirEnd > fetchEnd) {
@@ -116,33 +115,32 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, RoadError& error) {
         a.directory->LoadFetched(end, a.comment, dir.data(), dir.size(), name);
     } catch (const CZipException&) {
         a.directory.reset();
-        return Fail(error, RoadFailure::kDamaged, "the central directory of " + name + " is damaged");
+        return Fail(error, ErrorCode::kDamaged, "the central directory of " + name + " is damaged");
     }
     return true;
 }
 
 bool SaveDirectEntry(IRangeSource& source, const DirectArchive& a, size_t index,
-                     const fs::OutputTarget& dest, RoadError& error) {
+                     const fs::OutputTarget& dest, Error& error) {
     const CZipDirectory& dir = *a.directory;
-    if (!dir.IsValidIndex(index)) return Fail(error, RoadFailure::kNoEntry, "no such entry");
+    if (!dir.IsValidIndex(index)) return Fail(error, ErrorCode::kNoEntry, "no such entry");
     const CZipEntryHeader& header = dir.GetHeader(index);
-    std::vector<uint64_t> offsets;
-    offsets.reserve(dir.GetCount());
-    for (size_t i = 0; i < dir.GetCount(); ++i)
-        offsets.push_back(dir.GetHeader(i).LocalHeaderOffset() + a.shift);
+    const std::vector<uint64_t> offsets = dir.LocalHeaderOffsets(a.shift);
     const auto span = EntryFetchSpan(header, offsets[index], offsets, a.dirStart);
     if (!span)
-        return Fail(error, RoadFailure::kDamaged,
+        return Fail(error, ErrorCode::kDamaged,
                     "the entry's local header offset lies at or behind the central directory");
 
     const std::string tempDir = GetTempPath();
-    if (tempDir.empty()) return Fail(error, RoadFailure::kLocal, TempPathProblem());
+    if (tempDir.empty()) return Fail(error, ErrorCode::kLocal, TempPathProblem());
     const std::string fetched = tempDir + "entry-" + std::to_string(index);
     ::unlink(fetched.c_str());
     bool ok = false;
     {
         fs::UniqueFd out = fs::Open(fetched, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (!out) return Fail(error, RoadFailure::kLocal, fetched + ": " + std::strerror(errno), errno);
+        if (!out)
+            return FailErrno(error, ErrorCode::kLocal, fetched + ": " + std::strerror(errno),
+                             errno);
         int writeError = 0;
         auto write = [&](const uint8_t* p, size_t n) {
             writeError = fs::WriteAll(out.Get(), p, n);
@@ -151,10 +149,14 @@ bool SaveDirectEntry(IRangeSource& source, const DirectArchive& a, size_t index,
         // What lies before the tail is fetched; what the tail holds is copied from it.
         const uint64_t spanEnd = span->start + span->length;
         const uint64_t fromTail = std::max(span->start, std::min(spanEnd, a.tailStart));
-        ok = fromTail == span->start || source.ReadRange(span->start, fromTail - span->start, write, error);
+        ok = fromTail == span->start ||
+             source.ReadRange(span->start, fromTail - span->start, write, error);
         if (ok && spanEnd > fromTail)
-            ok = write(a.tail.data() + (fromTail - a.tailStart), static_cast<size_t>(spanEnd - fromTail));
-        if (writeError != 0) Fail(error, RoadFailure::kLocal, fetched + ": " + std::strerror(writeError), writeError);
+            ok = write(a.tail.data() + (fromTail - a.tailStart),
+                       static_cast<size_t>(spanEnd - fromTail));
+        if (writeError != 0)
+            FailErrno(error, ErrorCode::kLocal, fetched + ": " + std::strerror(writeError),
+                      writeError);
     }
     if (!ok) {
         ::unlink(fetched.c_str());
@@ -164,10 +166,10 @@ bool SaveDirectEntry(IRangeSource& source, const DirectArchive& a, size_t index,
         SaveEntryArchive(fetched, header, dir.GetDiskNumber(), dir.GetCentralDirDisk(), dest);
     ::unlink(fetched.c_str());
     if (!saved.ok) {
-        const RoadFailure kind = saved.step == SaveStep::kOutput ? RoadFailure::kOutput
-                                 : saved.step == SaveStep::kFetched ? RoadFailure::kLocal
-                                                                    : RoadFailure::kDamaged;
-        return Fail(error, kind, saved.why, saved.error);
+        const ErrorCode kind = saved.step == SaveStep::kOutput    ? ErrorCode::kOutput
+                               : saved.step == SaveStep::kFetched ? ErrorCode::kLocal
+                                                                  : ErrorCode::kDamaged;
+        return FailErrno(error, kind, saved.why, saved.error);
     }
     return true;
 }

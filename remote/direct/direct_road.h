@@ -38,11 +38,11 @@ struct DirectArchive {
 };
 
 // Reads the end records and the central directory of the archive behind source.
-bool ReadDirect(IRangeSource& source, DirectArchive& archive, RoadError& error);
+bool ReadDirect(IRangeSource& source, DirectArchive& archive, Error& error);
 
 // Saves entry `index` as a one-entry archive to dest. Its bytes come from the tail when they
 // are there, otherwise with one range (only the part the tail does not hold).
 bool SaveDirectEntry(IRangeSource& source, const DirectArchive& archive, size_t index,
-                     const fs::OutputTarget& dest, RoadError& error);
+                     const fs::OutputTarget& dest, Error& error);
 
 }  // namespace fennic::remote

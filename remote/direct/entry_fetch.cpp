@@ -78,18 +78,19 @@ bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& 
     const uint64_t fromTail = std::max(range.start, std::min(range.end, a.tailStart));
     bool complete = true;
     uint64_t got = 0;
-    RoadError error;
+    Error error;
     if (fromTail > range.start) {
-        complete = source.ReadRange(range.start, fromTail - range.start,
-                                    [&](const uint8_t* p, size_t n) {
-                                        got += n;
-                                        splitter.Feed(p, n);
-                                        if (options.progress) options.progress(n);
-                                        return !sources.Cancelled();
-                                    },
-                                    error);
+        complete = source.ReadRange(
+            range.start, fromTail - range.start,
+            [&](const uint8_t* p, size_t n) {
+                got += n;
+                splitter.Feed(p, n);
+                if (options.progress) options.progress(n);
+                return !sources.Cancelled();
+            },
+            error);
     }
-    if (!complete && got == 0 && mayRetry && error.kind != RoadFailure::kCancelled &&
+    if (!complete && got == 0 && mayRetry && error.code != ErrorCode::kCancelled &&
         !sources.Cancelled()) {
         splitter.Abandon();
         return false;
@@ -99,7 +100,7 @@ bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& 
         splitter.Feed(a.tail.data() + (fromTail - a.tailStart), n);
         if (options.progress) options.progress(n);
     }
-    splitter.Finish(complete, error.text);
+    splitter.Finish(complete, error.message);
     return true;
 }
 
@@ -127,9 +128,8 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
     // Larger ranges first, so that the last one to finish is a small one.
     std::vector<size_t> order(remote.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        return remote[x].Length() > remote[y].Length();
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t x, size_t y) { return remote[x].Length() > remote[y].Length(); });
     std::atomic<size_t> next{0};
     std::mutex totalsMutex;
     const TransferCount firstBefore = first.Count();
@@ -155,7 +155,7 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
     std::vector<std::unique_ptr<IRangeSource>> extra;
     std::vector<std::thread> threads;
     for (int i = 1; i < workers; ++i) {
-        RoadError error;
+        Error error;
         std::unique_ptr<IRangeSource> s = options.openSource ? options.openSource(error) : nullptr;
         if (!s) break;  // fewer connections then; the first carries the rest
         sources.Add(s.get());

@@ -44,7 +44,7 @@ private:
 struct FetchOptions {
     int connections = kMaxConnections;
     // A new source for each connection past the first (the first is the listing's own).
-    std::function<std::unique_ptr<IRangeSource>(RoadError&)> openSource;
+    std::function<std::unique_ptr<IRangeSource>(Error&)> openSource;
     // A sink for one connection's entries; called on that connection's thread.
     std::function<std::unique_ptr<IEntrySink>()> makeSink;
     // Bytes of range data in, from any connection's thread.

@@ -14,7 +14,8 @@ std::string EntryPathName(const CZipEntryHeader& header) {
     return name;
 }
 
-std::vector<size_t> SelectEntries(const CZipDirectory& dir, const std::vector<std::string>& patterns,
+std::vector<size_t> SelectEntries(const CZipDirectory& dir,
+                                  const std::vector<std::string>& patterns,
                                   std::vector<std::string>& unmatched) {
     std::vector<size_t> out;
     if (patterns.empty()) {

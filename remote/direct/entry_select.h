@@ -15,7 +15,8 @@ std::string EntryPathName(const CZipEntryHeader& header);
 // '\'), a shell-style glob over the path name ('*' also crosses '/'), or a folder's name, which
 // takes everything under it. No pattern: every entry. Patterns that name nothing are returned
 // in `unmatched`.
-std::vector<size_t> SelectEntries(const CZipDirectory& dir, const std::vector<std::string>& patterns,
+std::vector<size_t> SelectEntries(const CZipDirectory& dir,
+                                  const std::vector<std::string>& patterns,
                                   std::vector<std::string>& unmatched);
 
 }  // namespace fennic::remote

@@ -9,10 +9,7 @@ namespace fennic::remote {
 std::vector<PlannedEntry> LocateEntries(const CZipDirectory& dir, const std::vector<size_t>& wanted,
                                         uint64_t shift, uint64_t dirStart,
                                         std::vector<size_t>& refused) {
-    std::vector<uint64_t> starts;
-    starts.reserve(dir.GetCount());
-    for (size_t i = 0; i < dir.GetCount(); ++i)
-        starts.push_back(dir.GetHeader(i).LocalHeaderOffset() + shift);
+    const std::vector<uint64_t> starts = dir.LocalHeaderOffsets(shift);
     std::vector<uint64_t> sorted = starts;
     std::sort(sorted.begin(), sorted.end());
     std::vector<PlannedEntry> out;
@@ -113,11 +110,15 @@ void CEntrySplitter::Feed(const uint8_t* data, size_t size) {
                 break;
             }
             case State::kHeader: {
-                take = static_cast<size_t>(std::min<uint64_t>(size, m_headerNeed - m_header.size()));
+                take =
+                    static_cast<size_t>(std::min<uint64_t>(size, m_headerNeed - m_header.size()));
                 m_header.insert(m_header.end(), data, data + take);
-                if (m_header.size() == kLocalHeaderFixedSize && m_headerNeed == kLocalHeaderFixedSize) {
-                    const uint16_t nameLen = static_cast<uint16_t>(m_header[26] | m_header[27] << 8);
-                    const uint16_t extraLen = static_cast<uint16_t>(m_header[28] | m_header[29] << 8);
+                if (m_header.size() == kLocalHeaderFixedSize &&
+                    m_headerNeed == kLocalHeaderFixedSize) {
+                    const uint16_t nameLen =
+                        static_cast<uint16_t>(m_header[26] | m_header[27] << 8);
+                    const uint16_t extraLen =
+                        static_cast<uint16_t>(m_header[28] | m_header[29] << 8);
                     m_headerNeed = uint64_t{kLocalHeaderFixedSize} + nameLen + extraLen;
                     if (m_headerNeed > entry.end - entry.start) {
                         m_pos += take;

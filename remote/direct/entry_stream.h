@@ -21,7 +21,7 @@ struct PlannedEntry {
 
 struct PlannedRange {
     uint64_t start = 0;
-    uint64_t end = 0;  // exclusive
+    uint64_t end = 0;                   // exclusive
     std::vector<PlannedEntry> entries;  // in file order
     uint64_t Length() const { return end - start; }
 };
@@ -75,8 +75,8 @@ private:
     const PlannedRange& m_range;
     const CZipDirectory& m_dir;
     IEntrySink& m_sink;
-    size_t m_next = 0;       // the entry in m_range.entries being read
-    uint64_t m_pos = 0;      // absolute offset of the next byte fed
+    size_t m_next = 0;   // the entry in m_range.entries being read
+    uint64_t m_pos = 0;  // absolute offset of the next byte fed
     State m_state = State::kSkip;
     std::vector<uint8_t> m_header;  // the local header gathered so far
     uint64_t m_headerNeed = 0;      // its full length once known

@@ -7,6 +7,7 @@
 
 #include "inet/errors.h"
 #include "inet/ftp.h"
+#include "inet/http_text.h"
 #include "inet/url.h"
 #include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
@@ -21,9 +22,9 @@ public:
 
     // Logs in and asks for the size; done by the first transfer, so that a stop signal can
     // cancel the login too.
-    bool Open(RoadError& error) {
+    bool Open(Error& error) {
         if (m_open) return true;
-        if (!m_session.Open(kUserAgent, "")) return SessionFail(error);
+        if (!m_session.Open(inet::kUserAgent, "")) return SessionFail(error);
         m_session.SetPassive(!m_options.ftpActive);
         const std::string user = m_options.useGivenCredentials ? m_options.user : m_parts.user;
         const std::string password =
@@ -44,26 +45,26 @@ public:
     }
 
     bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
-                  RoadError& error) override {
+                  Error& error) override {
         if (!Open(error)) return false;
         size = m_size;
         const uint64_t n = std::min(count, m_size);
         bytes.clear();
         bytes.reserve(static_cast<size_t>(n));
         if (n == 0) return true;
-        return Read(m_size - n, n,
-                    [&bytes](const uint8_t* p, size_t k) {
-                        bytes.insert(bytes.end(), p, p + k);
-                        return true;
-                    },
-                    error);
+        return Read(
+            m_size - n, n,
+            [&bytes](const uint8_t* p, size_t k) {
+                bytes.insert(bytes.end(), p, p + k);
+                return true;
+            },
+            error);
     }
 
-    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
-                   RoadError& error) override {
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         if (!Open(error)) return false;
         if (start > m_size || length > m_size - start)
-            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+            return Fail(error, ErrorCode::kDamaged, "a range past the end of " + m_name);
         if (length == 0) return true;
         return Read(start, length, sink, error);
     }
@@ -72,7 +73,7 @@ public:
     void Cancel() override { m_session.Abort(); }
 
 private:
-    bool Read(uint64_t start, uint64_t length, const ByteSink& sink, RoadError& error) {
+    bool Read(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) {
         ++m_count.requests;
         const auto started = std::chrono::steady_clock::now();
         std::unique_ptr<inet::FtpFile> file = m_connection->OpenFileAt(m_path, start);
@@ -81,17 +82,18 @@ private:
         uint64_t done = 0;
         while (done < length) {
             size_t got = 0;
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
             if (!file->Read(buffer.data(), want, got)) return FileFail(*file, error);
             if (got == 0)
-                return Fail(error, RoadFailure::kConnection,
-                            "the server ended the transfer after " + std::to_string(done) +
-                                " of " + std::to_string(length) + " bytes");
+                return Fail(error, ErrorCode::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) + " of " +
+                                std::to_string(length) + " bytes");
             done += got;
             m_count.bytes += got;
             if (!sink(buffer.data(), got)) {
                 file->Abort();
-                return Fail(error, RoadFailure::kCancelled, "stopped");
+                return Fail(error, ErrorCode::kCancelled, "stopped");
             }
             if (m_options.progress) m_options.progress(done, length);
         }
@@ -109,30 +111,30 @@ private:
         return true;
     }
 
-    bool SessionFail(RoadError& error) {
+    bool SessionFail(Error& error) {
         return Failure(error, m_session.LastError(), m_session.LastErrorText(),
                        m_session.LastResponse());
     }
-    bool ConnectionFail(RoadError& error) {
+    bool ConnectionFail(Error& error) {
         return Failure(error, m_connection->LastError(), m_connection->LastErrorText(),
                        m_connection->LastResponse());
     }
-    bool FileFail(inet::FtpFile& file, RoadError& error) {
+    bool FileFail(inet::FtpFile& file, Error& error) {
         return Failure(error, file.LastError(), file.LastErrorText(), file.LastResponse());
     }
-    bool Failure(RoadError& error, uint32_t code, const std::string& text,
-                 const std::string& reply) {
-        RoadFailure kind = RoadFailure::kConnection;
-        if (code == inet::kErrorExtended) kind = RoadFailure::kStatus;
-        if (code == inet::kErrorOperationCancelled) kind = RoadFailure::kCancelled;
+    bool Failure(Error& error, uint32_t code, const std::string& text, const std::string& reply) {
+        ErrorCode kind = ErrorCode::kConnection;
+        if (code == inet::kErrorExtended) kind = ErrorCode::kStatus;
+        if (code == inet::kErrorOperationCancelled) kind = ErrorCode::kCancelled;
         if (code == inet::kErrorInvalidOption || code == inet::kErrorInvalidUrl)
-            kind = RoadFailure::kAddress;
+            kind = ErrorCode::kAddress;
         std::string line = reply.substr(0, reply.find('\r'));
         line = line.substr(0, 200);
-        return Fail(error, kind,
-                    text + " (" + m_parts.host + ")" +
-                        (kind == RoadFailure::kStatus && !line.empty() ? ": " + line : ""),
-                    static_cast<int>(code));
+        Fail(error, kind,
+             text + " (" + m_parts.host + ")" +
+                 (kind == ErrorCode::kStatus && !line.empty() ? ": " + line : ""));
+        error.netCode = code;
+        return false;
     }
 
     inet::UrlParts m_parts;
@@ -148,7 +150,7 @@ private:
 }  // namespace
 
 std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
-                                            const SourceOptions& options, RoadError& error) {
+                                            const SourceOptions& options, Error& error) {
     (void)error;
     return std::make_unique<FtpSource>(parts, name, options);
 }

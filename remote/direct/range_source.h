@@ -9,37 +9,15 @@
 #include <utility>
 #include <vector>
 
+#include "core/error.h"
+
 namespace fennic::remote {
 
-// What stopped a road; the command line words its message and exit status from the kind.
-enum class RoadFailure {
-    kNone,
-    kAddress,     // the address cannot be used (scheme, syntax, line breaks)
-    kConnection,  // name lookup, connect, TLS, time limits, a broken transfer
-    kStatus,      // the server refused (an HTTP status, an FTP reply)
-    kNoRanges,    // the server sends whole files only
-    kNotArchive,  // no end record: not a ZIP archive (an empty file, too)
-    kDamaged,     // records that contradict themselves or the file
-    kZip64,       // a ZIP64 record that is not where its locator says
-    kLocal,       // a local file or folder (its errno in `error`)
-    kOutput,      // the destination could not be written
-    kNoEntry,     // no such entry
-    kCancelled,
-};
-
-struct RoadError {
-    RoadFailure kind = RoadFailure::kNone;
-    std::string text;  // what went wrong, in words, for a message
-    int error = 0;     // errno or HTTP status where one applies
-};
-
-// Fills error and returns false, for `return Fail(...)` in the roads.
-inline bool Fail(RoadError& error, RoadFailure kind, std::string text, int code = 0) {
-    error.kind = kind;
-    error.text = std::move(text);
-    error.error = code;
-    return false;
-}
+// What stopped a road; the command line words its message and exit status from the code.
+using fennic::Error;
+using fennic::ErrorCode;
+using fennic::Fail;
+using fennic::FailErrno;
 
 // Bytes handed over as they arrive; false stops the transfer.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
@@ -56,10 +34,9 @@ public:
     // The last `count` bytes (all of them when the archive is shorter) into `bytes`, and the
     // archive's size. One request.
     virtual bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
-                          RoadError& error) = 0;
+                          Error& error) = 0;
     // Exactly `length` bytes from `start` into sink. One request.
-    virtual bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
-                           RoadError& error) = 0;
+    virtual bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) = 0;
     // What the archive is called in messages (never with a password).
     virtual std::string Name() const = 0;
     // Any thread: the pending and later transfers fail as cancelled.
@@ -95,6 +72,6 @@ std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size
 
 // A source for `location`: an http://, https:// or ftp:// address, or a local path.
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
-                                              const SourceOptions& options, RoadError& error);
+                                              const SourceOptions& options, Error& error);
 
 }  // namespace fennic::remote

@@ -2,31 +2,31 @@
 // one connection.
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
-
 #include <atomic>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "app/settings.h"
 #include "fs/file_io.h"
 #include "fs/unique_fd.h"
+#include "inet/content_range.h"
 #include "inet/errors.h"
 #include "inet/http.h"
+#include "inet/http_text.h"
 #include "inet/url.h"
-#include "inet/content_range.h"
 #include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
 
 namespace fennic::remote {
 
 std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
-                                            const SourceOptions& options, RoadError& error);
+                                            const SourceOptions& options, Error& error);
 
 namespace {
 
@@ -36,22 +36,22 @@ public:
         : m_fd(std::move(fd)), m_size(size), m_name(std::move(name)) {}
 
     bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
-                  RoadError& error) override {
+                  Error& error) override {
         size = m_size;
         const uint64_t n = std::min(count, m_size);
         bytes.resize(static_cast<size_t>(n));
         return ReadAt(m_size - n, bytes.data(), bytes.size(), error);
     }
-    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
-                   RoadError& error) override {
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         if (start > m_size || length > m_size - start)
-            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+            return Fail(error, ErrorCode::kDamaged, "a range past the end of " + m_name);
         std::vector<uint8_t> buffer(1 << 16);
         for (uint64_t done = 0; done < length;) {
-            if (m_cancelled) return Fail(error, RoadFailure::kCancelled, "stopped");
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            if (m_cancelled) return Fail(error, ErrorCode::kCancelled, "stopped");
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
             if (!ReadAt(start + done, buffer.data(), want, error)) return false;
-            if (!sink(buffer.data(), want)) return Fail(error, RoadFailure::kCancelled, "stopped");
+            if (!sink(buffer.data(), want)) return Fail(error, ErrorCode::kCancelled, "stopped");
             done += want;
         }
         return true;
@@ -60,12 +60,13 @@ public:
     void Cancel() override { m_cancelled = true; }
 
 private:
-    bool ReadAt(uint64_t at, uint8_t* to, size_t size, RoadError& error) {
+    bool ReadAt(uint64_t at, uint8_t* to, size_t size, Error& error) {
         ++m_count.requests;
         const ssize_t got = fs::ReadFullAt(m_fd.Get(), to, size, at);
-        if (got < 0) return Fail(error, RoadFailure::kLocal, m_name + ": " + std::strerror(errno), errno);
+        if (got < 0)
+            return FailErrno(error, ErrorCode::kLocal, m_name + ": " + std::strerror(errno), errno);
         if (static_cast<size_t>(got) != size)
-            return Fail(error, RoadFailure::kDamaged, m_name + " became shorter while it was read");
+            return Fail(error, ErrorCode::kDamaged, m_name + " became shorter while it was read");
         m_count.bytes += size;
         return true;
     }
@@ -81,8 +82,8 @@ private:
 std::string AddressHint(const std::string& path, int err) {
     if (err != ENOENT) return "";
     size_t i = 0;
-    while (i < path.size() && (std::isalnum(static_cast<unsigned char>(path[i])) || path[i] == '+' ||
-                               path[i] == '-' || path[i] == '.'))
+    while (i < path.size() && (std::isalnum(static_cast<unsigned char>(path[i])) ||
+                               path[i] == '+' || path[i] == '-' || path[i] == '.'))
         ++i;
     const std::string scheme = path.substr(0, i);
     static const char* const kSchemes[] = {"http", "https", "ftp"};
@@ -93,9 +94,9 @@ std::string AddressHint(const std::string& path, int err) {
     return " (an address is written " + scheme + "://host/path)";
 }
 
-std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& error) {
+std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, Error& error) {
     if (path.empty()) {
-        Fail(error, RoadFailure::kLocal, "no file name given", ENOENT);
+        FailErrno(error, ErrorCode::kLocal, "no file name given", ENOENT);
         return nullptr;
     }
     // Without O_NONBLOCK a FIFO would hold the open until a writer came; it is refused below.
@@ -104,22 +105,23 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, RoadError& erro
         const int err = errno;
         const std::string hint = AddressHint(path, err);
         // Text meant as an address may carry a password.
-        Fail(error, RoadFailure::kLocal,
-             (hint.empty() ? path : inet::WithoutPassword(path)) + ": " + std::strerror(err) + hint,
-             err);
+        FailErrno(
+            error, ErrorCode::kLocal,
+            (hint.empty() ? path : inet::WithoutPassword(path)) + ": " + std::strerror(err) + hint,
+            err);
         return nullptr;
     }
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0) {
-        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+        FailErrno(error, ErrorCode::kLocal, path + ": " + std::strerror(errno), errno);
         return nullptr;
     }
     if (S_ISDIR(st.st_mode)) {
-        Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(EISDIR), EISDIR);
+        FailErrno(error, ErrorCode::kLocal, path + ": " + std::strerror(EISDIR), EISDIR);
         return nullptr;
     }
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-        Fail(error, RoadFailure::kLocal, path + ": not a regular file", EINVAL);
+        FailErrno(error, ErrorCode::kLocal, path + ": not a regular file", EINVAL);
         return nullptr;
     }
     uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -134,21 +136,19 @@ class MemorySource : public IRangeSource {
 public:
     MemorySource(const uint8_t* data, size_t size, std::string name)
         : m_data(data), m_size(size), m_name(std::move(name)) {}
-    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
-                  RoadError&) override {
+    bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size, Error&) override {
         ++m_count.requests;
         size = m_size;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(count, m_size));
         bytes.assign(m_data + (m_size - n), m_data + m_size);
         return true;
     }
-    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
-                   RoadError& error) override {
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         ++m_count.requests;
         if (start > m_size || length > m_size - start)
-            return Fail(error, RoadFailure::kDamaged, "a range past the end of " + m_name);
+            return Fail(error, ErrorCode::kDamaged, "a range past the end of " + m_name);
         return length == 0 || sink(m_data + start, static_cast<size_t>(length)) ||
-               Fail(error, RoadFailure::kCancelled, "stopped");
+               Fail(error, ErrorCode::kCancelled, "stopped");
     }
     std::string Name() const override { return m_name; }
 
@@ -168,9 +168,9 @@ public:
                const SourceOptions& options)
         : m_parts(parts), m_url(std::move(url)), m_name(std::move(name)), m_options(options) {}
 
-    bool Open(RoadError& error) {
+    bool Open(Error& error) {
         const bool named = !m_options.proxy.empty();
-        if (!m_session.Open(kUserAgent, named ? inet::kAccessProxy : inet::kAccessPreconfig,
+        if (!m_session.Open(inet::kUserAgent, named ? inet::kAccessProxy : inet::kAccessPreconfig,
                             m_options.proxy)) {
             return NetFail(error, m_session.LastError(), m_session.LastErrorText());
         }
@@ -194,7 +194,7 @@ public:
     }
 
     bool ReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
-                  RoadError& error) override {
+                  Error& error) override {
         if (m_local) return m_local->ReadTail(count, bytes, size, error);
         std::unique_ptr<inet::HttpRequest> request;
         uint32_t status = 0;
@@ -212,7 +212,7 @@ public:
             }
             if (!m_options.fullDownload) {
                 request->Close();
-                return Fail(error, RoadFailure::kNoRanges,
+                return Fail(error, ErrorCode::kNoRanges,
                             "the server does not send byte ranges (it answered 200 with the "
                             "whole archive" +
                                 (haveLength ? ", " + std::to_string(length) + " bytes" : "") +
@@ -224,9 +224,9 @@ public:
         if (status == 416) {
             // Nothing to send from the end: an empty file (its size in "bytes */0").
             std::string text;
-            if (request->QueryHeader("Content-Range", text) && inet::ParseUnsatisfiedRange(text, size) &&
-                size == 0) {
-                return Fail(error, RoadFailure::kNotArchive,
+            if (request->QueryHeader("Content-Range", text) &&
+                inet::ParseUnsatisfiedRange(text, size) && size == 0) {
+                return Fail(error, ErrorCode::kNotArchive,
                             m_name + " is empty (0 bytes): not a ZIP archive");
             }
             return StatusFail(error, status);
@@ -236,7 +236,7 @@ public:
         if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
             !range.totalKnown || range.last + 1 != range.total || range.Length() > count ||
             (haveLength && length != range.Length())) {
-            return Fail(error, RoadFailure::kStatus,
+            return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range does not describe the archive's last bytes");
         }
         size = range.total;
@@ -248,8 +248,7 @@ public:
         if (m_local) m_local->Cancel();
     }
 
-    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink,
-                   RoadError& error) override {
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         if (m_local) return m_local->ReadRange(start, length, sink, error);
         if (length == 0) return true;
         std::unique_ptr<inet::HttpRequest> request;
@@ -262,7 +261,7 @@ public:
         if (status != 206) {
             request->Close();
             if (status == 200)
-                return Fail(error, RoadFailure::kNoRanges,
+                return Fail(error, ErrorCode::kNoRanges,
                             "the server stopped sending byte ranges (200 instead of 206)");
             return StatusFail(error, status);
         }
@@ -270,7 +269,7 @@ public:
         inet::ContentRange range;
         if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
             !range.totalKnown || range.first != start || range.last != last) {
-            return Fail(error, RoadFailure::kStatus,
+            return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range is not the range asked for");
         }
         return Stream(*request, length, sink, error);
@@ -280,18 +279,22 @@ public:
 
 private:
     bool Send(const std::string& headers, std::unique_ptr<inet::HttpRequest>& request,
-              uint32_t& status, RoadError& error) {
+              uint32_t& status, Error& error) {
         request = m_connection->OpenRequest(m_object, m_secure);
-        if (!request) return NetFail(error, m_connection->LastError(), m_connection->LastErrorText());
+        if (!request)
+            return NetFail(error, m_connection->LastError(), m_connection->LastErrorText());
         if (!m_options.proxyUser.empty())
             request->SetProxyCredentials(m_options.proxyUser, m_options.proxyPassword);
         request->SetDigest(m_digest);
         ++m_count.requests;
         m_asked = headers.substr(0, headers.find('\r'));
         m_started = std::chrono::steady_clock::now();
-        if (!request->Send(headers)) return NetFail(error, request->LastError(), request->LastErrorText());
-        if (!request->QueryStatusCode(status)) return NetFail(error, request->LastError(), request->LastErrorText());
-        if (m_options.log) m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
+        if (!request->Send(headers))
+            return NetFail(error, request->LastError(), request->LastErrorText());
+        if (!request->QueryStatusCode(status))
+            return NetFail(error, request->LastError(), request->LastErrorText());
+        if (m_options.log)
+            m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
         std::string challenge;
         // A server that wants Digest says so in its 401; the credentials go again that way.
         if (status == 401 && !m_digest && !m_user.empty() &&
@@ -305,41 +308,42 @@ private:
     }
 
     bool ReadBody(inet::HttpRequest& request, uint64_t length, std::vector<uint8_t>& bytes,
-                  RoadError& error) {
+                  Error& error) {
         bytes.clear();
         bytes.reserve(static_cast<size_t>(length));
-        return Stream(request, length,
-                      [&bytes](const uint8_t* p, size_t n) {
-                          bytes.insert(bytes.end(), p, p + n);
-                          return true;
-                      },
-                      error);
+        return Stream(
+            request, length,
+            [&bytes](const uint8_t* p, size_t n) {
+                bytes.insert(bytes.end(), p, p + n);
+                return true;
+            },
+            error);
     }
 
     // Exactly `length` body bytes to sink: a shorter body is a broken transfer and a longer one
     // is never read past.
-    bool Stream(inet::HttpRequest& request, uint64_t length, const ByteSink& sink,
-                RoadError& error) {
+    bool Stream(inet::HttpRequest& request, uint64_t length, const ByteSink& sink, Error& error) {
         std::vector<uint8_t> buffer(1 << 16);
         uint64_t done = 0;
         while (done < length) {
             size_t got = 0;
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
             if (!request.Read(buffer.data(), want, got))
                 return NetFail(error, request.LastError(), request.LastErrorText());
             if (got == 0)
-                return Fail(error, RoadFailure::kConnection,
-                            "the server ended the transfer after " + std::to_string(done) +
-                                " of " + std::to_string(length) + " bytes");
+                return Fail(error, ErrorCode::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) + " of " +
+                                std::to_string(length) + " bytes");
             m_count.bytes += got;
             done += got;
-            if (!sink(buffer.data(), got)) return Fail(error, RoadFailure::kCancelled, "stopped");
+            if (!sink(buffer.data(), got)) return Fail(error, ErrorCode::kCancelled, "stopped");
             if (m_options.progress) m_options.progress(done, length);
         }
         uint8_t extra = 0;
         size_t got = 0;
         if (request.Read(&extra, 1, got) && got != 0)
-            return Fail(error, RoadFailure::kStatus, "the server sent more bytes than it announced");
+            return Fail(error, ErrorCode::kStatus, "the server sent more bytes than it announced");
         request.Close();
         if (m_options.log) {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -351,17 +355,19 @@ private:
     }
 
     // The whole body into this run's temp folder, then read from there.
-    bool Download(inet::HttpRequest& request, uint64_t length, RoadError& error) {
+    bool Download(inet::HttpRequest& request, uint64_t length, Error& error) {
         const std::string dir = GetTempPath();
-        if (dir.empty()) return Fail(error, RoadFailure::kLocal, TempPathProblem());
+        if (dir.empty()) return Fail(error, ErrorCode::kLocal, TempPathProblem());
         const std::string path = dir + "full-download.zip";
         {
             fs::UniqueFd out = fs::Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (!out) return Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(errno), errno);
+            if (!out)
+                return FailErrno(error, ErrorCode::kLocal, path + ": " + std::strerror(errno),
+                                 errno);
             std::vector<uint8_t> buffer(1 << 16);
             uint64_t done = 0;
             if (length > kFullDownloadLimit)
-                return Fail(error, RoadFailure::kStatus,
+                return Fail(error, ErrorCode::kStatus,
                             "the archive is said to be " + std::to_string(length) +
                                 " bytes, more than --full-download fetches");
             const uint64_t limit = length ? length : kFullDownloadLimit;
@@ -371,40 +377,40 @@ private:
                     return NetFail(error, request.LastError(), request.LastErrorText());
                 if (got == 0) break;
                 if (got > limit - done)
-                    return Fail(error, RoadFailure::kStatus,
+                    return Fail(error, ErrorCode::kStatus,
                                 "the server sent more than " + std::to_string(limit) + " bytes");
                 if (const int e = fs::WriteAll(out.Get(), buffer.data(), got); e != 0)
-                    return Fail(error, RoadFailure::kLocal, path + ": " + std::strerror(e), e);
+                    return FailErrno(error, ErrorCode::kLocal, path + ": " + std::strerror(e), e);
                 done += got;
                 m_count.bytes += got;
                 if (m_options.progress) m_options.progress(done, length);
             }
             if (length && done != length)
-                return Fail(error, RoadFailure::kConnection,
-                            "the server ended the transfer after " + std::to_string(done) +
-                                " of " + std::to_string(length) + " bytes");
+                return Fail(error, ErrorCode::kConnection,
+                            "the server ended the transfer after " + std::to_string(done) + " of " +
+                                std::to_string(length) + " bytes");
         }
         request.Close();
         m_local = OpenLocal(path, error);
         return m_local != nullptr;
     }
 
-    bool StatusFail(RoadError& error, uint32_t status) {
-        const std::string reason = HttpReasonPhrase(status);
-        return Fail(error, RoadFailure::kStatus,
-                    "the server answered " + std::to_string(status) +
-                        (reason.empty() ? "" : " " + reason),
-                    static_cast<int>(status));
+    bool StatusFail(Error& error, uint32_t status) {
+        Fail(error, ErrorCode::kStatus, inet::ServerAnswered(status));
+        error.httpStatus = static_cast<int>(status);
+        return false;
     }
 
-    bool NetFail(RoadError& error, uint32_t code, const std::string& text) {
-        const RoadFailure kind = code == inet::kErrorOperationCancelled ? RoadFailure::kCancelled
-                                 : code == inet::kErrorInvalidUrl ||
-                                         code == inet::kErrorUnrecognizedScheme ||
-                                         code == inet::kErrorInvalidOption
-                                     ? RoadFailure::kAddress
-                                     : RoadFailure::kConnection;
-        return Fail(error, kind, text + " (" + m_parts.host + ")", static_cast<int>(code));
+    bool NetFail(Error& error, uint32_t code, const std::string& text) {
+        const ErrorCode kind = code == inet::kErrorOperationCancelled ? ErrorCode::kCancelled
+                               : code == inet::kErrorInvalidUrl ||
+                                       code == inet::kErrorUnrecognizedScheme ||
+                                       code == inet::kErrorInvalidOption
+                                   ? ErrorCode::kAddress
+                                   : ErrorCode::kConnection;
+        Fail(error, kind, text + " (" + m_parts.host + ")");
+        error.netCode = code;
+        return false;
     }
 
     inet::UrlParts m_parts;
@@ -429,19 +435,19 @@ std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size
 }
 
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
-                                              const SourceOptions& options, RoadError& error) {
+                                              const SourceOptions& options, Error& error) {
     const size_t scheme = location.find("://");
     if (scheme == std::string::npos) return OpenLocal(location, error);
     const std::string name = inet::WithoutPassword(location);
     inet::UrlParts parts;
     if (!inet::SplitUrl(location, parts)) {
-        Fail(error, RoadFailure::kAddress, "'" + name + "' is not a usable address");
+        Fail(error, ErrorCode::kAddress, "'" + name + "' is not a usable address");
         return nullptr;
     }
     if (inet::HasLineBreak(parts) ||
         (options.useGivenCredentials &&
          (inet::HasLineBreak(options.user) || inet::HasLineBreak(options.password)))) {
-        Fail(error, RoadFailure::kAddress,
+        Fail(error, ErrorCode::kAddress,
              "the address or its user name or password holds a line break or NUL character; "
              "nothing was sent");
         return nullptr;
@@ -452,7 +458,7 @@ std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
         return source;
     }
     if (parts.scheme == inet::Scheme::kFtp) return OpenFtpSource(parts, name, options, error);
-    Fail(error, RoadFailure::kAddress,
+    Fail(error, ErrorCode::kAddress,
          "'" + parts.scheme_name + "://' addresses are not supported (http, https and ftp are)");
     return nullptr;
 }

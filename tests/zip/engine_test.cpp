@@ -209,15 +209,5 @@ TEST_F(EngineTest, OpenForWritingLeavesTheArchiveUnchanged) {
     EXPECT_EQ(ReadFile(path), bytes);
 }
 
-TEST_F(EngineTest, CreatedArchiveIsAValidEmptyOne) {
-    const std::string path = m_dir / "new.zip";
-    m_engine.Open(path, ZipCreate);
-    EXPECT_FALSE(m_engine.IsClosed());
-    m_engine.Close();
-    m_engine.Open(path, ZipOpenReadOnly);
-    EXPECT_EQ(m_engine.GetEntryCount(), 0);
-    EXPECT_EQ(ReadFile(path).size(), 22u);
-}
-
 }  // namespace
 }  // namespace fennic

@@ -1,0 +1,17 @@
+#pragma once
+// The words the program uses about HTTP answers, and the agent text it sends.
+
+#include <cstdint>
+#include <string>
+
+namespace fennic::inet {
+
+constexpr char kUserAgent[] = "Microsoft Internet Explorer";
+
+// The reason phrase of a status code in our own words (the server's text is not shown); empty
+// for codes not in the table.
+const char* HttpReasonPhrase(uint32_t status);
+// "the server answered 404 Not Found" ("the server answered 599" for a code not in the table).
+std::string ServerAnswered(uint32_t status);
+
+}  // namespace fennic::inet
