@@ -21,6 +21,8 @@ import urllib.error
 import urllib.request
 import zipfile
 
+from table import print_table
+
 BIG = "e200-200m.zip"      # 200 entries, 200 MB
 MANY = "e5000-200m.zip"    # 5,000 entries, 200 MB
 PICK_SEED = 5000
@@ -364,8 +366,6 @@ def report(config_path):
         if verified(de) != out:
             out = f"{out}; delayed {verified(de)}"
         table.append((what[scenario], who, req, conn, body, ms(lo), ms(de), out))
-    widths = [max(len(str(r[i])) for r in table + [head]) for i in range(len(head))]
-    line = lambda r: "| " + " | ".join(str(v).ljust(w) for v, w in zip(r, widths)) + " |"
     where = "a tmpfs (/dev/shm)" if cfg["tmpfs"] else f"a disk file system ({cfg['work']})"
     print(f"fennic {cfg['commit']}; median of {cfg['runs']} runs (after 1 warm-up); nginx on "
           f"loopback, and delayed: through a proxy adding {cfg['delay_ms']} ms each way. "
@@ -374,10 +374,7 @@ def report(config_path):
           "Times: median (fastest-slowest). Output: every run's files compared with unzip's from "
           "the local copy.")
     print()
-    print(line(head))
-    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    for r in table:
-        print(line(r))
+    print_table(head, table)
     print()
     print(f"GDAL's times include starting Python and importing GDAL: "
           f"{res['gdal_start_ms']:.1f} ms alone.")

@@ -15,21 +15,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 runs=${2:-7}
-for tool in hyperfine nginx curl unzip zipinfo xvfb-run python3; do
-  command -v "$tool" >/dev/null || { echo "bench/list.sh needs $tool" >&2; exit 2; }
-done
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIC_TESTS=OFF \
-  -DFENNIC_UI=ON -DFENNIC_SANITIZE=OFF -DFENNIC_TSAN=OFF -DFENNIC_FUZZ=OFF >/dev/null
-cmake --build "$build" --target fennic fennic_window >&2
-fennic=$PWD/$build/cli/fennic
+source bench/lib.sh
+bench_needs bench/list.sh hyperfine nginx curl unzip zipinfo xvfb-run python3
+bench_build fennic fennic_window
 
 work=$(mktemp -d /tmp/fennic-bench.XXXXXX)
-nginx_pid=
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 export XDG_CONFIG_HOME=$work/config  # settings of our own: no question, no proxy
 
 python3 - "$work" <<'PY'
@@ -72,24 +63,11 @@ mem_table=$(peak "$fennic" list "$big")
 mem_json=$(peak "$fennic" list --json "$big")
 
 # nginx on a free port, logging each request's connection.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(bench_free_port)
 mkdir -p "$work/www" "$work/nginx"
 ln "$big" "$work/www/big.zip"
 chmod -R a+rX "$work"
-cat >"$work/nginx/nginx.conf" <<EOF
-daemon off; worker_processes 1; pid $work/nginx/nginx.pid; error_log $work/nginx/error.log;
-user nobody nogroup;
-events { worker_connections 64; }
-http {
-  log_format b '\$connection \$request \$http_range \$status';
-  access_log $work/nginx/access.log b;
-  client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-EOF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
+bench_start_nginx 64 '$connection $request $http_range $status' "$work/nginx/access.log"
 for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.05; done
 url=http://127.0.0.1:$port/big.zip
 end=$((big_bytes - 1))
@@ -106,8 +84,9 @@ window=$(for _ in $(seq 5); do
     awk '{print $1}'
 done | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
 
-python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" <<'PY'
+PYTHONPATH=$PWD/bench python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" <<'PY'
 import json, sys
+from table import print_table
 work, cd_size, mem_table, mem_json, conns, reqs, window = sys.argv[1:8]
 def med(name, i):
     return json.load(open(f"{work}/{name}.json"))["results"][i]["median"] * 1000
@@ -132,13 +111,7 @@ if window:
     row("window: 65,535 rows shown", f"{float(window):.0f} ms", "", "", "<= 500 ms", float(window) <= 500)
 else:
     row("window: 65,535 rows shown", "no result", "", "", "<= 500 ms", False)
-widths = [max(len(str(r[i])) for r in rows + [("what", "fennic", "peer", "ratio", "target", "")]) for i in range(6)]
-def line(r):
-    return "| " + " | ".join(str(v).ljust(w) for v, w in zip(r, widths)) + " |"
-print(line(("what", "fennic", "peer", "ratio", "target", "")))
-print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-for r in rows:
-    print(line(r))
+print_table(("what", "fennic", "peer", "ratio", "target", ""), rows)
 print()
 print("time per entry (median; start-up = the one-entry listing, subtracted in the last column):")
 for i, n in enumerate((1000, 4000, 16000, 65535)):
