@@ -427,19 +427,19 @@ def report(config_path):
     fc = {n: rows.get(("c", "fennic get", n)) for n in ("loopback", "delayed")}
     uc = {n: rows.get(("c", "curl + unzip -q", n)) for n in ("loopback", "delayed")}
     if fc["loopback"] and uc["loopback"]:
-        parts = []
-        f, u = num(fc["loopback"], "times_ms"), num(uc["loopback"], "times_ms")
-        if f is None or u is None:
-            parts.append("loopback: a contender failed or mismatched, no verdict")
-        else:
-            parts.append(f"loopback {f:.1f} ms <= 1.2 x {u:.1f} = {1.2 * u:.1f} ms: "
-                         f"{verdict(f <= 1.2 * u)} (ratio {f / u:.2f})")
-        f, u = num(fc["delayed"], "times_ms"), num(uc["delayed"], "times_ms")
-        if f is None or u is None:
-            parts.append("delayed: a contender failed or mismatched, no verdict")
-        else:
-            parts.append(f"delayed {f:.1f} ms < {u:.1f} ms: {verdict(f < u)} "
-                         f"(ratio {f / u:.2f})")
+        # target(fennic's ms, curl's ms) gives the target's text and whether it holds.
+        def against_curl(net, target):
+            f, u = num(fc[net], "times_ms"), num(uc[net], "times_ms")
+            if f is None or u is None:
+                return f"{net}: a contender failed or mismatched, no verdict"
+            text, holds = target(f, u)
+            return f"{text}: {verdict(holds)} (ratio {f / u:.2f})"
+
+        parts = [
+            against_curl("loopback", lambda f, u: (
+                f"loopback {f:.1f} ms <= 1.2 x {u:.1f} = {1.2 * u:.1f} ms", f <= 1.2 * u)),
+            against_curl("delayed", lambda f, u: (f"delayed {f:.1f} ms < {u:.1f} ms", f < u)),
+        ]
         parts.append(f"output {verified(fc['loopback'])} "
                      f"(delayed {verified(fc['delayed'])})")
         print("- (c) " + "; ".join(parts))

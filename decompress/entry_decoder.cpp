@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "decompress/codec.h"
 #include "zip/zip_entry_header.h"
@@ -12,28 +13,21 @@ using detail::Codec;
 using detail::Decryption;
 using detail::Output;
 
-namespace {}  // namespace
+namespace {
+
+// In the order of DecodeStatus.
+constexpr const char* kStatusNames[] = {
+    "ok",           "unsupported method", "wrong password", "corrupt",
+    "CRC mismatch", "size mismatch",      "too large",      "output failed",
+};
+static_assert(std::size(kStatusNames) == size_t(DecodeStatus::kOutputFailed) + 1);
+
+}  // namespace
 
 const char* StatusName(DecodeStatus status) {
-    switch (status) {
-        case DecodeStatus::kOk:
-            return "ok";
-        case DecodeStatus::kUnsupportedMethod:
-            return "unsupported method";
-        case DecodeStatus::kWrongPassword:
-            return "wrong password";
-        case DecodeStatus::kCorrupt:
-            return "corrupt";
-        case DecodeStatus::kCrcMismatch:
-            return "CRC mismatch";
-        case DecodeStatus::kSizeMismatch:
-            return "size mismatch";
-        case DecodeStatus::kTooLarge:
-            return "too large";
-        case DecodeStatus::kOutputFailed:
-            return "output failed";
-    }
-    return "unknown";
+    const size_t index = size_t(status);
+    if (index >= std::size(kStatusNames)) return "unknown";
+    return kStatusNames[index];
 }
 
 bool FactsFromHeader(const CZipEntryHeader& header, EntryFacts& facts, std::string& message) {

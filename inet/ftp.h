@@ -50,7 +50,21 @@ struct FtpFileInfo {
     uint64_t size = 0;
 };
 
-class FtpSession {
+// The failure of a session's or a file's last call: its number, text and the server's reply.
+class FtpFailure {
+public:
+    uint32_t LastError() const { return error_; }
+    std::string LastErrorText() const { return error_text_; }
+    std::string LastResponse() const { return response_; }
+
+protected:
+    uint32_t error_ = 0;
+    std::string error_text_;
+    std::string response_;
+};
+
+// LastResponse(): the reply text of the failed login, if any.
+class FtpSession : public FtpFailure {
 public:
     FtpSession();
     ~FtpSession();
@@ -84,15 +98,8 @@ public:
     // connect on another thread. Connections made earlier fail from now on.
     void Close();
 
-    uint32_t LastError() const;
-    std::string LastErrorText() const;
-    std::string LastResponse() const;  // reply text of the failed login, if any
-
 private:
     std::shared_ptr<FtpCore> core_;
-    uint32_t error_ = 0;
-    std::string error_text_;
-    std::string response_;
 };
 
 class FtpConnection {
@@ -134,7 +141,8 @@ private:
     std::shared_ptr<State> state_;
 };
 
-class FtpFile {
+// LastResponse(): the failing final reply of Close().
+class FtpFile : public FtpFailure {
 public:
     ~FtpFile();
     // Up to size bytes; got = 0 at the end of the file.
@@ -151,19 +159,12 @@ public:
     // data read to its end there is nothing to abort, and this is Close().
     bool Abort();
 
-    uint32_t LastError() const;
-    std::string LastErrorText() const;
-    std::string LastResponse() const;  // the failing final reply of Close()
-
 private:
     friend class FtpConnection;
     FtpFile() = default;
     bool Mine() const;
     std::shared_ptr<FtpConnection::State> conn_;
     uint64_t serial_ = 0;
-    uint32_t error_ = 0;
-    std::string error_text_;
-    std::string response_;
     bool eof_ = false;
     bool window_started_ = false;  // the rate floor's window
     std::chrono::steady_clock::time_point window_start_;

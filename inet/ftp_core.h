@@ -17,6 +17,7 @@
 #include "inet/errors.h"
 #include "inet/ftp.h"
 #include "inet/ftp_parse.h"
+#include "inet/session_settings.h"
 #include "inet/socket_util.h"
 #include "inet/status.h"
 
@@ -32,20 +33,13 @@ inline bool SafeArgument(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
-struct FtpCore {
+struct FtpCore : SessionSettings {
     WakePipe wake;
     std::atomic<bool> aborted{false};
-    StatusCallback callback;
     uint32_t connect_ms = 60000;
     uint32_t io_ms = 30000;
-    uint32_t floor_bps = kRateFloorBytesPerSecond;
-    uint32_t floor_seconds = kRateFloorSeconds;
     bool passive = false;
     std::atomic<bool> opened{false};
-
-    void Notify(uint32_t status, const std::string& info) const {
-        if (callback) callback(status, info);
-    }
 };
 
 struct FtpConnection::State : FailureRecord {

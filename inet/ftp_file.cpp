@@ -13,15 +13,6 @@ namespace fennic::inet {
 FtpFile::~FtpFile() {
     Close();
 }
-uint32_t FtpFile::LastError() const {
-    return error_;
-}
-std::string FtpFile::LastResponse() const {
-    return response_;
-}
-std::string FtpFile::LastErrorText() const {
-    return error_text_;
-}
 
 bool FtpFile::Mine() const {
     return conn_ && conn_->file_open && conn_->file_serial == serial_;

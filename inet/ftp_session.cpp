@@ -159,16 +159,6 @@ void FtpSession::Close() {
     Abort();
 }
 
-uint32_t FtpSession::LastError() const {
-    return error_;
-}
-std::string FtpSession::LastErrorText() const {
-    return error_text_;
-}
-std::string FtpSession::LastResponse() const {
-    return response_;
-}
-
 // Greeting, USER, PASS when asked for, and TYPE I. They share the connect limit: a server that
 // never greets is cut by it.
 bool FtpConnection::State::Login(const std::string& user, const std::string& password,

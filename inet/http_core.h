@@ -14,21 +14,19 @@
 #include "inet/curl_util.h"
 #include "inet/errors.h"
 #include "inet/http.h"
+#include "inet/session_settings.h"
 #include "inet/socket_util.h"
 #include "inet/status.h"
 
 namespace fennic::inet {
 
-struct HttpCore : FailureRecord {
+struct HttpCore : FailureRecord, SessionSettings {
     CurlEasy easy;
     CurlMulti multi;
     std::atomic<bool> cancelled{false};
     bool opened = false;
-    StatusCallback callback;
     uint32_t connect_ms = 30000;
     uint32_t idle_ms = 60000;
-    uint32_t floor_bps = kRateFloorBytesPerSecond;
-    uint32_t floor_seconds = kRateFloorSeconds;
     std::string ca_file;
     bool insecure = false;
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
@@ -37,10 +35,6 @@ struct HttpCore : FailureRecord {
     bool resolving = false;                // a name lookup started for this request
     bool new_socket = false;               // a socket was opened since the last request start
     char errbuf[CURL_ERROR_SIZE] = {};
-
-    void Notify(uint32_t status, const std::string& info) const {
-        if (callback) callback(status, info);
-    }
 };
 
 struct HttpRequest::State : FailureRecord {
