@@ -15,23 +15,14 @@
 # unzip; installs python3-gdal when it is missing)
 # EXTRACT_BENCH_ONLY=a,b runs only those cases.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${1:-build-bench}
-runs=${2:-5}
-# What the direct road's first request asks for, as the source says.
-tail_bytes=$(sed -n 's/.*kTailBytes = \([0-9* ]*\);.*/\1/p' remote/direct/direct_road.h)
-tail_bytes=$((${tail_bytes:-128 * 1024}))
-delay_ms=25
-bench=$PWD/bench
-
-source "$bench/lib.sh"
-
+source "$(dirname "$0")/lib.sh"
+bench_init 5 "$@"
+bench_remote_init
 bench_needs bench/extract.sh nginx curl unzip python3
 bench_gdal
 
 bench_build fennic
-commit=$(git rev-parse --short HEAD)
-git diff --quiet HEAD -- . ':!bench' 2>/dev/null || commit="$commit + uncommitted changes"
+bench_commit
 
 # Archives, references and outputs need about 1.5 GB; a tmpfs keeps file creation and removal
 # from weighing on the runs that follow.

@@ -1,6 +1,30 @@
-# Sourced by the benchmark scripts, from the repository's root: the build they share, GDAL's
-# bindings, a clean environment, and nginx and the delaying proxy on loopback.
-# The scripts set build, work and (for the proxy) delay_ms before calling these.
+# Sourced by the benchmark scripts: the arguments, the build they share, GDAL's bindings, a
+# clean environment, and nginx and the delaying proxy on loopback. The scripts set work before
+# starting servers.
+
+# From the repository's root; the script's arguments: [BUILD_DIR] [RUNS].
+bench_init() {  # default runs, then the script's arguments
+  local default_runs=$1
+  shift
+  cd "$(dirname "${BASH_SOURCE[0]}")/.."
+  build=${1:-build-bench}
+  runs=${2:-$default_runs}
+  bench=$PWD/bench
+}
+
+# For the remote benchmarks: the delaying proxy's wait each way, and what the direct road's
+# first request asks for, as the source says.
+bench_remote_init() {
+  delay_ms=25
+  tail_bytes=$(sed -n 's/.*kTailBytes = \([0-9* ]*\);.*/\1/p' remote/direct/direct_road.h)
+  tail_bytes=$((${tail_bytes:-128 * 1024}))
+}
+
+# commit: the one measured, and whether the tree outside bench/ differs from it.
+bench_commit() {
+  commit=$(git rev-parse --short HEAD)
+  git diff --quiet HEAD -- . ':!bench' 2>/dev/null || commit="$commit + uncommitted changes"
+}
 
 bench_needs() {  # script name, then the tools it needs
   local script=$1 tool

@@ -12,10 +12,8 @@
 # Usage: bench/list.sh [BUILD_DIR] [RUNS]   (default build-bench, 7 runs; needs hyperfine, nginx,
 # curl, unzip, xvfb-run; scripts/deps.sh test installs them but hyperfine and curl)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${1:-build-bench}
-runs=${2:-7}
-source bench/lib.sh
+source "$(dirname "$0")/lib.sh"
+bench_init 7 "$@"
 bench_needs bench/list.sh hyperfine nginx curl unzip zipinfo xvfb-run python3
 bench_build fennic fennic_window
 
@@ -84,7 +82,7 @@ window=$(for _ in $(seq 5); do
     awk '{print $1}'
 done | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
 
-PYTHONPATH=$PWD/bench python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" <<'PY'
+PYTHONPATH=$bench python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" <<'PY'
 import json, sys
 from table import print_table
 work, cd_size, mem_table, mem_json, conns, reqs, window = sys.argv[1:8]

@@ -11,23 +11,14 @@
 # Usage: bench/remote_list.sh [BUILD_DIR] [RUNS]   (default build-bench, 5 runs; needs
 # hyperfine, nginx, curl, zipinfo; installs python3-gdal when it is missing)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${1:-build-bench}
-runs=${2:-5}
-# What the direct road's first request asks for, as the source says.
-tail_bytes=$(sed -n 's/.*kTailBytes = \([0-9* ]*\);.*/\1/p' remote/direct/direct_road.h)
-tail_bytes=$((${tail_bytes:-128 * 1024}))
-delay_ms=25
-bench=$PWD/bench
-
-source "$bench/lib.sh"
-
+source "$(dirname "$0")/lib.sh"
+bench_init 5 "$@"
+bench_remote_init
 bench_needs bench/remote_list.sh hyperfine nginx curl zipinfo python3
 bench_gdal
 
 bench_build fennic
-commit=$(git rev-parse --short HEAD)
-git diff --quiet HEAD -- . ':!bench' 2>/dev/null || commit="$commit + uncommitted changes"
+bench_commit
 
 work=$(mktemp -d /tmp/fennic-remote-bench.XXXXXX)
 trap bench_cleanup EXIT
