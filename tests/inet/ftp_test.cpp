@@ -241,7 +241,8 @@ TEST(PyFtpInjection, LineBreaksInArgumentsSendNothing) {
     fennic::test::PyFtpServer server(root.path(), "joe", "s3cret", "elradfmw");
     const std::string evil = "\r\nDELE important.txt";
     for (const auto& [user, password] :
-         {std::pair<std::string, std::string>{"joe" + evil, "s3cret"}, {"joe", "s3cret" + evil},
+         {std::pair<std::string, std::string>{"joe" + evil, "s3cret"},
+          {"joe", "s3cret" + evil},
           {"joe", std::string("s3cret\0x", 8)}}) {
         FtpSession session;
         ASSERT_TRUE(session.Open("t", ""));
@@ -272,8 +273,7 @@ TEST(PyFtpInjection, LineBreaksInArgumentsSendNothing) {
     ASSERT_TRUE(fennic::test::WaitUntil(
         [&] { return !server.Commands().empty() && server.Commands().back() == "QUIT"; }));
     EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER joe", "PASS s3cret", "TYPE I",
-                                                           "NOOP", "PWD", "SIZE /a.zip",
-                                                           "QUIT"}));
+                                                           "NOOP", "PWD", "SIZE /a.zip", "QUIT"}));
     EXPECT_EQ(fennic::test::ReadFile(victim), "keep");
 }
 
@@ -326,12 +326,21 @@ TEST(ScriptFtp, ListingGivesTheSizeWhenSizeIsUnknown) {
     EXPECT_EQ(cmds, want);
 }
 
-TEST(ScriptFtp, NeverGreetingServerIsCutFromAnotherThread) {
-    fennic::test::ScriptFtpOptions opt;
-    opt.greet = false;
-    fennic::test::ScriptFtpServer server(opt);
+// A server that accepts but never greets, and a session open for it.
+class NeverGreeting : public ::testing::Test {
+protected:
+    static fennic::test::ScriptFtpOptions Silent() {
+        fennic::test::ScriptFtpOptions opt;
+        opt.greet = false;
+        return opt;
+    }
+    void SetUp() override { ASSERT_TRUE(session.Open("t", "")); }
+
+    fennic::test::ScriptFtpServer server{Silent()};
     FtpSession session;
-    ASSERT_TRUE(session.Open("t", ""));
+};
+
+TEST_F(NeverGreeting, ServerIsCutFromAnotherThread) {
     auto pending = std::async(std::launch::async, [&] {
         return session.Connect("127.0.0.1", server.port(), "u", "p") != nullptr;
     });
@@ -346,12 +355,7 @@ TEST(ScriptFtp, NeverGreetingServerIsCutFromAnotherThread) {
     EXPECT_TRUE(server.Commands().empty());  // nothing was sent to a server that never greeted
 }
 
-TEST(ScriptFtp, OwnConnectLimitGives1460) {
-    fennic::test::ScriptFtpOptions opt;
-    opt.greet = false;
-    fennic::test::ScriptFtpServer server(opt);
-    FtpSession session;
-    ASSERT_TRUE(session.Open("t", ""));
+TEST_F(NeverGreeting, OwnConnectLimitGives1460) {
     session.SetTimeouts(150, 1000);
     auto t0 = Clock::now();
     EXPECT_FALSE(session.Connect("127.0.0.1", server.port(), "u", "p"));
