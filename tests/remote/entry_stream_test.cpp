@@ -102,13 +102,13 @@ public:
 class RefusedSource : public IRangeSource {
 public:
     explicit RefusedSource(std::atomic<int>& tries) : m_tries(tries) {}
-    bool ReadTail(uint64_t, std::vector<uint8_t>&, uint64_t&, RoadError& e) override {
-        return Fail(e, RoadFailure::kStatus, "503");
+    bool ReadTail(uint64_t, std::vector<uint8_t>&, uint64_t&, Error& e) override {
+        return Fail(e, ErrorCode::kStatus, "503");
     }
-    bool ReadRange(uint64_t, uint64_t, const ByteSink&, RoadError& e) override {
+    bool ReadRange(uint64_t, uint64_t, const ByteSink&, Error& e) override {
         ++m_count.requests;
         ++m_tries;
-        return Fail(e, RoadFailure::kStatus, "the server answered 503 Service Unavailable");
+        return Fail(e, ErrorCode::kStatus, "the server answered 503 Service Unavailable");
     }
     std::string Name() const override { return "refused"; }
 
@@ -122,10 +122,10 @@ class HeldSource : public IRangeSource {
 public:
     HeldSource(IRangeSource& inner, std::atomic<int>& tries, int wanted)
         : m_inner(inner), m_tries(tries), m_wanted(wanted) {}
-    bool ReadTail(uint64_t n, std::vector<uint8_t>& b, uint64_t& s, RoadError& e) override {
+    bool ReadTail(uint64_t n, std::vector<uint8_t>& b, uint64_t& s, Error& e) override {
         return m_inner.ReadTail(n, b, s, e);
     }
-    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, RoadError& e) override {
+    bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& e) override {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (m_tries < m_wanted && std::chrono::steady_clock::now() < until)
             std::this_thread::yield();
@@ -145,8 +145,8 @@ TEST(FetchRanges, ConnectionsTheServerRefusesLeaveTheirRangesToTheFirst) {
     ASSERT_GT(zip.size(), 40u * 300 * 1024);
     auto first = MemoryRangeSource(zip.data(), zip.size(), "mem.zip");
     DirectArchive archive;
-    RoadError error;
-    ASSERT_TRUE(ReadDirect(*first, archive, error)) << error.text;
+    Error error;
+    ASSERT_TRUE(ReadDirect(*first, archive, error)) << error.message;
     ASSERT_EQ(archive.directory->GetCount(), 40u);
 
     std::vector<size_t> all(40);
@@ -169,7 +169,7 @@ TEST(FetchRanges, ConnectionsTheServerRefusesLeaveTheirRangesToTheFirst) {
     options.connections = 4;
     int opened = 0;
     std::atomic<int> tries{0};
-    options.openSource = [&opened, &tries](RoadError&) {
+    options.openSource = [&opened, &tries](Error&) {
         ++opened;
         return std::unique_ptr<IRangeSource>(new RefusedSource(tries));
     };
