@@ -44,12 +44,7 @@ echo "making the archives in $work" >&2
 python3 "$bench/extract_bench.py" make "$work/www"
 chmod -R a+rX "$work"
 
-# nginx on a free port; one tab-separated line per request.
-port=$(bench_free_port)
-log=$work/nginx/access.log
-bench_start_nginx 256 '$connection\t$status\t$body_bytes_sent\t$http_range\t$request' "$log"
-ready "http://127.0.0.1:$port/" "$nginx_pid"
-bench_start_proxy
+bench_start_servers
 
 python3 - "$work/config.json" <<PY
 import json, sys

@@ -116,3 +116,13 @@ bench_start_proxy() {
   proxy_port=$(cat "$work/proxy.port")
   ready "http://127.0.0.1:$proxy_port/" "$proxy_pid"
 }
+
+# The remote benchmarks' servers: nginx on a free port, one tab-separated line per request in
+# $log, and the delaying proxy in front of it.
+bench_start_servers() {
+  port=$(bench_free_port)
+  log=$work/nginx/access.log
+  bench_start_nginx 256 '$connection\t$status\t$body_bytes_sent\t$http_range\t$request' "$log"
+  ready "http://127.0.0.1:$port/" "$nginx_pid"
+  bench_start_proxy
+}

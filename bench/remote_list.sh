@@ -35,12 +35,7 @@ while IFS=$'\t' read -r key file _; do
 done <"$work/archives.tsv"
 chmod -R a+rX "$work"
 
-# nginx on a free port; one tab-separated line per request.
-port=$(bench_free_port)
-log=$work/nginx/access.log
-bench_start_nginx 256 '$connection\t$status\t$body_bytes_sent\t$http_range\t$request' "$log"
-ready "http://127.0.0.1:$port/" "$nginx_pid"
-bench_start_proxy
+bench_start_servers
 direct=http://127.0.0.1:$port
 delayed=http://127.0.0.1:$proxy_port
 
