@@ -74,10 +74,10 @@ std::string FitWidth(const std::string& text, std::FILE* out) {
     return text;
 }
 
-class CConsoleProgressView : public CLoopProgressView {
+class CConsoleProgressView : public CHeadlessView {
 public:
     CConsoleProgressView(IFrontEnd& fe, const IProgressDialog& dlg, std::FILE* err, bool show)
-        : m_frontEnd(fe), m_dlg(dlg), m_err(err), m_show(show) {
+        : CHeadlessView(fe), m_dlg(dlg), m_err(err), m_show(show) {
         Loop().SetIdleHandler(
             [this] {
                 // Ctrl-C, SIGTERM and SIGHUP are recorded by the command line's handler.
@@ -115,14 +115,9 @@ public:
         Draw();
     }
     void SetCaption(const std::string&) override { Draw(); }
-    void SetProgressRange(uint16_t) override {}
-    void SetProgressPos(int) override {}
-    void StartAnimation() override {}
-    void StopAnimation() override {}
-    void EnableCancel(bool) override {}
     int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
         EndLine();
-        return m_frontEnd.MessageBox(text, caption, style);
+        return FrontEnd().MessageBox(text, caption, style);
     }
     bool PromptProxyLogin(std::string& user, std::string& password) override {
         if (::isatty(0) != 1) return false;
@@ -159,7 +154,6 @@ private:
         m_drawn = false;
     }
 
-    IFrontEnd& m_frontEnd;
     const IProgressDialog& m_dlg;
     std::FILE* m_err;
     bool m_show;

@@ -22,6 +22,7 @@
 #include "decompress/entry_decoder.h"
 #include "extract/destination.h"
 #include "fs/file_io.h"
+#include "fs/unique_fd.h"
 #include "remote/direct/entry_fetch.h"
 #include "remote/direct/entry_select.h"
 
@@ -30,8 +31,9 @@ namespace {
 
 // The password from a terminal, not echoed; empty when there is none to ask.
 std::string AskPassword() {
-    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (tty < 0) return {};
+    const fs::UniqueFd owner(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+    if (!owner) return {};
+    const int tty = owner.Get();
     termios old = {};
     const bool term = ::tcgetattr(tty, &old) == 0;
     if (term) {
@@ -46,7 +48,6 @@ std::string AskPassword() {
     while (::read(tty, &c, 1) == 1 && c != '\n' && line.size() < 4096) line += c;
     if (term) ::tcsetattr(tty, TCSANOW, &old);
     fs::WriteAll(tty, "\n", 1);
-    ::close(tty);
     return line;
 }
 

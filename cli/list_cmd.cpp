@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "app/entry_columns.h"
 #include "app/text_convert.h"
@@ -45,7 +45,7 @@ void PrintRow(const std::vector<std::string>& cells, std::string& line, std::FIL
 
 }  // namespace
 
-void PrintEntryTable(const CZipDirectory& dir, std::FILE* out) {
+void PrintEntryTsv(const CZipDirectory& dir, std::FILE* out) {
     // Row by row: the rows of a large archive are never all held at once.
     std::string line;
     PrintRow(EntryColumnHeaders(), line, out);
@@ -96,6 +96,20 @@ public:
         else
             Raw("false");
     }
+    void Value(bool value) { Bool(value); }
+    void Value(uint64_t value) { Number(value); }
+    void Value(uint32_t value) { Number(value); }
+    void Value(uint16_t value) { Number(value); }
+    void Value(long long value) { SignedNumber(value); }
+    void Value(const std::string& text) { Quoted(text); }
+    // ", \"key\": " and the value; key is a literal.
+    template <size_t N, typename T>
+    void Field(const char (&key)[N], const T& value) {
+        Raw(", \"");
+        Bytes(key, N - 1);
+        Raw("\": ");
+        Value(value);
+    }
     void Clear() { m_size = 0; }
     void WriteTo(std::FILE* out) const { std::fwrite(m_buffer.data(), 1, m_size, out); }
 
@@ -126,46 +140,26 @@ void PrintEntryJson(const CZipDirectory& dir, std::FILE* out) {
         e.Bytes(hex.data(), hex.size());
         e.Raw("\", \"utf8\": ");
         e.Bool(h.IsUtf8());
-        e.Raw(", \"encrypted\": ");
-        e.Bool(h.IsEncrypted());
-        e.Raw(", \"directory\": ");
-        e.Bool(h.IsDirectory());
-        e.Raw(", \"compressed_size\": ");
-        e.Number(h.CompressedSize());
-        e.Raw(", \"uncompressed_size\": ");
-        e.Number(h.UncompressedSize());
-        e.Raw(", \"crc32\": ");
-        e.Number(h.crc32);
-        e.Raw(", \"method\": ");
-        e.Number(h.method);
-        e.Raw(", \"flags\": ");
-        e.Number(h.flags);
-        e.Raw(", \"dos_time\": ");
-        e.Number(h.modTime);
-        e.Raw(", \"dos_date\": ");
-        e.Number(h.modDate);
-        e.Raw(", \"mtime\": ");
-        e.SignedNumber(static_cast<long long>(mtime));
-        e.Raw(", \"internal_attributes\": ");
-        e.Number(h.internalAttributes);
-        e.Raw(", \"external_attributes\": ");
-        e.Number(h.externalAttributes);
-        e.Raw(", \"local_header_offset\": ");
-        e.Number(h.LocalHeaderOffset());
-        e.Raw(", \"disk_start\": ");
-        e.Number(h.DiskStart());
-        e.Raw(", \"version_made_by\": ");
-        e.Number(h.versionMadeBy);
-        e.Raw(", \"version_needed\": ");
-        e.Number(h.versionNeeded);
-        e.Raw(", \"time\": ");
-        e.Quoted(FormatTime(mtime));
-        e.Raw(", \"attributes\": ");
-        e.Quoted(FormatAttributes(h.externalAttributes));
-        e.Raw(", \"crc\": ");
-        e.Quoted(FormatCrc(h.crc32));
-        e.Raw(", \"comment\": ");
-        e.Quoted(EntryCommentUtf8(h));
+        e.Field("encrypted", h.IsEncrypted());
+        e.Field("directory", h.IsDirectory());
+        e.Field("compressed_size", h.CompressedSize());
+        e.Field("uncompressed_size", h.UncompressedSize());
+        e.Field("crc32", h.crc32);
+        e.Field("method", h.method);
+        e.Field("flags", h.flags);
+        e.Field("dos_time", h.modTime);
+        e.Field("dos_date", h.modDate);
+        e.Field("mtime", static_cast<long long>(mtime));
+        e.Field("internal_attributes", h.internalAttributes);
+        e.Field("external_attributes", h.externalAttributes);
+        e.Field("local_header_offset", h.LocalHeaderOffset());
+        e.Field("disk_start", h.DiskStart());
+        e.Field("version_made_by", h.versionMadeBy);
+        e.Field("version_needed", h.versionNeeded);
+        e.Field("time", FormatTime(mtime));
+        e.Field("attributes", FormatAttributes(h.externalAttributes));
+        e.Field("crc", FormatCrc(h.crc32));
+        e.Field("comment", EntryCommentUtf8(h));
         e.Raw("}");
         e.WriteTo(out);
     }
@@ -185,10 +179,11 @@ void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std
         total += size;
         largest = std::max(largest, size);
     }
-    const int width = std::max<int>(9, static_cast<int>(std::to_string(std::max(total, largest)).size()));
+    const int width =
+        std::max<int>(9, static_cast<int>(std::to_string(std::max(total, largest)).size()));
     const std::string rule(static_cast<size_t>(width), '-');
-    std::fprintf(out, "%*s  %-10s %-5s   Name\n%s  ---------- -----   ----\n", width, "Length", "Date",
-                 "Time", rule.c_str());
+    std::fprintf(out, "%*s  %-10s %-5s   Name\n%s  ---------- -----   ----\n", width, "Length",
+                 "Date", "Time", rule.c_str());
     std::string line;
     for (size_t i = 0; i < dir.GetCount(); ++i) {
         const CZipEntryHeader& h = dir.GetHeader(i);
@@ -227,7 +222,7 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
     if (json)
         PrintEntryJson(view.Engine().GetDirectory(), out);
     else
-        PrintEntryTable(view.Engine().GetDirectory(), out);
+        PrintEntryTsv(view.Engine().GetDirectory(), out);
     std::fflush(out);
     return view.CloseArchive(frontEnd) ? 0 : 1;
 }

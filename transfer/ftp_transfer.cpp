@@ -136,18 +136,8 @@ void CFTPTransferDlg::SetError(const std::string& strText) {
 }
 
 void CFTPTransferDlg::OnStatusCallback(uint32_t dwStatus, const std::string& info) {
-    switch (dwStatus) {
-        case inet::kStatusResolvingName:
-            return ShowStatusArg(204, info);
-        case inet::kStatusNameResolved:
-            return ShowStatusArg(205, info);
-        case inet::kStatusConnecting:
-            return ShowStatusArg(206, info);
-        case inet::kStatusConnected:
-            return ShowStatusArg(203, info);
-        default:
-            return;  // redirects are not reported
-    }
+    // Redirects are not reported.
+    if (const unsigned id = ConnectStatusTextId(dwStatus, 203)) ShowStatusArg(id, info);
 }
 
 void CFTPTransferDlg::ShowPercent(int nPercent) {

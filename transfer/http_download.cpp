@@ -175,20 +175,10 @@ void CHttpDownloadDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick
 }
 
 void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& info) {
-    switch (dwStatus) {
-        case inet::kStatusResolvingName:
-            return ShowStatusArg(104, info);
-        case inet::kStatusNameResolved:
-            return ShowStatusArg(105, info);
-        case inet::kStatusConnecting:
-            return ShowStatusArg(106, info);
-        case inet::kStatusConnected:
-            return ShowStatusArg(103, info);
-        case inet::kStatusRedirect:
-            // The server's Location: it may carry a password, and any bytes at all.
-            return ShowStatusArg(107, TerminalText(inet::WithoutPassword(info)));
-        default:
-            return;
+    if (const unsigned id = ConnectStatusTextId(dwStatus, 103)) return ShowStatusArg(id, info);
+    if (dwStatus == inet::kStatusRedirect) {
+        // The server's Location: it may carry a password, and any bytes at all.
+        ShowStatusArg(107, TerminalText(inet::WithoutPassword(info)));
     }
 }
 

@@ -8,8 +8,24 @@
 #include "app/frontend.h"
 #include "app/strings.h"
 #include "inet/errors.h"
+#include "inet/status.h"
 
 namespace fennic {
+
+unsigned ConnectStatusTextId(uint32_t status, unsigned connectedId) {
+    switch (status) {
+        case inet::kStatusResolvingName:
+            return connectedId + 1;
+        case inet::kStatusNameResolved:
+            return connectedId + 2;
+        case inet::kStatusConnecting:
+            return connectedId + 3;
+        case inet::kStatusConnected:
+            return connectedId;
+        default:
+            return 0;
+    }
+}
 
 std::string ApplicationName() {
     char buf[4096];

@@ -18,6 +18,11 @@ namespace fennic {
 // The executable's file name without its extension (the session's default agent).
 std::string ApplicationName();
 
+// The text of a connection step (resolving, resolved, connecting, connected) for a transfer
+// whose texts start at `connectedId` ("connected"), then the other three in that order; 0 for
+// any other status.
+unsigned ConnectStatusTextId(uint32_t status, unsigned connectedId);
+
 class CTransferDlgBase : public IProgressDialog {
 public:
     CTransferDlgBase(IProgressHost& host, unsigned texts);

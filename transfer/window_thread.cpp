@@ -121,28 +121,10 @@ int CLoopProgressView::RunModal(IProgressDialog& dlg) {
     return result;
 }
 
-namespace {
-
-class CHeadlessView : public CLoopProgressView {
-public:
-    explicit CHeadlessView(IFrontEnd& fe) : m_frontEnd(fe) {}
-    void SetText(int, const std::string&) override {}
-    void SetCaption(const std::string&) override {}
-    void SetProgressRange(uint16_t) override {}
-    void SetProgressPos(int) override {}
-    void StartAnimation() override {}
-    void StopAnimation() override {}
-    void EnableCancel(bool) override {}
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        return m_frontEnd.MessageBox(text, caption, style);
-    }
-    bool PromptProxyLogin(std::string&, std::string&) override { return false; }
-
-private:
-    IFrontEnd& m_frontEnd;
-};
-
-}  // namespace
+int CHeadlessView::MessageBox(const std::string& text, const std::string& caption,
+                              unsigned style) {
+    return m_frontEnd.MessageBox(text, caption, style);
+}
 
 int CHeadlessProgressHost::RunModal(IProgressDialog& dlg) {
     CHeadlessView view(m_frontEnd);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "transfer/progress_view.h"
@@ -80,9 +81,31 @@ private:
     IProgressDialog* m_dlg = nullptr;  // set and read on the window thread only
 };
 
-// Runs progress windows that show nothing: messages and questions go to a front end's
-// MessageBox, the credential prompt is always dismissed.
 class IFrontEnd;
+
+// A view that shows nothing: messages and questions go to a front end's MessageBox, the
+// credential prompt is dismissed. Views that show some of it override what they show.
+class CHeadlessView : public CLoopProgressView {
+public:
+    explicit CHeadlessView(IFrontEnd& fe) : m_frontEnd(fe) {}
+    void SetText(int, const std::string&) override {}
+    void SetCaption(const std::string&) override {}
+    void SetProgressRange(uint16_t) override {}
+    void SetProgressPos(int) override {}
+    void StartAnimation() override {}
+    void StopAnimation() override {}
+    void EnableCancel(bool) override {}
+    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    bool PromptProxyLogin(std::string&, std::string&) override { return false; }
+
+protected:
+    IFrontEnd& FrontEnd() { return m_frontEnd; }
+
+private:
+    IFrontEnd& m_frontEnd;
+};
+
+// Runs progress windows on a CHeadlessView.
 class CHeadlessProgressHost : public IProgressHost {
 public:
     explicit CHeadlessProgressHost(IFrontEnd& fe) : m_frontEnd(fe) {}

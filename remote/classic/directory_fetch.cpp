@@ -76,6 +76,14 @@ void ListTailFile(IRemoteHost& host, const std::string& tail, bool complete) {
     view.CloseArchive(host.FrontEnd());
 }
 
+// A remote file shorter than an end record: said in words, then the road's own text.
+int TooShort(IRemoteHost& host, uint32_t size, const char* text) {
+    host.Note("the remote file is " + std::to_string(size) +
+              " bytes long, too short for an archive");
+    host.FrontEnd().MessageBox(text, "", MB_OK);
+    return 0;
+}
+
 int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     const std::string probe = NewTempPath(host);
     if (probe.empty()) return 0;
@@ -101,10 +109,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
             NoteHttpFailure(host, dlg);
             return 0;
         }
-        host.Note("the remote file is " + std::to_string(size) +
-                  " bytes long, too short for an archive");
-        host.FrontEnd().MessageBox(kHttpNoEndRecord, "", MB_OK);
-        return 0;
+        return TooShort(host, size, kHttpNoEndRecord);
     }
     dlg.m_bSizeOnly = false;
     dlg.m_bSendRange = true;
@@ -153,10 +158,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_bSizeOnly = false;
     const uint32_t size = dlg.GetRemoteFileSize();
     if (size < kEndRecordFixedSize) {
-        host.Note("the remote file is " + std::to_string(size) +
-                  " bytes long, too short for an archive");
-        host.FrontEnd().MessageBox(kFtpNoEndRecord, "", MB_OK);
-        return 0;
+        return TooShort(host, size, kFtpNoEndRecord);
     }
     dlg.m_dwRangeEnd = size;
     dlg.m_bRangeOnly = true;

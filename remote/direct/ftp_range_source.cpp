@@ -78,24 +78,17 @@ private:
         const auto started = std::chrono::steady_clock::now();
         std::unique_ptr<inet::FtpFile> file = m_connection->OpenFileAt(m_path, start);
         if (!file) return ConnectionFail(error);
-        std::vector<uint8_t> buffer(1 << 16);
-        uint64_t done = 0;
-        while (done < length) {
-            size_t got = 0;
-            const size_t want =
-                static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
-            if (!file->Read(buffer.data(), want, got)) return FileFail(*file, error);
-            if (got == 0)
-                return Fail(error, ErrorCode::kConnection,
-                            "the server ended the transfer after " + std::to_string(done) + " of " +
-                                std::to_string(length) + " bytes");
-            done += got;
-            m_count.bytes += got;
-            if (!sink(buffer.data(), got)) {
-                file->Abort();
-                return Fail(error, ErrorCode::kCancelled, "stopped");
-            }
-            if (m_options.progress) m_options.progress(done, length);
+        const ChunkReader read = [&](uint8_t* to, size_t want, size_t& got, Error& e) {
+            return file->Read(to, want, got) || FileFail(*file, e);
+        };
+        bool refused = false;
+        const ByteSink take = [&](const uint8_t* data, size_t size) {
+            refused = !sink(data, size);
+            return !refused;
+        };
+        if (!PumpExactly(length, read, take, m_count.bytes, m_options.progress, error)) {
+            if (refused) file->Abort();
+            return false;
         }
         // The range ends at the file's end only for the tail; anything short of it is aborted.
         const bool ok = start + length == m_size ? file->Close() : file->Abort();

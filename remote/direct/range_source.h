@@ -22,6 +22,15 @@ using fennic::FailErrno;
 // Bytes handed over as they arrive; false stops the transfer.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 
+// Reads up to `want` bytes into `to`, setting got (0 at the body's end); false when the read
+// failed, with `error` filled.
+using ChunkReader = std::function<bool(uint8_t* to, size_t want, size_t& got, Error& error)>;
+// Exactly `length` bytes from read to sink, counting them in `bytes` and reporting each step
+// to progress (may be empty): a body that ends early is a broken transfer, a sink that refuses
+// stops it (kCancelled).
+bool PumpExactly(uint64_t length, const ChunkReader& read, const ByteSink& sink, uint64_t& bytes,
+                 const std::function<void(uint64_t, uint64_t)>& progress, Error& error);
+
 // The transfers of the direct road, counted for -v and the benchmark.
 struct TransferCount {
     int requests = 0;

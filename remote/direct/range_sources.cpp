@@ -25,6 +25,26 @@
 
 namespace fennic::remote {
 
+bool PumpExactly(uint64_t length, const ChunkReader& read, const ByteSink& sink, uint64_t& bytes,
+                 const std::function<void(uint64_t, uint64_t)>& progress, Error& error) {
+    std::vector<uint8_t> buffer(1 << 16);
+    uint64_t done = 0;
+    while (done < length) {
+        size_t got = 0;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+        if (!read(buffer.data(), want, got, error)) return false;
+        if (got == 0)
+            return Fail(error, ErrorCode::kConnection,
+                        "the server ended the transfer after " + std::to_string(done) + " of " +
+                            std::to_string(length) + " bytes");
+        bytes += got;
+        done += got;
+        if (!sink(buffer.data(), got)) return Fail(error, ErrorCode::kCancelled, "stopped");
+        if (progress) progress(done, length);
+    }
+    return true;
+}
+
 std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
                                             const SourceOptions& options, Error& error);
 
@@ -323,23 +343,12 @@ private:
     // Exactly `length` body bytes to sink: a shorter body is a broken transfer and a longer one
     // is never read past.
     bool Stream(inet::HttpRequest& request, uint64_t length, const ByteSink& sink, Error& error) {
-        std::vector<uint8_t> buffer(1 << 16);
-        uint64_t done = 0;
-        while (done < length) {
-            size_t got = 0;
-            const size_t want =
-                static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
-            if (!request.Read(buffer.data(), want, got))
-                return NetFail(error, request.LastError(), request.LastErrorText());
-            if (got == 0)
-                return Fail(error, ErrorCode::kConnection,
-                            "the server ended the transfer after " + std::to_string(done) + " of " +
-                                std::to_string(length) + " bytes");
-            m_count.bytes += got;
-            done += got;
-            if (!sink(buffer.data(), got)) return Fail(error, ErrorCode::kCancelled, "stopped");
-            if (m_options.progress) m_options.progress(done, length);
-        }
+        const ChunkReader read = [&](uint8_t* to, size_t want, size_t& got, Error& e) {
+            return request.Read(to, want, got) ||
+                   NetFail(e, request.LastError(), request.LastErrorText());
+        };
+        if (!PumpExactly(length, read, sink, m_count.bytes, m_options.progress, error))
+            return false;
         uint8_t extra = 0;
         size_t got = 0;
         if (request.Read(&extra, 1, got) && got != 0)
@@ -349,7 +358,8 @@ private:
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - m_started)
                                 .count();
-            m_options.log("  " + std::to_string(done) + " bytes in " + std::to_string(ms) + " ms");
+            m_options.log("  " + std::to_string(length) + " bytes in " + std::to_string(ms) +
+                          " ms");
         }
         return true;
     }
