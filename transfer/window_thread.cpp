@@ -121,8 +121,7 @@ int CLoopProgressView::RunModal(IProgressDialog& dlg) {
     return result;
 }
 
-int CHeadlessView::MessageBox(const std::string& text, const std::string& caption,
-                              unsigned style) {
+int CHeadlessView::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
     return m_frontEnd.MessageBox(text, caption, style);
 }
 
