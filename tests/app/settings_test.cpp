@@ -12,39 +12,22 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/fixtures/files.h"
+
 namespace fennic {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteAll(const fs::path& p, const std::string& data) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 // Each test gets its own empty profile under a fresh XDG_CONFIG_HOME.
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/fennic-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        ini_ = root_ / "FennicExpl" / "FennicExpl.ini";
-    }
-    void TearDown() override {
-        unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(root_);
-    }
-    fs::path root_;
-    fs::path ini_;
+    test::ConfigHome home_;
+    const fs::path root_ = home_.path();
+    const fs::path ini_ = root_ / "FennicExpl" / "FennicExpl.ini";
 };
 
 void ExpectDefaults(const CSettings& s) {
@@ -65,7 +48,7 @@ TEST_F(SettingsFile, FreshProfileGivesDefaultsAndWritesNoValue) {
     ExpectDefaults(s);
     EXPECT_EQ(CSettings::ProfilePath(), ini_.string());
     // The first read creates the section but no value.
-    EXPECT_EQ(ReadAll(ini_), "[Settings]\n");
+    EXPECT_EQ(ReadFile(ini_), "[Settings]\n");
     EXPECT_EQ(fs::status(ini_).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 }
@@ -82,9 +65,9 @@ TEST_F(SettingsFile, HomeConfigWhenXdgUnset) {
 }
 
 TEST_F(SettingsFile, WriteThroughKeepsOtherValuesAndSections) {
-    WriteAll(ini_,
-             "; kept comment\n[Other]\nHttpUsr=not-this-one\n\n[settings]\nhttpport=21\n"
-             "Custom=x y \n[Options]\n");
+    WriteFile(ini_,
+              "; kept comment\n[Other]\nHttpUsr=not-this-one\n\n[settings]\nhttpport=21\n"
+              "Custom=x y \n[Options]\n");
     CSettings s;
     s.WriteString("HttpPort", "2121");
     s.WriteString("HttpPwd", " p=w d ");
@@ -94,7 +77,7 @@ TEST_F(SettingsFile, WriteThroughKeepsOtherValuesAndSections) {
     EXPECT_EQ(s.m_strHttpPwd, " p=w d ");  // spaces and '=' survive
     EXPECT_EQ(s.m_strHttpUsr, "");         // the other section's value is not ours
     EXPECT_EQ(s.m_nUseProxy, 1);
-    const std::string text = ReadAll(ini_);
+    const std::string text = ReadFile(ini_);
     EXPECT_NE(text.find("; kept comment\n[Other]\nHttpUsr=not-this-one\n"), std::string::npos);
     EXPECT_NE(text.find("Custom=x y \n"), std::string::npos);
     EXPECT_NE(text.find("[Options]"), std::string::npos);
@@ -128,7 +111,7 @@ TEST_F(SettingsFile, CorruptFileGivesDefaultsWhereValuesAreMissingOrBad) {
     const char head[] = "\x00\xff\xfe[Settings\nHttpPort\n=oops\n";
     std::string junk(head, sizeof head - 1);
     junk += "[Settings]\nUseProxy=abc\nProxyPort=\n\x01\x02=\x03\nHttpUsr";
-    WriteAll(ini_, junk);
+    WriteFile(ini_, junk);
     CSettings s;
     s.LoadSettings();
     EXPECT_EQ(s.m_nUseProxy, 0);
@@ -138,18 +121,18 @@ TEST_F(SettingsFile, CorruptFileGivesDefaultsWhereValuesAreMissingOrBad) {
     // Writing into it keeps working, and keeps the odd lines.
     s.WriteString("HttpUsr", "ann");
     EXPECT_EQ(CSettings::ReadString("Settings", "HttpUsr", ""), "ann");
-    EXPECT_NE(ReadAll(ini_).find("\x01\x02=\x03"), std::string::npos);
+    EXPECT_NE(ReadFile(ini_).find("\x01\x02=\x03"), std::string::npos);
 
-    WriteAll(ini_, "[Settings]\nUseProxy=99999999999\n");
+    WriteFile(ini_, "[Settings]\nUseProxy=99999999999\n");
     s.LoadSettings();
     EXPECT_EQ(s.m_nUseProxy, 0);  // out of 32-bit range
-    WriteAll(ini_, "[Settings]\nUseProxy= -7 \n");
+    WriteFile(ini_, "[Settings]\nUseProxy= -7 \n");
     s.LoadSettings();
     EXPECT_EQ(s.m_nUseProxy, -7);
 }
 
 TEST_F(SettingsFile, ReplacesAtomicallyWithPrivateMode) {
-    WriteAll(ini_, "[Settings]\nHttpUsr=old\n");
+    WriteFile(ini_, "[Settings]\nHttpUsr=old\n");
     fs::permissions(ini_, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
     struct stat before {};
     ASSERT_EQ(stat(ini_.c_str(), &before), 0);
@@ -163,7 +146,7 @@ TEST_F(SettingsFile, ReplacesAtomicallyWithPrivateMode) {
     std::getline(oldReader, line);
     std::getline(oldReader, line);
     EXPECT_EQ(line, "HttpUsr=old");  // the old file was never rewritten in place
-    EXPECT_EQ(ReadAll(ini_), "[Settings]\nHttpUsr=new\n");
+    EXPECT_EQ(ReadFile(ini_), "[Settings]\nHttpUsr=new\n");
     int files = 0;
     for (const auto& e : fs::directory_iterator(ini_.parent_path())) files += e.is_regular_file();
     EXPECT_EQ(files, 1);  // no temporary file left beside it
@@ -173,7 +156,7 @@ TEST_F(SettingsFile, BindSectionAddsTheSectionOnce) {
     CSettings::BindSection("Options");
     CSettings::BindSection("Options");
     CSettings().WriteString("HttpPort", "81");
-    const std::string text = ReadAll(ini_);
+    const std::string text = ReadFile(ini_);
     EXPECT_EQ(text.find("[Options]"), text.rfind("[Options]"));
     EXPECT_NE(text.find("[Options]"), std::string::npos);
     EXPECT_EQ(CSettings::ReadString("Settings", "HttpPort", ""), "81");
@@ -212,9 +195,8 @@ TEST(ProgramDir, IsTheFolderOfThisExecutable) {
 }
 
 TEST(TempFolder, PrivateToTheRunAndRemovedAtExit) {
-    char tmpl[] = "/tmp/fennic-tmpdir-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string base = tmpl;
+    const test::TempDir scratch;
+    const std::string base = scratch.path();
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const pid_t pid = fork();
@@ -246,7 +228,6 @@ TEST(TempFolder, PrivateToTheRunAndRemovedAtExit) {
     ASSERT_FALSE(dir.empty());
     EXPECT_FALSE(fs::exists(dir)) << dir;  // removed with its content
     EXPECT_TRUE(fs::exists(base));         // the base folder itself stays
-    fs::remove_all(base);
 }
 
 TEST(TempFolder, NoFallbackIntoTheSharedFolderWhenItCannotBeMade) {

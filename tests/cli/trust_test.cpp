@@ -5,43 +5,37 @@
 
 #include <algorithm>
 
+#include "tests/cli/cli_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 
-namespace fennic::remote {
+namespace fennic::test {
 namespace {
-
-using fennic::test::NginxServer;
-using fennic::test::PyFtpServer;
-using test::CommandResult;
-using test::Quote;
-using test::Scratch;
 
 class CliTrust : public ::testing::Test {
 protected:
     CommandResult Fennic(const std::string& args, std::string* err = nullptr) {
-        return test::RunFennic(home, args, err);
+        return RunFennic(home, args, err);
     }
     // Runs python3 with a script that gets the folder as its first argument.
     void Python(const std::string& script) {
-        ASSERT_TRUE(test::WriteBytes(home / "make.py", script));
-        const CommandResult r = test::Run("python3 " + Quote(home / "make.py") + " " +
-                                          Quote(files.path()) + " 2>&1");
+        WriteFile(home / "make.py", script);
+        const CommandResult r =
+            RunCommand("python3 " + Quote(home / "make.py") + " " + Quote(files.path()) + " 2>&1");
         ASSERT_EQ(r.status, 0) << r.output;
     }
-    Scratch home;
-    Scratch files;
+    TempDir home;
+    TempDir files;
 };
 
 bool HasCommand(const std::vector<std::string>& commands, const std::string& verb) {
-    return std::any_of(commands.begin(), commands.end(), [&](const std::string& c) {
-        return c.compare(0, verb.size(), verb) == 0;
-    });
+    return std::any_of(commands.begin(), commands.end(),
+                       [&](const std::string& c) { return c.compare(0, verb.size(), verb) == 0; });
 }
 
 TEST_F(CliTrust, LineBreaksInAnAddressSendNothing) {
-    ASSERT_TRUE(test::WriteBytes(files / "a.zip", "PK\x05\x06" + std::string(18, '\0')));
-    ASSERT_TRUE(test::WriteBytes(files / "important.txt", "keep me"));
+    WriteFile(files / "a.zip", "PK\x05\x06" + std::string(18, '\0'));
+    WriteFile(files / "important.txt", "keep me");
     PyFtpServer ftp(files.path(), "u", "p");
     const std::string at = "@127.0.0.1:" + std::to_string(ftp.port());
     const std::string urls[] = {
@@ -53,8 +47,7 @@ TEST_F(CliTrust, LineBreaksInAnAddressSendNothing) {
     };
     for (const std::string& url : urls) {
         for (const std::string& command :
-             {"fetch --size-only " + Quote(url) + " " + Quote(home / "out"),
-              "list " + Quote(url),
+             {"fetch --size-only " + Quote(url) + " " + Quote(home / "out"), "list " + Quote(url),
               "extract --url-credentials " + Quote(url) + " x -o " + Quote(home / "x.zip")}) {
             SCOPED_TRACE(command);
             std::string err;
@@ -65,7 +58,7 @@ TEST_F(CliTrust, LineBreaksInAnAddressSendNothing) {
     // Not one command reached the server, so none could delete anything.
     EXPECT_TRUE(ftp.Commands().empty());
     EXPECT_FALSE(HasCommand(ftp.Commands(), "DELE"));
-    EXPECT_EQ(test::ReadBytes(files / "important.txt"), "keep me");
+    EXPECT_EQ(ReadFile(files / "important.txt"), "keep me");
 }
 
 TEST_F(CliTrust, ArchivesThatCannotBeListedFailTheRemoteListing) {
@@ -171,18 +164,18 @@ open(os.path.join(d, 'evil.zip'), 'wb').write(b)
 
 TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
     NginxServer nginx(files.path());
-    fennic::test::NginxOptions ignoring;
+    NginxOptions ignoring;
     ignoring.max_ranges_zero = true;
-    ASSERT_TRUE(test::WriteBytes(files / "a.zip", "PK\x05\x06" + std::string(18, '\0')));
+    WriteFile(files / "a.zip", "PK\x05\x06" + std::string(18, '\0'));
     NginxServer noRanges(files.path(), ignoring);
-    fennic::test::HostileHttpOptions teapot;
+    HostileHttpOptions teapot;
     teapot.status = 418;
     teapot.reason = "I'm a \x1b[31mteapot";
-    fennic::test::HostileHttpServer hostile(teapot);
-    fennic::test::HostileHttpOptions forbidden;
+    HostileHttpServer hostile(teapot);
+    HostileHttpOptions forbidden;
     forbidden.status = 403;
     forbidden.reason = "Forbidden";
-    fennic::test::HostileHttpServer refusing(forbidden);
+    HostileHttpServer refusing(forbidden);
     const std::pair<std::string, std::string> cases[] = {
         {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
         {refusing.Url("/a.zip"), "the server answered 403 Forbidden"},
@@ -190,9 +183,9 @@ TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
         {hostile.Url("/a.zip"), "the server answered 418\n"},
     };
     for (const auto& [url, line] : cases) {
-        for (const std::string& command : {"list --classic " + Quote(url),
-                                           "extract --classic " + Quote(url) + " a -o " +
-                                               Quote(home / "a.zip")}) {
+        for (const std::string& command :
+             {"list --classic " + Quote(url),
+              "extract --classic " + Quote(url) + " a -o " + Quote(home / "a.zip")}) {
             SCOPED_TRACE(command);
             std::string err;
             EXPECT_EQ(Fennic(command, &err).status, 1);
@@ -214,14 +207,14 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
     z.writestr('pad.bin', os.urandom(300000), compress_type=zipfile.ZIP_STORED)
     z.writestr('last.txt', 'last')
 )");
-    fennic::test::NginxOptions ignoring;
+    NginxOptions ignoring;
     ignoring.max_ranges_zero = true;
     NginxServer noRanges(files.path(), ignoring);
     NginxServer nginx(files.path());
-    fennic::test::HostileHttpOptions teapot;
+    HostileHttpOptions teapot;
     teapot.status = 418;
     teapot.reason = "I'm a \x1b[31mteapot";
-    fennic::test::HostileHttpServer hostile(teapot);
+    HostileHttpServer hostile(teapot);
     const std::pair<std::string, std::string> cases[] = {
         {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
         {hostile.Url("/a.zip"), "the server answered 418\n"},
@@ -235,7 +228,7 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
             EXPECT_EQ(Fennic(command, &err).status, 1);
             EXPECT_NE(err.find(line), std::string::npos) << err;
             EXPECT_EQ(err.find("teapot"), std::string::npos) << err;
-            EXPECT_FALSE(test::Exists(home / "a.zip"));
+            EXPECT_FALSE(Exists(home / "a.zip"));
         }
     }
     // Stopped before the body: nginx logged the whole archive as sent, yet the run was short.
@@ -245,7 +238,7 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
                                        " last.txt -o " + Quote(saved),
                                    &err);
     EXPECT_EQ(r.status, 0) << err;
-    EXPECT_EQ(test::VerifySaved(saved, files / "big.zip"), "");
+    EXPECT_EQ(VerifySaved(saved, files / "big.zip"), "");
     // Two refused runs and one whole download; nothing was asked twice.
     const auto log = noRanges.WaitForAccessLog(3);
     ASSERT_EQ(log.size(), 3u);
@@ -253,12 +246,12 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
     EXPECT_EQ(Fennic("list --full-download " + Quote(noRanges.Url("/big.zip")), &err).status, 0)
         << err;
     // Where ranges work the entry past the tail takes one more range of its own.
-    ASSERT_EQ(Fennic("extract " + Quote(nginx.Url("/big.zip")) + " first.txt -o " + Quote(saved),
-                     &err)
-                  .status,
-              0)
+    ASSERT_EQ(
+        Fennic("extract " + Quote(nginx.Url("/big.zip")) + " first.txt -o " + Quote(saved), &err)
+            .status,
+        0)
         << err;
-    EXPECT_EQ(test::VerifySaved(saved, files / "big.zip"), "");
+    EXPECT_EQ(VerifySaved(saved, files / "big.zip"), "");
     const auto direct = nginx.WaitForAccessLog(4);
     ASSERT_EQ(direct.size(), 4u);  // the two 404s above, the tail, the entry
     EXPECT_EQ(direct[2].range, "bytes=-65633");
@@ -267,11 +260,12 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
 
 TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
     NginxServer nginx(files.path());  // no archive there: every road fails
-    const std::string closed = "127.0.0.1:" + std::to_string(fennic::test::FreePort());
+    const std::string closed = "127.0.0.1:" + std::to_string(FreePort());
     const std::string http = "127.0.0.1:" + std::to_string(nginx.port());
     for (const std::string& url :
-         {"http://alice:S3cretPW@" + http + "/missing.zip", "http://alice:S3cretPW@" + closed + "/a.zip",
-          "ftp://alice:S3cretPW@" + closed + "/a.zip", "http://alice:S3cretPW/x?y@" + closed + "/a.zip"}) {
+         {"http://alice:S3cretPW@" + http + "/missing.zip",
+          "http://alice:S3cretPW@" + closed + "/a.zip", "ftp://alice:S3cretPW@" + closed + "/a.zip",
+          "http://alice:S3cretPW/x?y@" + closed + "/a.zip"}) {
         SCOPED_TRACE(url);
         std::string err;
         EXPECT_EQ(Fennic("list " + Quote(url), &err).status, 1);
@@ -279,9 +273,8 @@ TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
         EXPECT_EQ(Fennic("list --json " + Quote(url), &err).status, 1);
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
-        EXPECT_EQ(Fennic("extract " + Quote(url) + " a.txt -o " + Quote(home / "a.zip"), &err)
-                      .status,
-                  1);
+        EXPECT_EQ(
+            Fennic("extract " + Quote(url) + " a.txt -o " + Quote(home / "a.zip"), &err).status, 1);
         EXPECT_EQ(err.find("S3cretPW"), std::string::npos) << err;
         // An address that does not split is a usage error for fetch.
         EXPECT_NE(Fennic("fetch " + Quote(url) + " " + Quote(home / "f"), &err).status, 0);
@@ -290,4 +283,4 @@ TEST_F(CliTrust, PasswordsNeverAppearInMessages) {
 }
 
 }  // namespace
-}  // namespace fennic::remote
+}  // namespace fennic::test

@@ -4,31 +4,21 @@
 // decoding helper that records what the sink got.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "decompress/entry_decoder.h"
+#include "tests/fixtures/files.h"
 #include "zip/zip_engine.h"
 
 namespace fennic::decompress::test {
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
+using fennic::test::ReadFile;
+using fennic::test::WriteFile;
 
 // Text of repeated words with an incompressible stretch inside: several output pieces long,
 // and both kinds of data for each method.
@@ -86,9 +76,8 @@ inline std::vector<ToolEntry> ReadEntries(const std::string& path) {
 inline const std::map<std::string, std::vector<ToolEntry>>& Archives() {
     static const auto* archives = [] {
         auto* made = new std::map<std::string, std::vector<ToolEntry>>;
-        char pattern[] = "/tmp/fennic-decompress-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        const std::string dir = pattern;
+        const fennic::test::TempDir scratch;
+        const std::string dir = scratch.path();
         WriteFile(dir + "/sample.bin", Sample());
         WriteFile(dir + "/empty", "");
         WriteFile(dir + "/zeros", std::string(16 << 20, '\0'));
@@ -143,7 +132,6 @@ inline const std::map<std::string, std::vector<ToolEntry>>& Archives() {
                 ADD_FAILURE() << e.what();
             }
         }
-        std::system(("rm -rf '" + dir + "'").c_str());
         return made;
     }();
     return *archives;

@@ -1,30 +1,17 @@
 #pragma once
-// Helpers of the tests about local files.
+// Reading a FIFO for the tests about local files.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "fs/file_io.h"
 
 namespace fennic::test {
-
-// The names in a folder, sorted; empty when it cannot be read.
-inline std::vector<std::string> FolderNames(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Drains a FIFO on a thread of its own until Finish(), so a test never hangs when the writer
 // it expects never opens the FIFO.

@@ -50,11 +50,11 @@ TEST(OutputFileTest, RegularFilesAreReplacedWholeWithTheirPermissionBits) {
     EXPECT_TRUE(out.ReplacesTarget());
     ASSERT_TRUE(out.Write("new bytes", 9).ok());
     EXPECT_EQ(ReadFile(path), "old") << "the old file stays until the commit";
-    ASSERT_EQ(test::FolderNames(dir.path()).size(), 2u) << "the new file lies beside it";
+    ASSERT_EQ(test::ListDir(dir.path()).size(), 2u) << "the new file lies beside it";
     ASSERT_TRUE(out.Commit().ok());
     EXPECT_EQ(ReadFile(path), "new bytes");
     EXPECT_EQ(ModeOf(path) & 07777, 0640u);
-    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"out.zip"});
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"out.zip"});
 
     // A file that must stay private gets its own bits whatever the old ones were.
     ASSERT_TRUE(WriteWhole(path, "secret", {0600, false}).ok());
@@ -81,8 +81,8 @@ TEST(OutputFileTest, SymlinkStaysALinkAndItsFinalTargetGetsTheContent) {
     EXPECT_TRUE(S_ISLNK(ModeOf(dir.path() + "/links/hop")));
     EXPECT_TRUE(S_ISREG(ModeOf(real)));
     EXPECT_EQ(ReadFile(real), "new content");
-    EXPECT_EQ(test::FolderNames(dir.path() + "/data"), std::vector<std::string>{"real.zip"});
-    EXPECT_EQ(test::FolderNames(dir.path() + "/links"),
+    EXPECT_EQ(test::ListDir(dir.path() + "/data"), std::vector<std::string>{"real.zip"});
+    EXPECT_EQ(test::ListDir(dir.path() + "/links"),
               (std::vector<std::string>{"hop", "keep", "out.zip"}));
 
     // A dangling link: its target is made, the link stays.
@@ -114,7 +114,7 @@ TEST(OutputFileTest, FifoGetsTheBytesAndStaysAFifo) {
     ASSERT_TRUE(s.ok()) << DescribeOutputFailure(s, fifo);
     EXPECT_TRUE(reader.Finish() == bytes);
     EXPECT_TRUE(S_ISFIFO(ModeOf(fifo)));
-    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"pipe"});
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"pipe"});
 }
 
 TEST(OutputFileTest, CharacterDevicesAreWrittenInPlaceAndStayDevices) {
@@ -127,7 +127,7 @@ TEST(OutputFileTest, CharacterDevicesAreWrittenInPlaceAndStayDevices) {
     ASSERT_EQ(::lstat(node.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"null"});
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"null"});
 
     // A device that refuses the bytes: the failure is the write's, the device stays.
     if (::access("/dev/full", W_OK) == 0) {
@@ -150,8 +150,8 @@ TEST(OutputFileTest, DirectoriesAreRefused) {
         EXPECT_EQ(s.error, EISDIR);
         EXPECT_EQ(DescribeOutputFailure(s, path), path + " is a directory");
     }
-    EXPECT_EQ(test::FolderNames(folder), std::vector<std::string>{"inside"});
-    EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"folder"});
+    EXPECT_EQ(test::ListDir(folder), std::vector<std::string>{"inside"});
+    EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"folder"});
 }
 
 class FailedOutputTest : public ::testing::Test {
@@ -162,7 +162,7 @@ protected:
     }
     void ExpectOldFileAlone() {
         EXPECT_TRUE(ReadFile(path) == old);
-        EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"keep.zip"})
+        EXPECT_EQ(test::ListDir(dir.path()), std::vector<std::string>{"keep.zip"})
             << "no part file";
     }
     TempDir dir;

@@ -16,8 +16,10 @@ namespace fennic::remote {
 namespace {
 
 TEST(RemoteCost, LargeArchiveListingAndOneEntry) {
-    test::Scratch dir;
-    ASSERT_TRUE(test::MakeArchives(dir.path(), /*big=*/true));
+    const test::MadeArchives made(
+        [](const std::string& dir) { return test::RemoteArchivesCommand(dir, /*big=*/true); });
+    ASSERT_EQ(made.made.status, 0) << made.made.output;
+    const test::TempDir& dir = made.dir;
     const std::string archive = dir / "big.zip";
     struct stat st {};
     ASSERT_EQ(::stat(archive.c_str(), &st), 0);
@@ -32,7 +34,7 @@ TEST(RemoteCost, LargeArchiveListingAndOneEntry) {
     ASSERT_GE(entries, 5000u);
 
     test::DefaultSettings();
-    fennic::test::NginxServer nginx(dir.path());
+    test::NginxServer nginx(dir.path());
     test::TestHost host(nginx.Url("/big.zip"));
     bool complete = false;
     ASSERT_EQ(Get(host, &complete), 1);
@@ -61,7 +63,7 @@ TEST(RemoteCost, LargeArchiveListingAndOneEntry) {
                 static_cast<unsigned long long>(listBytes), 100.0 * listBytes / b);
     std::printf("one entry: 1 request, %llu body bytes; saved file %llu bytes\n",
                 static_cast<unsigned long long>(log[3].body_bytes_sent),
-                static_cast<unsigned long long>(test::ReadBytes(host.savePath).size()));
+                static_cast<unsigned long long>(test::ReadFile(host.savePath).size()));
 
     // The ranged parts are exactly the end record and the tail.
     EXPECT_EQ(log[1].body_bytes_sent, 22u);

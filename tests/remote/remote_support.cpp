@@ -1,94 +1,14 @@
 #include "tests/remote/remote_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
-namespace fennic::remote::test {
+namespace fennic::test {
 
-CommandResult Run(const std::string& commandLine) {
-    CommandResult r;
-    FILE* p = ::popen((commandLine + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-Scratch::Scratch() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/fennic-remote-XXXXXX";
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-}
-
-Scratch::~Scratch() {
-    Run("rm -rf " + Quote(path_));
-}
-
-bool MakeArchives(const std::string& dir, bool big) {
-    const std::string script = std::string(FENNIC_REMOTE_TEST_DIR) + "/make_remote_archives.py";
-    CommandResult r =
-        Run("/usr/bin/python3 " + Quote(script) + (big ? " --big " : " ") + Quote(dir));
-    if (r.status != 0) std::fprintf(stderr, "%s\n", r.output.c_str());
-    return r.status == 0;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> ListDir(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        ::closedir(d);
-    }
-    return names;
-}
-
-CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err,
-                        const std::string& env) {
-    const std::string errFile = home / "stderr";
-    const std::string prefix = env.empty() ? "" : env + " ";
-    CommandResult r =
-        Run("{ " + prefix + "XDG_CONFIG_HOME=" + Quote(home.path()) + " " + Quote(FENNIC_CLI_PATH) +
-            " " + args + " </dev/null 2>" + Quote(errFile) + "; }");
-    if (err) *err = ReadBytes(errFile);
-    return r;
+std::string RemoteArchivesCommand(const std::string& dir, bool big) {
+    return "/usr/bin/python3 " +
+           Quote(std::string(FENNIC_REMOTE_TEST_DIR) + "/make_remote_archives.py") +
+           (big ? " --big " : " ") + Quote(dir);
 }
 
 std::string VerifySaved(const std::string& saved, const std::string& original) {
@@ -102,7 +22,7 @@ std::string VerifySaved(const std::string& saved, const std::string& original) {
     };
     std::string faults;
     for (const auto& [name, cmd] : checks) {
-        CommandResult r = Run(cmd);
+        CommandResult r = RunCommand(cmd);
         if (r.status != 0) faults += std::string(name) + " failed:\n" + r.output + "\n";
     }
     return faults;
@@ -117,7 +37,7 @@ uint64_t NumberAfterColon(const std::string& line, int base = 10) {
 
 std::vector<ZipinfoEntry> Zipinfo(const std::string& archive) {
     std::vector<ZipinfoEntry> entries;
-    std::istringstream in(Run("zipinfo -v " + Quote(archive)).output);
+    std::istringstream in(RunCommand("zipinfo -v " + Quote(archive)).output);
     std::string line;
     bool wantName = false;
     while (std::getline(in, line)) {
@@ -150,4 +70,4 @@ std::vector<ZipinfoEntry> Zipinfo(const std::string& archive) {
     return entries;
 }
 
-}  // namespace fennic::remote::test
+}  // namespace fennic::test

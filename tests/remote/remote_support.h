@@ -1,50 +1,18 @@
 #pragma once
-// Helpers of the remote tests: running the real tools, the test archives, file bytes.
+// Shared by the remote tests and the command line's: archives made by real tools once per
+// suite, the testers that judge a saved archive, and zipinfo's view of an archive.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace fennic::remote::test {
+#include "tests/fixtures/archives_suite.h"
 
-struct CommandResult {
-    int status = -1;     // exit status, -1 when the command did not exit normally
-    std::string output;  // standard output and standard error together
-};
+namespace fennic::test {
 
-// Runs a shell command line.
-CommandResult Run(const std::string& commandLine);
-// Quotes one argument for the shell.
-std::string Quote(const std::string& arg);
-
-// A fresh folder removed with its content.
-class Scratch {
-public:
-    Scratch();
-    ~Scratch();
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// Runs the fennic program with `args` (already quoted), a settings folder `home` of its own
-// and no terminal; output holds stdout alone, err (when given) receives stderr. env: shell
-// assignments (already quoted) for its environment, e.g. "http_proxy=...".
-CommandResult RunFennic(const Scratch& home, const std::string& args, std::string* err = nullptr,
-                        const std::string& env = "");
-
-// The small set of test archives (see make_remote_archives.py) in dir; false on failure.
-bool MakeArchives(const std::string& dir, bool big = false);
-
-std::string ReadBytes(const std::string& path);
-bool WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
-// Names in a folder, without "." and "..".
-std::vector<std::string> ListDir(const std::string& dir);
+// The command line that makes the small set of test archives (see make_remote_archives.py) in
+// dir; big adds one archive of >= 100 MB with >= 5000 entries.
+std::string RemoteArchivesCommand(const std::string& dir, bool big = false);
 
 // The three archive testers and the byte comparison with the original; empty when all pass,
 // else what failed with the tool's output.
@@ -60,4 +28,4 @@ struct ZipinfoEntry {
 };
 std::vector<ZipinfoEntry> Zipinfo(const std::string& archive);
 
-}  // namespace fennic::remote::test
+}  // namespace fennic::test

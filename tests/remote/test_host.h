@@ -1,47 +1,24 @@
 #pragma once
-// A front end for the roads in tests: records every message, answers questions Yes (or as
-// told), runs transfers without a display, keeps the rows of each listing.
+// A host for the roads in tests: records every message, answers questions Yes (or as told),
+// runs transfers without a display, keeps the rows of each listing.
 
 #include <string>
 #include <vector>
 
 #include "app/archive_view.h"
-#include "app/frontend.h"
 #include "app/settings.h"
 #include "remote/classic/remote_host.h"
 #include "remote/remote_session.h"
+#include "tests/fixtures/recording_front_end.h"
 #include "transfer/window_thread.h"
 
-namespace fennic::remote::test {
+namespace fennic::test {
 
-struct Message {
-    std::string text, caption;
-    unsigned style;
-};
-
-class RecordingFrontEnd : public IFrontEnd {
+class TestHost : public remote::IRemoteHost {
 public:
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        messages.push_back({text, caption, style});
-        return (style & 0xF) == MB_YESNO ? answer : IDOK;
+    explicit TestHost(std::string address = {}) : url(std::move(address)) {
+        frontEnd.unanswered = IDYES;  // the port question: the address's own values
     }
-    bool Saw(const std::string& text) const {
-        for (const Message& m : messages)
-            if (m.text == text) return true;
-        return false;
-    }
-    std::string All() const {
-        std::string s;
-        for (const Message& m : messages) s += "[" + m.caption + "] " + m.text + "\n";
-        return s;
-    }
-    std::vector<Message> messages;
-    int answer = IDYES;
-};
-
-class TestHost : public IRemoteHost {
-public:
-    explicit TestHost(std::string address = {}) : url(std::move(address)) {}
     ~TestHost() override { view.DeleteTailFile(); }
 
     IFrontEnd& FrontEnd() override { return frontEnd; }
@@ -89,4 +66,4 @@ inline void DefaultSettings() {
     s.m_nUseProxy = 0;
 }
 
-}  // namespace fennic::remote::test
+}  // namespace fennic::test

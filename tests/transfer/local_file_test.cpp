@@ -8,31 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
+
+#include "tests/fixtures/files.h"
 
 namespace fennic {
 namespace {
 
 class LocalFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/fennic-local-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-    std::string Read(const std::string& path) {
-        std::string out;
-        if (FILE* f = std::fopen(path.c_str(), "rb")) {
-            char buf[256];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-            std::fclose(f);
-        }
-        return out;
-    }
-    std::string dir;
+    test::TempDir scratch;
+    const std::string dir = scratch.path();
 };
 
 TEST_F(LocalFileTest, MadePrivateThenReopenedToAppendOrTruncate) {
@@ -53,7 +39,7 @@ TEST_F(LocalFileTest, MadePrivateThenReopenedToAppendOrTruncate) {
     ASSERT_EQ(file.SeekToEnd(), 0);
     ASSERT_EQ(file.Write("def", 3), 0);
     file.Close();
-    EXPECT_EQ(Read(path), "abcdef");
+    EXPECT_EQ(test::ReadFile(path), "abcdef");
     ASSERT_EQ(file.Open(path, true), 0);
     ASSERT_EQ(file.Write("x", 1), 0);
     file.CloseAndDelete();
@@ -73,7 +59,7 @@ TEST_F(LocalFileTest, LinksAndFifosAreNotWrittenThrough) {
     CLocalFile file;
     EXPECT_EQ(file.Open(link, true), ELOOP);
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(Read(victim), "precious");
+    EXPECT_EQ(test::ReadFile(victim), "precious");
 
     // A dangling link is not followed to create its target either.
     const std::string dangling = dir + "/dangling.zip";

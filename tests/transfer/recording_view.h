@@ -1,12 +1,14 @@
 #pragma once
 // A progress window for tests: runs on the test's thread through CWindowThread and records every
-// update the engine hands to it, in order. Scripted answers for boxes and the proxy prompt.
+// update the engine hands to it, in order. Boxes go to a recording front end; the proxy prompt
+// takes scripted answers.
 
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/recording_front_end.h"
 #include "transfer/window_thread.h"
 
 namespace fennic::test {
@@ -31,26 +33,34 @@ struct ViewEvent {
 
 class RecordingView : public CLoopProgressView, public IProgressHost {
 public:
+    RecordingView() { frontEnd.unanswered = IDOK; }
     int RunModal(IProgressDialog& dlg) override { return CLoopProgressView::RunModal(dlg); }
 
-    void SetText(int controlId, const std::string& text) override;
-    void SetCaption(const std::string& text) override;
-    void SetProgressRange(uint16_t upper) override;
-    void SetProgressPos(int pos) override;
-    void StartAnimation() override;
-    void StopAnimation() override;
-    void EnableCancel(bool enable) override;
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    void SetText(int id, const std::string& text) override { Record({ViewEvent::kText, id, text}); }
+    void SetCaption(const std::string& text) override { Record({ViewEvent::kCaption, 0, text}); }
+    void SetProgressRange(uint16_t upper) override { Record({ViewEvent::kRange, upper, {}}); }
+    void SetProgressPos(int pos) override { Record({ViewEvent::kPos, pos, {}}); }
+    void StartAnimation() override { Record({ViewEvent::kAnimStart, 0, {}}); }
+    void StopAnimation() override { Record({ViewEvent::kAnimStop, 0, {}}); }
+    void EnableCancel(bool on) override { Record({ViewEvent::kCancelEnabled, on ? 1 : 0, {}}); }
+    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+        Record({ViewEvent::kBox, 0, caption.empty() ? text : caption + "|" + text, style});
+        return frontEnd.MessageBox(text, caption, style);
+    }
     bool PromptProxyLogin(std::string& user, std::string& password) override;
 
-    // Answers for the next boxes (default IDOK) and prompts (default: dismissed).
-    std::deque<int> boxAnswers;
+    // Runs action on the window thread once a text starting with prefix is shown (e.g. to press
+    // Cancel when the transfer begins).
+    void WhenText(const std::string& prefix, std::function<void()> action);
+
+    // Answers the questions of the boxes (IDOK once its queue has run out).
+    RecordingFrontEnd frontEnd;
     struct PromptAnswer {
         bool retry;
         std::string user, password;
     };
-    std::deque<PromptAnswer> promptAnswers;
-    // Called on the window thread after each recorded event (e.g. to press Cancel).
+    std::deque<PromptAnswer> promptAnswers;  // default: dismissed
+    // Called on the window thread after each recorded event.
     std::function<void(const ViewEvent&)> onEvent;
 
     // All events of the runs so far (read after RunModal returned).

@@ -1,4 +1,3 @@
-#include "app/frontend.h"
 #include "tests/transfer/recording_view.h"
 
 namespace fennic::test {
@@ -6,36 +5,6 @@ namespace fennic::test {
 void RecordingView::Record(ViewEvent e) {
     events.push_back(e);
     if (onEvent) onEvent(events.back());
-}
-
-void RecordingView::SetText(int controlId, const std::string& text) {
-    Record({ViewEvent::kText, controlId, text});
-}
-void RecordingView::SetCaption(const std::string& text) {
-    Record({ViewEvent::kCaption, 0, text});
-}
-void RecordingView::SetProgressRange(uint16_t upper) {
-    Record({ViewEvent::kRange, upper, {}});
-}
-void RecordingView::SetProgressPos(int pos) {
-    Record({ViewEvent::kPos, pos, {}});
-}
-void RecordingView::StartAnimation() {
-    Record({ViewEvent::kAnimStart, 0, {}});
-}
-void RecordingView::StopAnimation() {
-    Record({ViewEvent::kAnimStop, 0, {}});
-}
-void RecordingView::EnableCancel(bool enable) {
-    Record({ViewEvent::kCancelEnabled, enable ? 1 : 0, {}});
-}
-
-int RecordingView::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
-    Record({ViewEvent::kBox, 0, caption.empty() ? text : caption + "|" + text, style});
-    if (boxAnswers.empty()) return IDOK;
-    const int answer = boxAnswers.front();
-    boxAnswers.pop_front();
-    return answer;
 }
 
 bool RecordingView::PromptProxyLogin(std::string& user, std::string& password) {
@@ -47,6 +16,12 @@ bool RecordingView::PromptProxyLogin(std::string& user, std::string& password) {
     user = a.user;
     password = a.password;
     return a.retry;
+}
+
+void RecordingView::WhenText(const std::string& prefix, std::function<void()> action) {
+    onEvent = [prefix, action](const ViewEvent& e) {
+        if (e.kind == ViewEvent::kText && e.text.rfind(prefix, 0) == 0) action();
+    };
 }
 
 std::vector<std::string> RecordingView::Texts(int controlId) const {

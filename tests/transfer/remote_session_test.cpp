@@ -2,32 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <string>
 #include <vector>
 
-#include "app/frontend.h"
 #include "app/settings.h"
+#include "tests/fixtures/recording_front_end.h"
 
 namespace fennic {
 namespace {
-
-class ScriptedFrontEnd : public IFrontEnd {
-public:
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        boxes.push_back({text, caption, style});
-        if (answers.empty()) return style == MB_YESNO ? IDNO : IDOK;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    struct Box {
-        std::string text, caption;
-        unsigned style;
-    };
-    std::vector<Box> boxes;
-    std::deque<int> answers;
-};
 
 class AddressSplitTest : public ::testing::Test {
 protected:
@@ -43,7 +25,7 @@ protected:
         EXPECT_EQ(fe.boxes[0].style, unsigned(MB_YESNO));
     }
     CSettings settings;
-    ScriptedFrontEnd fe;
+    test::RecordingFrontEnd fe;
     RemoteSession session;
 };
 

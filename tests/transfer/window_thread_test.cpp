@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/frontend.h"
+#include "tests/fixtures/fixtures.h"
 #include "tests/transfer/recording_view.h"
 
 namespace fennic {
@@ -69,10 +70,8 @@ TEST(WindowThread, WaitingSendersAreReleasedWhenTheRunEnds) {
         loop.Send([&] { ran = true; });
         returned = true;
     });
-    // Let the worker queue its Send before the loop runs (poll with a deadline).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (loop.QueuedCount() < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Let the worker queue its Send before the loop runs.
+    ASSERT_TRUE(test::WaitUntil([&] { return loop.QueuedCount() >= 2; }));
     ASSERT_EQ(loop.QueuedCount(), 2u);
     EXPECT_FALSE(returned);  // Send is still waiting
     EXPECT_EQ(loop.Run(), 3);

@@ -125,27 +125,12 @@ TEST(ProgressWindow, QuickTransferShowsNoRate) {
     EXPECT_EQ(host.last->GetTitle(), "100% of small.bin Completed");
 }
 
-// A server that sends the first 4 KiB and holds the rest back until the gate opens.
-struct HeldBackServer {
-    Gate gate;
-    std::string body = PatternBytes(100000, 5);
-    ScriptHttpServer server{[this](const RawHttpRequest&, HttpPeer& peer) {
-        peer.Send(
-            "HTTP/1.1 206 Partial Content\r\nContent-Length: 100000\r\n"
-            "Content-Range: bytes 0-99999/100000\r\n\r\n" +
-            body.substr(0, 4096));
-        peer.Wait(gate);
-        peer.Send(body.substr(4096));
-    }};
-    ~HeldBackServer() { gate.Open(); }
-};
-
 TEST(ProgressWindow, CancelGreysTheButtonAndEndsWithCancel) {
-    HeldBackServer held;
+    HeldBackHttpServer held(PatternBytes(100000, 5), 4096);
     TempDir out;
     KeepingHost host;
     CHttpDownloadDlg dlg(host);
-    Prepare(dlg, held.server.Url("/a.zip"), out.path() + "/got.bin", 100000);
+    Prepare(dlg, held.Url("/a.zip"), out.path() + "/got.bin", 100000);
     bool clicked = false, greyed = false;
     std::string statusAfter;
     wxTimer poll;
@@ -175,11 +160,11 @@ TEST(ProgressWindow, CancelGreysTheButtonAndEndsWithCancel) {
 }
 
 TEST(ProgressWindow, CloseBoxDuringTheTransferActsAsCancel) {
-    HeldBackServer held;
+    HeldBackHttpServer held(PatternBytes(100000, 5), 4096);
     TempDir out;
     KeepingHost host;
     CHttpDownloadDlg dlg(host);
-    Prepare(dlg, held.server.Url("/a.zip"), out.path() + "/got.bin", 100000);
+    Prepare(dlg, held.Url("/a.zip"), out.path() + "/got.bin", 100000);
     bool closed = false;
     wxTimer poll;
     poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {

@@ -105,16 +105,7 @@ TEST_F(Screenshots, DISABLED_About) {
 }
 
 TEST_F(Screenshots, DISABLED_ProgressWindow) {
-    Gate gate;
-    const std::string body = PatternBytes(300000, 7);
-    ScriptHttpServer server([&](const RawHttpRequest&, HttpPeer& peer) {
-        peer.Send(
-            "HTTP/1.1 206 Partial Content\r\nContent-Length: 300000\r\n"
-            "Content-Range: bytes 0-299999/300000\r\n\r\n" +
-            body.substr(0, 111000));
-        peer.Wait(gate);
-        peer.Send(body.substr(111000));
-    });
+    HeldBackHttpServer server(PatternBytes(300000, 7), 111000);
     struct Host : IProgressHost {
         int RunModal(IProgressDialog& dlg) override {
             ui::CProgressWnd wnd(nullptr, dlg);
@@ -131,7 +122,7 @@ TEST_F(Screenshots, DISABLED_ProgressWindow) {
         }
         Gate* gate = nullptr;
     } host;
-    host.gate = &gate;
+    host.gate = &server.gate;
     TempDir out;
     CHttpDownloadDlg dlg(host);
     dlg.m_strUrl = server.Url("/pub/archive.zip");

@@ -83,24 +83,12 @@ int RunModalWithScript(wxDialog* dialog, const std::function<void()>& script, in
 }
 
 void ProfileTest::SetUp() {
-    char tmpl[] = "/tmp/fennic-ui-profile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
     Settings() = CSettings();
     Settings().LoadSettings();
 }
 
-void ProfileTest::TearDown() {
-    std::filesystem::remove_all(root_);
-    unsetenv("XDG_CONFIG_HOME");
-}
-
 std::string ProfileTest::IniText() const {
-    std::ifstream in(CSettings::ProfilePath());
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return ReadFile(CSettings::ProfilePath());
 }
 
 namespace {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/files.h"
+
 namespace fennic::test {
 
 // Answers modal dialogs without showing them, in order; transfer progress windows are recorded
@@ -58,13 +60,12 @@ bool PumpUntil(const std::function<bool()>& pred, int timeout_ms = 5000);
 int RunModalWithScript(wxDialog* dialog, const std::function<void()>& script,
                        int timeout_ms = 10000);
 
-// A fresh XDG_CONFIG_HOME for every test, removed afterwards.
+// A fresh XDG_CONFIG_HOME for every test, removed afterwards, and the settings read from it.
 class ProfileTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
     std::string IniText() const;
-    std::string root_;
+    ConfigHome config_;
 };
 
 }  // namespace fennic::test

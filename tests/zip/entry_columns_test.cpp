@@ -115,8 +115,7 @@ std::string UnicodeBlock(uint16_t id, const std::string& stored, const std::stri
     for (int i = 0; i < 4; ++i) block += static_cast<char>(crc >> (8 * i));
     block += utf8;
     const uint16_t size = static_cast<uint16_t>(block.size());
-    return std::string{char(id & 0xFF), char(id >> 8), char(size & 0xFF), char(size >> 8)} +
-           block;
+    return std::string{char(id & 0xFF), char(id >> 8), char(size & 0xFF), char(size >> 8)} + block;
 }
 
 TEST(EntryColumnsTest, NamesAreDecodedAsTheirMakersWroteThem) {
@@ -133,7 +132,7 @@ TEST(EntryColumnsTest, NamesAreDecodedAsTheirMakersWroteThem) {
     }
     // Code page 437 exactly, also where code page 1252 has no such character.
     h.versionMadeBy = 0x031E;
-    h.SetRawFileName("\xE0\xE1\xE4.txt");  // not UTF-8
+    h.SetRawFileName("\xE0\xE1\xE4.txt");                         // not UTF-8
     EXPECT_EQ(EntryNameUtf8(h), "\xCE\xB1\xC3\x9F\xCE\xA3.txt");  // αßΣ
     h.SetRawFileName("box\xC9\xCD\xBB.txt");
     EXPECT_EQ(EntryNameUtf8(h), "box\xE2\x95\x94\xE2\x95\x90\xE2\x95\x97.txt");  // ╔═╗
@@ -186,14 +185,14 @@ TEST(CodePageTest, OemToAnsi) {
 
 TEST(CodePageTest, ExactCharactersAgreeWithPython) {
     // Where code page 1252 has the character itself, that byte is the answer.
-    const auto r = test::RunShell(std::string(FENNIC_PYTHON) +
-                                  " -c \"import sys\nfor b in range(128, 256):\n"
-                                  "  c = bytes([b]).decode('cp437')\n"
-                                  "  try: print(b, c.encode('cp1252')[0])\n"
-                                  "  except UnicodeEncodeError: pass\"");
+    const auto r = test::RunCommand(std::string(FENNIC_PYTHON) +
+                                    " -c \"import sys\nfor b in range(128, 256):\n"
+                                    "  c = bytes([b]).decode('cp437')\n"
+                                    "  try: print(b, c.encode('cp1252')[0])\n"
+                                    "  except UnicodeEncodeError: pass\" 2>/dev/null");
     ASSERT_EQ(r.status, 0);
     int checked = 0;
-    for (const std::string& line : test::Split(r.out, '\n')) {
+    for (const std::string& line : test::Split(r.output, '\n')) {
         if (line.empty()) continue;
         const auto parts = test::Split(line, ' ');
         EXPECT_EQ(Cp437ToCp1252(uint8_t(std::stoi(parts[0]))), std::stoi(parts[1])) << line;

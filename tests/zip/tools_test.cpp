@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "app/archive_view.h"
+#include "tests/fixtures/archives_suite.h"
 #include "zip_test_util.h"
 
 namespace fennic {
@@ -17,21 +18,15 @@ using test::Split;
 
 const std::string kScript = std::string(FENNIC_SOURCE_DIR) + "/tests/fixtures/make_archives.py";
 
-class ToolArchivesTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_dir = new test::TempDir;
-        const auto r =
-            test::RunShell(std::string(FENNIC_PYTHON) + " " + kScript + " " + s_dir->path());
-        ASSERT_EQ(r.status, 0) << "make_archives.py failed";
-    }
-    static void TearDownTestSuite() {
-        delete s_dir;
-        s_dir = nullptr;
+class ToolArchivesTest : public test::ArchivesSuite<ToolArchivesTest> {
+public:
+    static std::string MakeCommand(const std::string& dir) {
+        return std::string(FENNIC_PYTHON) + " " + kScript + " " + dir;
     }
 
+protected:
     std::vector<EntryRow> List(const std::string& name) {
-        m_view.SetArchivePath(*s_dir / name, false);
+        m_view.SetArchivePath(Archive(name), false);
         EXPECT_TRUE(m_view.OpenArchive(m_fe)) << name;
         auto rows = m_view.FillEntryList();
         EXPECT_TRUE(m_view.CloseArchive(m_fe));
@@ -41,14 +36,14 @@ protected:
 
     // zipfile's reading: one map of fields per entry.
     std::vector<std::map<std::string, std::string>> Dump(const std::string& name) {
-        const auto r =
-            test::RunShell(std::string(FENNIC_PYTHON) + " " + kScript + " dump " + *s_dir / name);
+        const auto r = test::RunCommand(std::string(FENNIC_PYTHON) + " " + kScript + " dump " +
+                                        Archive(name) + " 2>/dev/null");
         EXPECT_EQ(r.status, 0);
         static const char* kFields[] = {"name",   "flags", "method", "csize", "usize",
                                         "crc",    "time",  "ext",    "int",   "comment",
                                         "offset", "disk",  "made",   "needed"};
         std::vector<std::map<std::string, std::string>> entries;
-        for (const std::string& line : Split(r.out, '\n')) {
+        for (const std::string& line : Split(r.output, '\n')) {
             if (line.empty()) continue;
             const auto parts = Split(line, '\t');
             EXPECT_EQ(parts.size(), 14u);
@@ -59,12 +54,9 @@ protected:
         return entries;
     }
 
-    static test::TempDir* s_dir;
     CArchiveView m_view;
     test::RecordingFrontEnd m_fe;
 };
-
-test::TempDir* ToolArchivesTest::s_dir = nullptr;
 
 std::string ExpectedName(const std::map<std::string, std::string>& e, const std::string& utf8) {
     std::string name = utf8;
@@ -130,12 +122,13 @@ void CompareWithZipfile(const std::vector<EntryRow>& rows,
 
 // The names as Python decodes them, one a line.
 std::string DecodedNames(const std::string& archive) {
-    const auto r = test::RunShell(std::string(FENNIC_PYTHON) +
-                                  " -c \"import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1])"
-                                  ".infolist(): print(i.orig_filename)\" " +
-                                  archive);
+    const auto r =
+        test::RunCommand(std::string(FENNIC_PYTHON) +
+                         " -c \"import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1])"
+                         ".infolist(): print(i.orig_filename)\" " +
+                         archive + " 2>/dev/null");
     EXPECT_EQ(r.status, 0);
-    return r.out;
+    return r.output;
 }
 
 // Name, size, compressed size, method and encryption from `zipinfo -l`.
@@ -144,11 +137,11 @@ struct ZipinfoLine {
     uint64_t size, csize;
 };
 std::vector<ZipinfoLine> Zipinfo(const std::string& archive) {
-    const auto r = test::RunShell("zipinfo -l " + archive);
+    const auto r = test::RunCommand("zipinfo -l " + archive);
     std::vector<ZipinfoLine> lines;
     static const std::regex kLine(
         R"(^[-d?l][-rwxsStT?]{9}\s+\S+\s+\S+\s+(\d+)\s+(\S+)\s+(\d+)\s+(\S+)\s+\S+\s+\S+\s+(.*)$)");
-    for (const std::string& line : Split(r.out, '\n')) {
+    for (const std::string& line : Split(r.output, '\n')) {
         std::smatch m;
         if (std::regex_match(line, m, kLine)) {
             lines.push_back({m[5], m[2], m[4], std::stoull(m[1]), std::stoull(m[3])});
@@ -159,8 +152,8 @@ std::vector<ZipinfoLine> Zipinfo(const std::string& archive) {
 
 TEST_F(ToolArchivesTest, InfoZipArchive) {
     const auto rows = List("infozip.zip");
-    CompareWithZipfile(rows, Dump("infozip.zip"), DecodedNames(*s_dir / "infozip.zip"));
-    const auto info = Zipinfo(*s_dir / "infozip.zip");
+    CompareWithZipfile(rows, Dump("infozip.zip"), DecodedNames(Archive("infozip.zip")));
+    const auto info = Zipinfo(Archive("infozip.zip"));
     ASSERT_EQ(info.size(), rows.size());
     bool sawDir = false, sawEncrypted = false, sawStored = false, sawDeflated = false;
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -180,7 +173,7 @@ TEST_F(ToolArchivesTest, InfoZipArchive) {
     }
     EXPECT_TRUE(sawDir && sawEncrypted && sawStored && sawDeflated);
     // The archive comment from -z, and zip's extra fields kept with each entry.
-    m_view.SetArchivePath(*s_dir / "infozip.zip", false);
+    m_view.SetArchivePath(Archive("infozip.zip"), false);
     ASSERT_TRUE(m_view.OpenArchive(m_fe));
     EXPECT_EQ(m_view.Engine().GetDirectory().GetEndComment().ToString(),
               "Made by zip for the Fennic tests");
@@ -193,8 +186,8 @@ TEST_F(ToolArchivesTest, InfoZipArchive) {
 
 TEST_F(ToolArchivesTest, SevenZipArchive) {
     const auto rows = List("sevenzip.zip");
-    CompareWithZipfile(rows, Dump("sevenzip.zip"), DecodedNames(*s_dir / "sevenzip.zip"));
-    const auto info = Zipinfo(*s_dir / "sevenzip.zip");
+    CompareWithZipfile(rows, Dump("sevenzip.zip"), DecodedNames(Archive("sevenzip.zip")));
+    const auto info = Zipinfo(Archive("sevenzip.zip"));
     ASSERT_EQ(info.size(), rows.size());
     for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][2], std::to_string(info[i].size));
 }
@@ -202,7 +195,7 @@ TEST_F(ToolArchivesTest, SevenZipArchive) {
 TEST_F(ToolArchivesTest, PythonArchives) {
     for (const char* name : {"py_utf8.zip", "py_cp437.zip", "py_comment65535.zip"}) {
         SCOPED_TRACE(name);
-        CompareWithZipfile(List(name), Dump(name), DecodedNames(*s_dir / name));
+        CompareWithZipfile(List(name), Dump(name), DecodedNames(Archive(name)));
     }
     EXPECT_TRUE(List("py_empty.zip").empty());
 }
@@ -215,10 +208,10 @@ TEST_F(ToolArchivesTest, PythonZipfileListingAgrees) {
         SCOPED_TRACE(name);
         const auto rows = List(name);
         const auto r =
-            test::RunShell(std::string(FENNIC_PYTHON) + " -m zipfile -l " + *s_dir / name);
+            test::RunCommand(std::string(FENNIC_PYTHON) + " -m zipfile -l " + Archive(name));
         ASSERT_EQ(r.status, 0);
         size_t i = 0;
-        for (const std::string& line : Split(r.out, '\n')) {
+        for (const std::string& line : Split(r.output, '\n')) {
             std::smatch m;
             if (!std::regex_match(line, m, kLine)) continue;
             ASSERT_LT(i, rows.size());
@@ -239,7 +232,7 @@ TEST_F(ToolArchivesTest, PythonZipfileListingAgrees) {
 }
 
 TEST_F(ToolArchivesTest, Cp437NameIsConvertedAndKeptRaw) {
-    m_view.SetArchivePath(*s_dir / "py_cp437.zip", false);
+    m_view.SetArchivePath(Archive("py_cp437.zip"), false);
     ASSERT_TRUE(m_view.OpenArchive(m_fe));
     CZipEntryHeader h;
     ASSERT_TRUE(m_view.Engine().GetEntryInfo(h, 0));

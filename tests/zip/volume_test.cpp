@@ -1,5 +1,8 @@
 // Multi-disk archives: split volumes, removable drives, and the at-once rule.
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include "zip/zip_engine.h"
 #include "zip_test_util.h"
 

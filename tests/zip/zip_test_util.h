@@ -1,56 +1,17 @@
 #pragma once
-// Helpers for the ZIP tests: scratch folders, files, archives built byte by byte, a front end
-// that records its message boxes, and running tools.
+// Helpers for the ZIP tests: archives built byte by byte, and text cut into fields.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <deque>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "app/frontend.h"
+#include "tests/fixtures/files.h"
+#include "tests/fixtures/recording_front_end.h"
 
 namespace fennic::test {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/fennic-zip-XXXXXX";
-        if (!mkdtemp(pattern.data())) std::abort();
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 inline std::string U16(uint16_t v) {
     return {char(v & 0xFF), char(v >> 8)};
@@ -116,44 +77,6 @@ inline std::string BuildArchive(const std::vector<Entry>& entries, const std::st
     end.cdOffset = uint32_t(before);
     end.comment = comment;
     return std::string(before, 'L') + cd + EndRecord(end);
-}
-
-// Answers message boxes from a queue (IDNO once it is empty) and records each one.
-class RecordingFrontEnd : public IFrontEnd {
-public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        unsigned style;
-    };
-    int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        boxes.push_back({text, caption, style});
-        if ((style & 0xF) != MB_YESNO) return IDOK;
-        if (answers.empty()) return IDNO;
-        int a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::vector<Box> boxes;
-    std::deque<int> answers;
-};
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
-
-// Runs a shell command; stdout is captured, stderr goes to `errPath` when given.
-inline RunResult RunShell(const std::string& command, const std::string& errPath = "/dev/null") {
-    RunResult r;
-    FILE* p = popen((command + " 2>'" + errPath + "' </dev/null").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
 }
 
 inline std::vector<std::string> Split(const std::string& s, char sep) {
