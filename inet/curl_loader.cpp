@@ -70,8 +70,8 @@ const CurlApi* Api() {
                Bind(lib, "curl_multi_info_read", a.multi_info_read) &&
                Bind(lib, "curl_multi_strerror", a.multi_strerror) &&
                Bind(lib, "curl_slist_append", a.slist_append) &&
-               Bind(lib, "curl_slist_free_all", a.slist_free_all) &&
-               Bind(lib, "curl_url", a.url) && Bind(lib, "curl_url_cleanup", a.url_cleanup) &&
+               Bind(lib, "curl_slist_free_all", a.slist_free_all) && Bind(lib, "curl_url", a.url) &&
+               Bind(lib, "curl_url_cleanup", a.url_cleanup) &&
                Bind(lib, "curl_url_get", a.url_get) && Bind(lib, "curl_url_set", a.url_set) &&
                Bind(lib, "curl_free", a.free);
         return a;  // the library stays loaded for the rest of the run

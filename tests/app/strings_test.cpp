@@ -17,8 +17,8 @@ TEST(StringTable, LooksUpByIdAndMissesCleanly) {
 
 TEST(StringTable, EveryTransferTextExistsInBothEngines) {
     // Display texts share their wording between the HTTP (1xx) and FTP (2xx) copies.
-    for (unsigned id : {102u, 103u, 104u, 105u, 106u, 108u, 115u, 116u, 117u, 118u, 119u, 120u,
-                        121u, 123u, 125u, 127u, 128u, 129u, 131u, 132u}) {
+    for (unsigned id : {102u, 103u, 104u, 105u, 106u, 108u, 115u, 116u, 117u, 118u,
+                        119u, 120u, 121u, 123u, 125u, 127u, 128u, 129u, 131u, 132u}) {
         EXPECT_FALSE(LoadString(id).empty()) << id;
         EXPECT_EQ(LoadString(id), LoadString(id + 100)) << id;
     }
@@ -30,7 +30,8 @@ TEST(FillMessage, ReplacesPlaceholdersAndKeepsOtherPercents) {
     EXPECT_EQ(FillMessage("100%", "x"), "100%");
     EXPECT_EQ(FillMessage("%3 %% %1%1", "z"), "%3 %% zz");
     EXPECT_EQ(FillMessage("%1", "%2", "no"), "%2");  // arguments are not filled again
-    EXPECT_EQ(FormatMessageId(113, "200"), "Failed to receive a valid HTTP response from the server");
+    EXPECT_EQ(FormatMessageId(113, "200"),
+              "Failed to receive a valid HTTP response from the server");
 }
 
 }  // namespace

@@ -68,8 +68,12 @@ std::vector<uint8_t> StoredArchive(int count, size_t size, const std::string& co
         "import io, sys, zipfile\n"
         "b = io.BytesIO()\n"
         "with zipfile.ZipFile(b, 'w') as z:\n"
-        "    for i in range(" + std::to_string(count) + "):\n"
-        "        z.writestr('e%03d' % i, bytes([i % 251]) * " + std::to_string(size) + ")\n"
+        "    for i in range(" +
+        std::to_string(count) +
+        "):\n"
+        "        z.writestr('e%03d' % i, bytes([i % 251]) * " +
+        std::to_string(size) +
+        ")\n"
         "    z.comment = sys.argv[1].encode('latin-1')\n"
         "sys.stdout.buffer.write(b.getvalue())\n";
     std::string command = "/usr/bin/python3 -c \"$SCRIPT\" \"$COMMENT\"";
@@ -78,7 +82,8 @@ std::vector<uint8_t> StoredArchive(int count, size_t size, const std::string& co
     std::vector<uint8_t> out;
     if (FILE* p = ::popen(command.c_str(), "r")) {
         uint8_t buf[65536];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.insert(out.end(), buf, buf + n);
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.insert(out.end(), buf, buf + n);
         ::pclose(p);
     }
     return out;

@@ -250,10 +250,11 @@ TEST_F(MainWindow, ManyRowsShownOnDemandWithTheWidestNameSettingTheWidth) {
 TEST_F(MainWindow, OpenZipFileListsAZip64ArchiveOfMoreThan65535Entries) {
     TempDir dir;
     const std::string path = dir.path() + "/z64.zip";
-    const std::string make = "/usr/bin/python3 -c 'import sys, zipfile\n"
-                             "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
-                             "    for i in range(70000): z.writestr(\"e%05d\" % i, b\"\")' " +
-                             path;
+    const std::string make =
+        "/usr/bin/python3 -c 'import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+        "    for i in range(70000): z.writestr(\"e%05d\" % i, b\"\")' " +
+        path;
     ASSERT_EQ(std::system(make.c_str()), 0);
     RecordingExplorer dlg;
     DialogScript dialogs;

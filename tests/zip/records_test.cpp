@@ -1,8 +1,6 @@
 // The record layouts: end records with their ZIP64 forms read from crafted bytes, the 64-bit
 // extra field, and the records a saved one-entry archive is given.
 
-#include "zip/zip_records.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "zip/byte_reader.h"
 #include "zip/zip_entry_header.h"
 #include "zip/zip_exception.h"
+#include "zip/zip_records.h"
 
 namespace fennic {
 namespace {
@@ -66,8 +65,7 @@ TEST(EndRecords, OffsetsPastFourGiBAndAShiftedArchive) {
         return true;
     };
     EndRecord end;
-    ASSERT_EQ(ReadEndRecords(base + file.size() - 22, base + file.size(), read, end),
-              EndRead::kOk);
+    ASSERT_EQ(ReadEndRecords(base + file.size() - 22, base + file.size(), read, end), EndRead::kOk);
     EXPECT_TRUE(end.zip64);
     EXPECT_EQ(end.centralDirOffset, offset);
     EXPECT_EQ(end.ExpectedDirStart(), offset);
