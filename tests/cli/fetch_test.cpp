@@ -149,13 +149,7 @@ TEST_F(FetchCliTest, FtpRangeEndIsInclusiveOnTheCommandLine) {
 // An http range from 0 to 4294967295 is 2^32 bytes, which no 32-bit size counts: a usage
 // error as for ftp, and nothing goes to the server (which would stream without end).
 TEST_F(FetchCliTest, HttpRangeOf4GiBIsAUsageError) {
-    ScriptHttpServer server([](const RawHttpRequest&, HttpPeer& peer) {
-        peer.Send(
-            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
-            "Connection: close\r\n\r\n" +
-            std::string(1000, 'b'));
-        peer.Cut();
-    });
+    HostileHttpServer server(Playing(HttpFault::kRange4GiB));
     Finished r = Fetch("--range 0 4294967295 " + server.Url("/a.zip") + " " + local);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("4294967294"), std::string::npos) << r.err;

@@ -164,18 +164,10 @@ open(os.path.join(d, 'evil.zip'), 'wb').write(b)
 
 TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
     NginxServer nginx(files.path());
-    NginxOptions ignoring;
-    ignoring.max_ranges_zero = true;
     WriteFile(files / "a.zip", "PK\x05\x06" + std::string(18, '\0'));
-    NginxServer noRanges(files.path(), ignoring);
-    HostileHttpOptions teapot;
-    teapot.status = 418;
-    teapot.reason = "I'm a \x1b[31mteapot";
-    HostileHttpServer hostile(teapot);
-    HostileHttpOptions forbidden;
-    forbidden.status = 403;
-    forbidden.reason = "Forbidden";
-    HostileHttpServer refusing(forbidden);
+    NginxServer noRanges(files.path(), {/*max_ranges_zero=*/true});
+    HostileHttpServer hostile(Answering(418, "I'm a \x1b[31mteapot"));
+    HostileHttpServer refusing(Answering(403, "Forbidden"));
     const std::pair<std::string, std::string> cases[] = {
         {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
         {refusing.Url("/a.zip"), "the server answered 403 Forbidden"},
@@ -207,14 +199,9 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
     z.writestr('pad.bin', os.urandom(300000), compress_type=zipfile.ZIP_STORED)
     z.writestr('last.txt', 'last')
 )");
-    NginxOptions ignoring;
-    ignoring.max_ranges_zero = true;
-    NginxServer noRanges(files.path(), ignoring);
+    NginxServer noRanges(files.path(), {/*max_ranges_zero=*/true});
     NginxServer nginx(files.path());
-    HostileHttpOptions teapot;
-    teapot.status = 418;
-    teapot.reason = "I'm a \x1b[31mteapot";
-    HostileHttpServer hostile(teapot);
+    HostileHttpServer hostile(Answering(418, "I'm a \x1b[31mteapot"));
     const std::pair<std::string, std::string> cases[] = {
         {nginx.Url("/missing.zip"), "the server answered 404 Not Found"},
         {hostile.Url("/a.zip"), "the server answered 418\n"},

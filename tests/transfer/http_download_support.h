@@ -27,6 +27,12 @@ protected:
         dlg.m_strLocalFile = local;
         dlg.m_nAccessType = 1;  // no proxy from the environment
     }
+    // The size run of a listing: no range, no body kept.
+    void PrepareSizeOnly(CHttpDownloadDlg& dlg, const std::string& url) {
+        Prepare(dlg, url);
+        dlg.m_bSizeOnly = true;
+        dlg.m_bSendRange = false;
+    }
     TempDir dir;
     std::string local = dir / "out.bin";
     RecordingView view;

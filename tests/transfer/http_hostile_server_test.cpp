@@ -46,9 +46,7 @@ TEST_F(HostileHttpTest, RangedAnswersMustBeTheRangeAsked) {
     for (const auto& c : cases) {
         view.events.clear();
         dir.Write("out.bin", "old");
-        HostileHttpOptions options;
-        options.fault = c.fault;
-        EXPECT_EQ(Run(options, 1000, 1999), IDCANCEL) << static_cast<int>(c.fault);
+        EXPECT_EQ(Run(Playing(c.fault), 1000, 1999), IDCANCEL) << static_cast<int>(c.fault);
         EXPECT_EQ(view.Boxes(), std::vector<std::string>{c.box}) << static_cast<int>(c.fault);
         EXPECT_FALSE(Exists(local)) << static_cast<int>(c.fault);
         ASSERT_EQ(requests.size(), 1u);
@@ -105,13 +103,9 @@ TEST_F(HostileHttpTest, TrickleBelowTheRateFloorIsATimeout) {
 }
 
 TEST_F(HostileHttpTest, EndlessBodyWithoutLengthFailsTheSizeRun) {
-    HostileHttpOptions options;
-    options.fault = HttpFault::kEndless;
-    HostileHttpServer server(options);
+    HostileHttpServer server(Playing(HttpFault::kEndless));
     CHttpDownloadDlg dlg(view);
-    Prepare(dlg, server.Url("/a.zip"));
-    dlg.m_bSizeOnly = true;
-    dlg.m_bSendRange = false;
+    PrepareSizeOnly(dlg, server.Url("/a.zip"));
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(view.Boxes(), std::vector<std::string>{"Server can't support "
                                                      "HTTP_QUERY_CONTENT_LENGTH method, "

@@ -34,9 +34,7 @@ TEST_F(NginxTest, SizeOnlyTakesNoBody) {
     ASSERT_EQ(::truncate(root.Write("big.zip", "").c_str(), 64 << 20), 0);
     NginxServer nginx(root.path());
     CHttpDownloadDlg dlg(view);
-    Prepare(dlg, nginx.Url("/big.zip"));
-    dlg.m_bSizeOnly = true;
-    dlg.m_bSendRange = false;
+    PrepareSizeOnly(dlg, nginx.Url("/big.zip"));
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_EQ(dlg.GetRemoteFileSize(), 64u << 20);
     EXPECT_TRUE(Exists(local));
@@ -56,9 +54,7 @@ TEST_F(NginxTest, SizeOnlyTakesNoBody) {
 TEST_F(NginxTest, SizeThenTheLast22BytesOnOneObject) {
     NginxServer nginx(root.path());
     CHttpDownloadDlg dlg(view);
-    Prepare(dlg, nginx.Url("/a.zip"));
-    dlg.m_bSizeOnly = true;
-    dlg.m_bSendRange = false;
+    PrepareSizeOnly(dlg, nginx.Url("/a.zip"));
     ASSERT_EQ(dlg.DoModal(), IDOK);
     const uint32_t size = dlg.GetRemoteFileSize();
     ASSERT_EQ(size, body.size());
@@ -194,9 +190,7 @@ TEST_F(NginxTest, PlainGetIsNoValidAnswerOutsideSizeOnly) {
 TEST_F(NginxTest, SizeOnlyAcceptsAnyStatus) {
     NginxServer nginx(root.path());
     CHttpDownloadDlg dlg(view);
-    Prepare(dlg, nginx.Url("/missing.zip"));
-    dlg.m_bSizeOnly = true;
-    dlg.m_bSendRange = false;
+    PrepareSizeOnly(dlg, nginx.Url("/missing.zip"));
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_GT(dlg.GetRemoteFileSize(), 0u);  // the 404 page's length
     EXPECT_EQ(nginx.WaitForAccessLog(1).at(0).status, 404);

@@ -204,14 +204,22 @@ TEST_F(HttpDownloadTest, CutConnectionFailsAndDeletesTheFile) {
     EXPECT_FALSE(Exists(local));
 }
 
-// The server sends the head and a little of the body, and the rest only after the run.
-TEST_F(HttpDownloadTest, CancelWhileTheBodyFlows) {
+// The server sends the head and a little of the body, and the rest only after the run; press
+// (Cancel or the close box) goes once the body is coming.
+class StoppedTransferTest : public HttpDownloadTest {
+protected:
+    int RunAndPress(const HeldBackHttpServer& server, void (RecordingView::*press)()) {
+        CHttpDownloadDlg dlg(view);
+        Prepare(dlg, server.Url("/a.zip"));
+        dlg.m_dwRangeEnd = static_cast<uint32_t>(server.body().size() - 1);
+        view.WhenText("Retrieving the file", [this, press] { (view.*press)(); });
+        return dlg.DoModal();
+    }
+};
+
+TEST_F(StoppedTransferTest, CancelWhileTheBodyFlows) {
     HeldBackHttpServer server(PatternBytes(100000, 5), 4096);
-    CHttpDownloadDlg dlg(view);
-    Prepare(dlg, server.Url("/a.zip"));
-    dlg.m_dwRangeEnd = 99999;
-    view.WhenText("Retrieving the file", [&] { view.Cancel(); });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(RunAndPress(server, &RecordingView::Cancel), IDCANCEL);
     EXPECT_TRUE(view.Boxes().empty());
     EXPECT_EQ(view.Texts(IDC_STATUS).back(), "Aborting transfer");
     EXPECT_EQ(view.Values(ViewEvent::kCancelEnabled), std::vector<int>{0});
@@ -221,26 +229,16 @@ TEST_F(HttpDownloadTest, CancelWhileTheBodyFlows) {
     EXPECT_EQ(got, server.body().substr(0, got.size()));
 }
 
-TEST_F(HttpDownloadTest, CloseBoxDuringTheTransferActsAsCancel) {
+TEST_F(StoppedTransferTest, CloseBoxDuringTheTransferActsAsCancel) {
     HeldBackHttpServer server(PatternBytes(100, 5), 10);
-    CHttpDownloadDlg dlg(view);
-    Prepare(dlg, server.Url("/a.zip"));
-    dlg.m_dwRangeEnd = 99;
-    view.WhenText("Retrieving the file", [&] { view.Close(); });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(RunAndPress(server, &RecordingView::Close), IDCANCEL);
     EXPECT_TRUE(view.Boxes().empty());
     EXPECT_EQ(view.Texts(IDC_STATUS).back(), "Aborting transfer");
 }
 
 // Bytes 0 to 4294967295 are one more than a 32-bit size: refused before anything is sent.
 TEST_F(HttpDownloadTest, RangeOf4GiBIsRefusedBeforeSending) {
-    ScriptHttpServer server([](const RawHttpRequest&, HttpPeer& peer) {
-        peer.Send(
-            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4294967295/*\r\n"
-            "Connection: close\r\n\r\n" +
-            std::string(1000, 'b'));
-        peer.Cut();
-    });
+    HostileHttpServer server(Playing(HttpFault::kRange4GiB));
     CHttpDownloadDlg dlg(view);
     Prepare(dlg, server.Url("/a.zip"));
     dlg.m_dwRangeStart = 0;

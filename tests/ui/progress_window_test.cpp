@@ -8,6 +8,7 @@
 #include <wx/uiaction.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -125,62 +126,65 @@ TEST(ProgressWindow, QuickTransferShowsNoRate) {
     EXPECT_EQ(host.last->GetTitle(), "100% of small.bin Completed");
 }
 
-TEST(ProgressWindow, CancelGreysTheButtonAndEndsWithCancel) {
-    HeldBackHttpServer held(PatternBytes(100000, 5), 4096);
+// A transfer whose server holds the body back until the test ends.
+class HeldBackTransfer : public ::testing::Test {
+protected:
+    HeldBackTransfer() { Prepare(dlg, held.Url("/a.zip"), out.path() + "/got.bin", 100000); }
+    // Runs the transfer; act runs once, from a timer, when the window says the body is coming.
+    int RunAndWhenRetrieving(const std::function<void(CProgressWnd&)>& act) {
+        wxTimer poll;
+        poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            CProgressWnd* wnd = host.running;
+            if (!wnd || acted) return;
+            if (static_cast<wxStaticText*>(wnd->FindWindow(IDC_STATUS))->GetLabel() !=
+                "Retrieving the file")
+                return;
+            acted = true;
+            act(*wnd);
+        });
+        poll.Start(20);
+        const int result = dlg.DoModal();
+        poll.Stop();
+        return result;
+    }
+
+    HeldBackHttpServer held{PatternBytes(100000, 5), 4096};
     TempDir out;
     KeepingHost host;
-    CHttpDownloadDlg dlg(host);
-    Prepare(dlg, held.Url("/a.zip"), out.path() + "/got.bin", 100000);
-    bool clicked = false, greyed = false;
-    std::string statusAfter;
-    wxTimer poll;
-    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-        CProgressWnd* wnd = host.running;
-        if (!wnd || clicked) return;
-        auto* status = static_cast<wxStaticText*>(wnd->FindWindow(IDC_STATUS));
-        if (status->GetLabel() != "Retrieving the file") return;
-        clicked = true;
-        wxWindow* cancel = wnd->FindWindow(ui::ID_CANCEL);
-        wxUIActionSimulator sim;
-        sim.MouseMove(cancel->GetScreenRect().GetPosition() + cancel->GetSize() / 2);
-        sim.MouseClick();
-        PumpUntil([&] { return !cancel->IsEnabled(); }, 3000);
-        greyed = !cancel->IsEnabled();
-        statusAfter = status->GetLabel().utf8_string();
-    });
-    poll.Start(20);
+    CHttpDownloadDlg dlg{host};
+    bool acted = false;
+};
+
+TEST_F(HeldBackTransfer, CancelGreysTheButtonAndEndsWithCancel) {
     DialogScript dialogs;
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    poll.Stop();
-    EXPECT_TRUE(clicked);
+    bool greyed = false;
+    std::string statusAfter;
+    EXPECT_EQ(
+        RunAndWhenRetrieving([&](CProgressWnd& wnd) {
+            wxWindow* cancel = wnd.FindWindow(ui::ID_CANCEL);
+            wxUIActionSimulator sim;
+            sim.MouseMove(cancel->GetScreenRect().GetPosition() + cancel->GetSize() / 2);
+            sim.MouseClick();
+            PumpUntil([&] { return !cancel->IsEnabled(); }, 3000);
+            greyed = !cancel->IsEnabled();
+            statusAfter =
+                static_cast<wxStaticText*>(wnd.FindWindow(IDC_STATUS))->GetLabel().utf8_string();
+        }),
+        IDCANCEL);
+    EXPECT_TRUE(acted);
     EXPECT_TRUE(greyed);
     EXPECT_EQ(statusAfter, "Aborting transfer");
     EXPECT_EQ(dialogs.seen().size(), 1u);  // the progress window alone: no message box
     EXPECT_EQ(dialogs.unexpected(), 0);
 }
 
-TEST(ProgressWindow, CloseBoxDuringTheTransferActsAsCancel) {
-    HeldBackHttpServer held(PatternBytes(100000, 5), 4096);
-    TempDir out;
-    KeepingHost host;
-    CHttpDownloadDlg dlg(host);
-    Prepare(dlg, held.Url("/a.zip"), out.path() + "/got.bin", 100000);
-    bool closed = false;
-    wxTimer poll;
-    poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-        CProgressWnd* wnd = host.running;
-        if (!wnd || closed) return;
-        if (static_cast<wxStaticText*>(wnd->FindWindow(IDC_STATUS))->GetLabel() !=
-            "Retrieving the file")
-            return;
-        closed = true;
-        wnd->Close();  // the close box; the window stays until the worker reports
-        EXPECT_TRUE(wnd->IsShown());
-    });
-    poll.Start(20);
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    poll.Stop();
-    EXPECT_TRUE(closed);
+TEST_F(HeldBackTransfer, CloseBoxDuringTheTransferActsAsCancel) {
+    EXPECT_EQ(RunAndWhenRetrieving([](CProgressWnd& wnd) {
+                  wnd.Close();  // the close box; the window stays until the worker reports
+                  EXPECT_TRUE(wnd.IsShown());
+              }),
+              IDCANCEL);
+    EXPECT_TRUE(acted);
     EXPECT_EQ(host.Text(IDC_STATUS), "Aborting transfer");
 }
 
