@@ -135,18 +135,18 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
             options = false;
             continue;
         }
-        const OptionSpec* spec = FindOption(a, bit);
-        if (!spec) {
+        const OptionRow* known = FindOption(a, bit);
+        if (!known) {
             std::fprintf(stderr, "fennic %s: unknown option '%s'\n", command,
                          TerminalText(a, true).c_str());
             return Usage(command), false;
         }
         std::string value;
-        if (spec->value) {
+        if (known->value) {
             if (++i == args.size()) return Usage(command), false;
             value = args[i];
         }
-        if (!ApplyOption(spec->id, value, o)) return Usage(command), false;
+        if (!ApplyOption(known->id, value, o)) return Usage(command), false;
     }
     if (o.location.empty()) return Usage(command), false;
 

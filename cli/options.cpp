@@ -8,7 +8,7 @@ namespace {
 constexpr unsigned kGetting = kCat | kGet;
 constexpr unsigned kClassicCommands = kList | kExtract;
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {OptionId::kJson, nullptr, "--json", nullptr, kRoadCommands, kList, HelpGroup::kOwn,
      "every raw field of each entry, as a JSON array"},
     {OptionId::kTable, nullptr, "--table", nullptr, kList, kList, HelpGroup::kOwn,
@@ -67,8 +67,8 @@ unsigned CommandBitOf(const std::string& command) {
     return 0;
 }
 
-const OptionSpec* FindOption(const std::string& arg, unsigned command) {
-    for (const OptionSpec& o : kOptions) {
+const OptionRow* FindOption(const std::string& arg, unsigned command) {
+    for (const OptionRow& o : kOptions) {
         if (!(o.parsedFor & command)) continue;
         if ((o.shortName && arg == o.shortName) || (o.longName && arg == o.longName)) return &o;
     }
@@ -76,7 +76,7 @@ const OptionSpec* FindOption(const std::string& arg, unsigned command) {
 }
 
 void PrintOptionLines(unsigned command, HelpGroup group, std::FILE* out) {
-    for (const OptionSpec& o : kOptions) {
+    for (const OptionRow& o : kOptions) {
         if (o.group != group || !(o.shownFor & command)) continue;
         std::string names = o.shortName ? o.shortName : "";
         if (o.longName) names += (names.empty() ? "" : ", ") + std::string(o.longName);

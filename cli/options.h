@@ -42,7 +42,7 @@ enum class OptionId {
 // Where an option's help line stands: the command's own first, the road's, then the window's.
 enum class HelpGroup { kOwn, kRoad, kClassic };
 
-struct OptionSpec {
+struct OptionRow {
     OptionId id;
     const char* shortName;  // "-q", or null
     const char* longName;   // "--quiet", or null
@@ -54,7 +54,7 @@ struct OptionSpec {
 };
 
 // The option `arg` of `command`, or null when the command has none of that name.
-const OptionSpec* FindOption(const std::string& arg, unsigned command);
+const OptionRow* FindOption(const std::string& arg, unsigned command);
 // The help lines of one group of the command's options.
 void PrintOptionLines(unsigned command, HelpGroup group, std::FILE* out);
 
