@@ -120,6 +120,21 @@ bool NeedsEscape(uint32_t cp) {
            cp == 0x200F;
 }
 
+// The escapes both quoted forms share: the short ones for tab and the line ends, else \u and
+// four hex digits in the case `hex` gives.
+void AppendEscape(std::string& out, uint32_t cp, const char* hex) {
+    if (cp == '\t') {
+        out += "\\t";
+    } else if (cp == '\n') {
+        out += "\\n";
+    } else if (cp == '\r') {
+        out += "\\r";
+    } else {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += hex[(cp >> shift) & 0xF];
+    }
+}
+
 }  // namespace
 
 std::string TerminalText(const std::string& text, bool keepNewlines) {
@@ -150,19 +165,12 @@ void AppendTerminalText(std::string& out, const std::string& text, bool keepNewl
         }
         if (!NeedsEscape(cp) || (keepNewlines && cp == '\n')) {
             out.append(text, i, n);
-        } else if (cp == '\t') {
-            out += "\\t";
-        } else if (cp == '\n') {
-            out += "\\n";
-        } else if (cp == '\r') {
-            out += "\\r";
-        } else if (cp < 0x80) {
+        } else if (cp < 0x80 && cp != '\t' && cp != '\n' && cp != '\r') {
             out += "\\x";
             out += kHex[cp >> 4];
             out += kHex[cp & 0xF];
         } else {
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+            AppendEscape(out, cp, kHex);
         }
         i += n;
     }
@@ -190,15 +198,8 @@ void AppendJsonQuoted(std::string& out, const std::string& text) {
         if (cp == '"' || cp == '\\') {
             out += '\\';
             out += static_cast<char>(cp);
-        } else if (cp == '\n') {
-            out += "\\n";
-        } else if (cp == '\t') {
-            out += "\\t";
-        } else if (cp == '\r') {
-            out += "\\r";
         } else if (NeedsEscape(cp)) {
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+            AppendEscape(out, cp, kHex);
         } else {
             AppendUtf8(out, cp);
         }

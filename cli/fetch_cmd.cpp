@@ -62,39 +62,57 @@ int Fail(const char* text) {
     return 2;
 }
 
+// A size run's answer can be a size: an HTTP error page's length is none.
+bool SizeRunAccepted(const CHttpDownloadDlg& dlg) {
+    const uint32_t status = dlg.GetStatusCode();
+    if (status >= 200 && status < 300) return true;
+    std::fprintf(stderr, "fennic fetch: the server answered with HTTP status %u\n", status);
+    return false;
+}
+bool SizeRunAccepted(const CFTPTransferDlg&) {
+    return true;
+}
+
+void AskForRange(CHttpDownloadDlg& dlg) {
+    dlg.m_bSendRange = true;
+}
+void AskForRange(CFTPTransferDlg& dlg) {
+    dlg.m_bRangeOnly = true;
+}
+
 // Both fetches return the exit status and, on success, the size the server reported. The
 // requests are filled as the roads fill theirs, from the session and the settings.
+template <class Dialog>
+int RunFetch(Dialog& dlg, const std::string& file, uint32_t& size, bool sizeOnly, bool ranged,
+             uint32_t start, uint32_t end) {
+    dlg.m_bSizeOnly = true;
+    if (!sizeOnly) {
+        if (!ranged) {
+            // The whole resource: its size first, then every byte by one range.
+            if (!Ran(dlg) || !SizeRunAccepted(dlg)) return 1;
+            ::unlink(file.c_str());  // the next run would ask before overwriting it
+            if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
+            start = 0;
+            end = dlg.GetRemoteFileSize() - 1;
+        }
+        dlg.m_bSizeOnly = false;
+        AskForRange(dlg);
+        dlg.m_dwRangeStart = start;
+        dlg.m_dwRangeEnd = end;
+    }
+    if (!Ran(dlg) || (dlg.m_bSizeOnly && !SizeRunAccepted(dlg))) return 1;
+    size = dlg.GetRemoteFileSize();
+    return 0;
+}
+
 int FetchHttp(IProgressHost& host, const RemoteSession& session, const std::string& url,
               const std::string& file, uint32_t& size, bool sizeOnly, bool ranged, uint32_t start,
               uint32_t end) {
     CHttpDownloadDlg dlg(host);
     remote::FillHttpRequest(dlg, session, Settings(), url, file);
     dlg.m_strPhase = RunName(session);
-    dlg.m_bSizeOnly = true;
     dlg.m_bSendRange = false;
-    // The engine takes any answer's length in size-only mode; an error page's is no size.
-    auto sizeRunRefused = [&dlg] {
-        const uint32_t status = dlg.GetStatusCode();
-        if (status >= 200 && status < 300) return false;
-        std::fprintf(stderr, "fennic fetch: the server answered with HTTP status %u\n", status);
-        return true;
-    };
-    if (!sizeOnly) {
-        if (!ranged) {
-            // The whole resource: its size first, then every byte by one range.
-            if (!Ran(dlg) || sizeRunRefused()) return 1;
-            if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
-            start = 0;
-            end = dlg.GetRemoteFileSize() - 1;
-        }
-        dlg.m_bSizeOnly = false;
-        dlg.m_bSendRange = true;
-        dlg.m_dwRangeStart = start;
-        dlg.m_dwRangeEnd = end;
-    }
-    if (!Ran(dlg) || (dlg.m_bSizeOnly && sizeRunRefused())) return 1;
-    size = dlg.GetRemoteFileSize();
-    return 0;
+    return RunFetch(dlg, file, size, sizeOnly, ranged, start, end);
 }
 
 int FetchFtp(IProgressHost& host, const RemoteSession& session, const std::string& file,
@@ -102,23 +120,7 @@ int FetchFtp(IProgressHost& host, const RemoteSession& session, const std::strin
     CFTPTransferDlg dlg(host);
     remote::FillFtpRequest(dlg, session, Settings(), file);
     dlg.m_strPhase = RunName(session);
-    dlg.m_bSizeOnly = true;
-    if (!sizeOnly) {
-        if (!ranged) {
-            if (!Ran(dlg)) return 1;
-            ::unlink(file.c_str());  // the next run would ask before overwriting it
-            if (dlg.GetRemoteFileSize() == 0) return size = 0, 0;
-            start = 0;
-            end = dlg.GetRemoteFileSize() - 1;
-        }
-        dlg.m_bSizeOnly = false;
-        dlg.m_bRangeOnly = true;
-        dlg.m_dwRangeStart = start;
-        dlg.m_dwRangeEnd = end + 1;  // the engine's end is exclusive
-    }
-    if (!Ran(dlg)) return 1;
-    size = dlg.GetRemoteFileSize();
-    return 0;
+    return RunFetch(dlg, file, size, sizeOnly, ranged, start, end);
 }
 
 // Puts the fetched bytes at FILE ("-": standard output); 0, or 1 with the reason on stderr.

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "inet/errors.h"
+#include "inet/session_settings.h"
 #include "inet/status.h"
 
 namespace fennic::inet {
@@ -64,7 +65,13 @@ protected:
 };
 
 // LastResponse(): the reply text of the failed login, if any.
-class FtpSession : public FtpFailure {
+// SetTimeouts: the limit for connect, greeting and login together (kErrorConnectTimeout when
+// passed), and the idle limit of every later wait (kErrorTimeout). Defaults 60000 and 30000 ms.
+// SetRateFloor: a data connection that brings fewer than bytes_per_second * seconds bytes in
+// any window of that many seconds (counted from its first Read) fails with kErrorTimeout,
+// however steadily it trickles. Defaults kRateFloorBytesPerSecond and kRateFloorSeconds;
+// seconds 0 switches the floor off.
+class FtpSession : public FtpFailure, public SessionSetters {
 public:
     FtpSession();
     ~FtpSession();
@@ -73,15 +80,6 @@ public:
 
     // proxy must be empty: FTP through a proxy fails with kErrorProxyNotSupported.
     bool Open(const std::string& agent, const std::string& proxy);
-    void SetStatusCallback(StatusCallback callback);
-    // Limit for connect, greeting and login together (kErrorConnectTimeout when passed), and
-    // the idle limit of every later wait (kErrorTimeout). Defaults 60000 and 30000 ms.
-    void SetTimeouts(uint32_t connect_ms, uint32_t io_ms);
-    // Rate floor of data reads: a data connection that brings fewer than bytes_per_second *
-    // seconds bytes in any window of that many seconds (counted from its first Read) fails with
-    // kErrorTimeout, however steadily it trickles. Defaults kRateFloorBytesPerSecond and
-    // kRateFloorSeconds; seconds 0 switches the floor off.
-    void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
     // Data connections of the connections made afterwards: passive when true, active (the
     // default) when false.
     void SetPassive(bool passive);
@@ -99,6 +97,8 @@ public:
     void Close();
 
 private:
+    explicit FtpSession(std::shared_ptr<FtpCore> core);
+
     std::shared_ptr<FtpCore> core_;
 };
 

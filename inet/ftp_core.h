@@ -34,10 +34,10 @@ inline bool SafeArgument(const std::string& text) {
 }
 
 struct FtpCore : SessionSettings {
+    FtpCore() : SessionSettings(60000, 30000) {}
+
     WakePipe wake;
     std::atomic<bool> aborted{false};
-    uint32_t connect_ms = 60000;
-    uint32_t io_ms = 30000;
     bool passive = false;
     std::atomic<bool> opened{false};
 };

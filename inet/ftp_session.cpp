@@ -110,7 +110,10 @@ bool ConnectControl(const addrinfo* list, const FtpCore& core, Clock::time_point
 
 }  // namespace
 
-FtpSession::FtpSession() : core_(std::make_shared<FtpCore>()) {}
+FtpSession::FtpSession() : FtpSession(std::make_shared<FtpCore>()) {}
+
+FtpSession::FtpSession(std::shared_ptr<FtpCore> core)
+    : SessionSetters(*core), core_(std::move(core)) {}
 FtpSession::~FtpSession() {
     Close();
 }
@@ -129,20 +132,6 @@ bool FtpSession::Open(const std::string& agent, const std::string& proxy) {
     }
     core_->opened = true;
     return true;
-}
-
-void FtpSession::SetStatusCallback(StatusCallback callback) {
-    core_->callback = std::move(callback);
-}
-
-void FtpSession::SetTimeouts(uint32_t connect_ms, uint32_t io_ms) {
-    core_->connect_ms = connect_ms;
-    core_->io_ms = io_ms;
-}
-
-void FtpSession::SetRateFloor(uint32_t bytes_per_second, uint32_t seconds) {
-    core_->floor_bps = bytes_per_second;
-    core_->floor_seconds = seconds;
 }
 
 void FtpSession::SetPassive(bool passive) {

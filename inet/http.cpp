@@ -135,7 +135,7 @@ bool HttpRequest::State::FailFromCurl(CURLcode code) {
 
 bool HttpRequest::State::Pump(bool (*ready)(const State&)) {
     Clock::time_point last = Clock::now();
-    const auto idle = std::chrono::milliseconds(core->idle_ms);
+    const auto idle = std::chrono::milliseconds(core->io_ms);
     while (!ready(*this) && !done) {
         if (core->cancelled) {
             Detach();

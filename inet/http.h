@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "inet/session_settings.h"
 #include "inet/status.h"
 
 namespace fennic::inet {
@@ -32,7 +33,11 @@ bool InitNetwork();
 // The exact range header of a transfer: "Range: bytes=START-END\r\n", unsigned decimals.
 std::string RangeHeader(uint32_t start, uint32_t end);
 
-class HttpSession {
+// SetTimeouts: the connect limit and the idle limit (no byte moved) in milliseconds; defaults
+// 30000 and 60000. SetRateFloor: a transfer slower than bytes_per_second for seconds on end
+// fails with kErrorTimeout (bytes held back by a slow reader do not count against it).
+// Defaults kRateFloorBytesPerSecond and kRateFloorSeconds; seconds 0 switches it off.
+class HttpSession : public SessionSetters {
 public:
     HttpSession();
     ~HttpSession();
@@ -41,13 +46,6 @@ public:
 
     // access_type is one of HttpAccessType; any other value fails with kErrorInvalidOption.
     bool Open(const std::string& agent, int access_type, const std::string& proxy);
-    void SetStatusCallback(StatusCallback callback);
-    // Connect limit and idle limit (no byte moved) in milliseconds; defaults 30000 and 60000.
-    void SetTimeouts(uint32_t connect_ms, uint32_t idle_ms);
-    // Rate floor: a transfer slower than bytes_per_second for seconds on end fails with
-    // kErrorTimeout (bytes held back by a slow reader do not count against it). Defaults
-    // kRateFloorBytesPerSecond and kRateFloorSeconds; seconds 0 switches it off.
-    void SetRateFloor(uint32_t bytes_per_second, uint32_t seconds);
     // CA bundle for TLS peers instead of the system's.
     void SetCaFile(const std::string& path);
     // No certificate or host name checks (the user asked for it).
@@ -65,6 +63,8 @@ public:
     std::string LastErrorText() const;
 
 private:
+    explicit HttpSession(std::shared_ptr<HttpCore> core);
+
     std::shared_ptr<HttpCore> core_;
 };
 

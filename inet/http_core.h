@@ -21,12 +21,12 @@
 namespace fennic::inet {
 
 struct HttpCore : FailureRecord, SessionSettings {
+    HttpCore() : SessionSettings(30000, 60000) {}
+
     CurlEasy easy;
     CurlMulti multi;
     std::atomic<bool> cancelled{false};
     bool opened = false;
-    uint32_t connect_ms = 30000;
-    uint32_t idle_ms = 60000;
     std::string ca_file;
     bool insecure = false;
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now

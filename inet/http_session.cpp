@@ -79,7 +79,10 @@ std::string RangeHeader(uint32_t start, uint32_t end) {
     return "Range: bytes=" + std::to_string(start) + "-" + std::to_string(end) + "\r\n";
 }
 
-HttpSession::HttpSession() : core_(std::make_shared<HttpCore>()) {}
+HttpSession::HttpSession() : HttpSession(std::make_shared<HttpCore>()) {}
+
+HttpSession::HttpSession(std::shared_ptr<HttpCore> core)
+    : SessionSetters(*core), core_(std::move(core)) {}
 
 HttpSession::~HttpSession() {
     Close();
@@ -136,20 +139,6 @@ bool HttpSession::Open(const std::string& agent, int access_type, const std::str
     c.error = 0;
     c.error_text.clear();
     return true;
-}
-
-void HttpSession::SetStatusCallback(StatusCallback callback) {
-    core_->callback = std::move(callback);
-}
-
-void HttpSession::SetTimeouts(uint32_t connect_ms, uint32_t idle_ms) {
-    core_->connect_ms = connect_ms;
-    core_->idle_ms = idle_ms;
-}
-
-void HttpSession::SetRateFloor(uint32_t bytes_per_second, uint32_t seconds) {
-    core_->floor_bps = bytes_per_second;
-    core_->floor_seconds = seconds;
 }
 
 void HttpSession::SetCaFile(const std::string& path) {

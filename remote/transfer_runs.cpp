@@ -81,14 +81,14 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,
                    const std::string& phase) {
-    if (span.length == 0 || span.start + span.length > UINT32_MAX) return false;
+    if (span.length == 0 || span.start + (span.length - 1) > UINT32_MAX) return false;
     CFTPTransferDlg dlg(host.ProgressHost());
     FillFtpRequest(dlg, host, localFile);
     dlg.m_strPhase = phase;
     dlg.m_bSizeOnly = false;
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
-    dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + span.length);
+    dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + (span.length - 1));
     if (dlg.DoModal() == IDOK) return true;
     NoteFailureCause(host, dlg);
     return false;

@@ -148,22 +148,12 @@ void CFTPTransferDlg::ShowPercent(int nPercent) {
 void CFTPTransferDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick, uint32_t dwDone,
                                      uint32_t& dwLastBytes, int& nLastPercent, bool bSizeKnown,
                                      uint32_t dwTotal) {
-    struct Sink : IProgressSink {
-        CFTPTransferDlg& dlg;
-        explicit Sink(CFTPTransferDlg& d) : dlg(d) {}
-        void ShowPercent(int p) override { dlg.ShowPercent(p); }
-        void ShowProgressPos(uint32_t) override {}
-        void ShowRate(double r) override { dlg.ShowRate(r); }
-        void ShowTimeLeft(uint32_t s, uint32_t d, uint32_t t) override {
-            dlg.ShowTimeLeft(s, d, t);
-        }
-    } sink(*this);
     // The window's percent is of the whole file even for a range; the facts are of the range.
-    SetProgressFacts(dwDone, m_bRangeOnly ? m_dwRangeEnd - m_dwRangeStart
+    SetProgressFacts(dwDone, m_bRangeOnly ? static_cast<uint32_t>(RangeLength())
                              : bSizeKnown ? dwTotal
                                           : 0);
-    fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
-                           nLastPercent, bSizeKnown, dwTotal, false);
+    StepProgressView(dwStartTick, dwLastTick, dwDone, dwLastBytes, nLastPercent, bSizeKnown,
+                     dwTotal, false);
 }
 
 void CFTPTransferDlg::ConnectWorker() {
@@ -341,13 +331,14 @@ void CFTPTransferDlg::CopyData(inet::FtpFile& source, bool sizeKnown, uint32_t t
             return ReportError(214, 0);
         }
         if (got == 0 || m_bAbort) break;
-        const uint32_t wanted = m_dwRangeEnd - m_dwRangeStart - done;
+        const uint64_t wanted = RangeLength() - done;
         if (wanted < kReadBlock && wanted <= got) {
             if (const int err = m_file.Write(buffer.data(), wanted)) return ReportError(214, err);
             // The range's last part short of a whole step ends the run unreported.
-            const uint32_t whole = wanted / kProgressStep * kProgressStep;
+            const uint32_t whole = static_cast<uint32_t>(wanted / kProgressStep * kProgressStep);
             if (whole > 0) StepProgress(done, done + whole, update);
-            SetProgressFacts(done + wanted, m_dwRangeEnd - m_dwRangeStart);
+            SetProgressFacts(static_cast<uint32_t>(done + wanted),
+                             static_cast<uint32_t>(RangeLength()));
             m_file.Close();
             return PostCompletion(0);
         }
@@ -362,7 +353,7 @@ void CFTPTransferDlg::CopyData(inet::FtpFile& source, bool sizeKnown, uint32_t t
             Failed(source.LastError(), source.LastResponse(), source.LastErrorText());
             return ReportError(214, 0);
         }
-        if (m_bRangeOnly && done < m_dwRangeEnd - m_dwRangeStart) {
+        if (m_bRangeOnly && done < RangeLength()) {
             return ReportError(214, inet::kErrorConnectionAborted);
         }
     }

@@ -35,7 +35,7 @@ public:
     bool m_bPromptOverwrite = true;
     bool m_bSizeOnly = false;
     uint32_t m_dwRangeStart = 0;  // not 0: a restart at this offset
-    uint32_t m_dwRangeEnd = 0;    // one past the last byte wanted (exclusive)
+    uint32_t m_dwRangeEnd = 0;    // the last byte wanted (inclusive), as for HTTP
     bool m_bRangeOnly = false;    // on: the range is written from the local file's start
     uint32_t m_dwConnectTimeout = 15000;
     // Data reads slower than this for that long fail with the time-limit error.
@@ -45,7 +45,7 @@ public:
     void OnInitDialog(IProgressView& view) override;
     void OnCancel() override;
 
-    void RunTransfer();
+    void RunTransfer() override;
     bool RestartAt(std::string& strError);
     void ReportError(unsigned nMessageId, uint32_t dwError);
     // The steps of RunTransfer; each false (or null) when the run has ended and was reported.
@@ -56,18 +56,17 @@ public:
     void SetError(const std::string& strText);
     void OnStatusCallback(uint32_t dwStatus, const std::string& info);
 
-    void ShowPercent(int nPercent);
+    void ShowPercent(int nPercent) override;
+    uint64_t RangeLength() const { return uint64_t{m_dwRangeEnd} - m_dwRangeStart + 1; }
     void UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick, uint32_t dwDone,
                         uint32_t& dwLastBytes, int& nLastPercent, bool bSizeKnown,
                         uint32_t dwTotal);
 
 protected:
-    void WorkerMain() override { RunTransfer(); }
     void CloseHandles() override;
 
 private:
     void ConnectWorker();
-    void Stop() { PostCompletion(0); }
     // Records a failed call's error and the server's reply for ReportError(id, 0).
     void Failed(uint32_t error, const std::string& response, const std::string& text);
     // After a failed call: when Cancel caused it, stop quietly and return true.

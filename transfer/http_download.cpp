@@ -159,19 +159,9 @@ void CHttpDownloadDlg::StartAnimation() {
 void CHttpDownloadDlg::UpdateProgress(uint32_t dwStartTick, uint32_t& dwLastTick, uint32_t dwDone,
                                       uint32_t& dwLastBytes, int& nLastPercent, bool bSizeKnown,
                                       uint32_t dwTotal) {
-    struct Sink : IProgressSink {
-        CHttpDownloadDlg& dlg;
-        explicit Sink(CHttpDownloadDlg& d) : dlg(d) {}
-        void ShowPercent(int p) override { dlg.ShowPercent(p); }
-        void ShowProgressPos(uint32_t done) override { dlg.ShowProgressPos(done); }
-        void ShowRate(double r) override { dlg.ShowRate(r); }
-        void ShowTimeLeft(uint32_t s, uint32_t d, uint32_t t) override {
-            dlg.ShowTimeLeft(s, d, t);
-        }
-    } sink(*this);
     SetProgressFacts(dwDone, bSizeKnown ? dwTotal : 0);
-    fennic::UpdateProgress(sink, m_clock, dwStartTick, dwLastTick, dwDone, dwLastBytes,
-                           nLastPercent, bSizeKnown, dwTotal, true);
+    StepProgressView(dwStartTick, dwLastTick, dwDone, dwLastBytes, nLastPercent, bSizeKnown,
+                     dwTotal, true);
 }
 
 void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& info) {

@@ -51,11 +51,11 @@ public:
     // Operations in the engine's slot order.
     virtual void ReportError(unsigned nMessageId, uint32_t dwError);
     virtual void ReportErrorId(unsigned nMessageId);
-    virtual void RunTransfer();
-    virtual void ShowPercent(int nPercent);
+    void RunTransfer() override;
+    void ShowPercent(int nPercent) override;
     virtual void ShowTimeLeft(uint32_t dwSeconds, uint32_t dwDone, uint32_t dwTotal);
     virtual void ShowProgressRange(uint32_t dwTotal);
-    virtual void ShowProgressPos(uint32_t dwDone);
+    void ShowProgressPos(uint32_t dwDone) override;
     virtual void ShowStatusArg(unsigned nId, const std::string& text);
     virtual void ShowStatusId(unsigned nId);
     virtual void ShowStatus(const std::string& text);
@@ -69,12 +69,10 @@ public:
     void OnStatusCallback(uint32_t dwStatus, const std::string& info);
 
 protected:
-    void WorkerMain() override { RunTransfer(); }
     void CloseHandles() override;
 
 private:
     bool SplitUrl();
-    void Stop() { PostCompletion(0); }
     // The run ended as asked: its connection may carry the next run.
     void Done();
     // Records the error of a failed library call for ReportError(id, 0).

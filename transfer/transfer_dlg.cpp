@@ -86,6 +86,23 @@ ProgressFacts CTransferDlgBase::Facts() const {
     return facts;
 }
 
+void CTransferDlgBase::StepProgressView(uint32_t startTick, uint32_t& lastTick, uint32_t done,
+                                        uint32_t& lastBytes, int& lastPercent, bool sizeKnown,
+                                        uint32_t total, bool movesBarByBytes) {
+    struct Sink : IProgressSink {
+        CTransferDlgBase& dlg;
+        explicit Sink(CTransferDlgBase& d) : dlg(d) {}
+        void ShowPercent(int p) override { dlg.ShowPercent(p); }
+        void ShowProgressPos(uint32_t at) override { dlg.ShowProgressPos(at); }
+        void ShowRate(double r) override { dlg.ShowRate(r); }
+        void ShowTimeLeft(uint32_t s, uint32_t d, uint32_t t) override {
+            dlg.ShowTimeLeft(s, d, t);
+        }
+    } sink(*this);
+    UpdateProgress(sink, m_clock, startTick, lastTick, done, lastBytes, lastPercent, sizeKnown,
+                   total, movesBarByBytes);
+}
+
 void CTransferDlgBase::ShowRate(double bytesPerMs) {
     m_factRate = bytesPerMs;
     std::string text = RateText(bytesPerMs, m_texts);
@@ -110,7 +127,7 @@ void CTransferDlgBase::PostCompletion(int wParam) {
 
 bool CTransferDlgBase::StartWorker() {
     try {
-        m_pThread = std::make_unique<std::thread>([this] { WorkerMain(); });
+        m_pThread = std::make_unique<std::thread>([this] { RunTransfer(); });
     } catch (const std::system_error&) {
         return false;
     }

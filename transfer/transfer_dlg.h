@@ -64,6 +64,13 @@ protected:
     void ShowBarRange(uint16_t upper);
     void ShowBarPos(int pos);
     void StartAnimation();
+    // The percent each engine shows its own way, and the bar moved by bytes (HTTP's alone).
+    virtual void ShowPercent(int percent) = 0;
+    virtual void ShowProgressPos(uint32_t done) { (void)done; }
+    // Worker: one step of the progress arithmetic, shown through the operations above.
+    void StepProgressView(uint32_t startTick, uint32_t& lastTick, uint32_t done,
+                          uint32_t& lastBytes, int& lastPercent, bool sizeKnown, uint32_t total,
+                          bool movesBarByBytes);
 
     // Worker: the bytes so far and the bytes expected (0 when unknown), before each update.
     void SetProgressFacts(uint32_t done, uint32_t total) {
@@ -80,8 +87,11 @@ protected:
     // Window thread: a message box over the progress window, captioned with the app's name.
     int ShowMessage(const std::string& text, unsigned style);
 
+    // Worker: the run ended as asked (done or stopped by Cancel).
+    void Stop() { PostCompletion(0); }
+
     // Worker body and the handles to close at teardown (after the worker was joined).
-    virtual void WorkerMain() = 0;
+    virtual void RunTransfer() = 0;
     virtual void CloseHandles() = 0;
 
     IProgressView* m_view = nullptr;  // set on the window thread before the worker starts

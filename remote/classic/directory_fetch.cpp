@@ -84,6 +84,24 @@ int TooShort(IRemoteHost& host, uint32_t size, const char* text) {
     return 0;
 }
 
+// Steps 6 to 8 of both fetches: the directory to the archive's end into a new tail file, which
+// is listed even when the run failed (the entries that came are shown).
+template <class Dialog, class NoteFailure>
+int FetchDirectory(IRemoteHost& host, Dialog& dlg, const std::string& probe, uint32_t centralDir,
+                   uint32_t size, bool& complete, NoteFailure noteFailure) {
+    RemoveFile(probe);
+    const std::string tail = NewTempPath(host);
+    dlg.m_strLocalFile = tail;
+    dlg.m_dwRangeStart = centralDir;
+    dlg.m_strPhase = "central directory";
+    dlg.m_bQuietProgress = false;
+    dlg.m_dwRangeEnd = size - 1;
+    complete = dlg.DoModal() == IDOK;
+    if (!complete) noteFailure(host, dlg);
+    ListTailFile(host, tail, complete);
+    return 1;
+}
+
 int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     const std::string probe = NewTempPath(host);
     if (probe.empty()) return 0;
@@ -129,17 +147,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
         }
         return 0;
     }
-    RemoveFile(probe);
-    const std::string tail = NewTempPath(host);
-    dlg.m_strLocalFile = tail;
-    dlg.m_dwRangeStart = centralDir;
-    dlg.m_strPhase = "central directory";
-    dlg.m_bQuietProgress = false;
-    dlg.m_dwRangeEnd = size - 1;
-    complete = dlg.DoModal() == IDOK;
-    if (!complete) NoteHttpFailure(host, dlg);
-    ListTailFile(host, tail, complete);
-    return 1;
+    return FetchDirectory(host, dlg, probe, centralDir, size, complete, NoteHttpFailure);
 }
 
 int FtpFetch(IRemoteHost& host, bool& complete) {
@@ -160,7 +168,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     if (size < kEndRecordFixedSize) {
         return TooShort(host, size, kFtpNoEndRecord);
     }
-    dlg.m_dwRangeEnd = size;
+    dlg.m_dwRangeEnd = size - 1;
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = size - kEndRecordFixedSize;
     dlg.m_strPhase = "end record";
@@ -175,17 +183,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
         RemoveFile(probe);
         return 0;
     }
-    RemoveFile(probe);
-    const std::string tail = NewTempPath(host);
-    dlg.m_strLocalFile = tail;
-    dlg.m_dwRangeStart = centralDir;
-    dlg.m_strPhase = "central directory";
-    dlg.m_bQuietProgress = false;
-    dlg.m_dwRangeEnd = size;
-    complete = dlg.DoModal() == IDOK;
-    if (!complete) NoteFailureCause(host, dlg);
-    ListTailFile(host, tail, complete);
-    return 1;
+    return FetchDirectory(host, dlg, probe, centralDir, size, complete, NoteFailureCause);
 }
 
 }  // namespace

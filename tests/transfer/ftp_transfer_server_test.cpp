@@ -91,7 +91,7 @@ TEST_F(PyFtpTest, LastTwentyTwoBytesByRestart) {
     const uint32_t n = static_cast<uint32_t>(body.size());
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = n - 22;
-    dlg.m_dwRangeEnd = n;
+    dlg.m_dwRangeEnd = n - 1;
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_EQ(test::ReadFile(local), body.substr(n - 22));
     EXPECT_EQ(dlg.GetRemoteFileSize(), n);  // the whole file's size, from the lookup
@@ -118,7 +118,7 @@ TEST_F(PyFtpTest, MiddleRangeOfOneMegabyte) {
     dlg.SetTickClock([&tick] { return tick += 400; });
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = 1000000;
-    dlg.m_dwRangeEnd = 2000000;
+    dlg.m_dwRangeEnd = 1999999;
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(test::ReadFile(local) == body.substr(1000000, 1000000));
     // Percent against the whole remote file: a third of it at most.
@@ -143,7 +143,7 @@ TEST_F(PyFtpTest, RangesAroundTheReadBlockAreExact) {
         dlg.m_strLocalFile = dir.path() + "/range" + std::to_string(length);
         dlg.m_bRangeOnly = true;
         dlg.m_dwRangeStart = 1000;
-        dlg.m_dwRangeEnd = 1000 + length;
+        dlg.m_dwRangeEnd = 1000 + length - 1;
         ASSERT_EQ(dlg.DoModal(), IDOK);
         EXPECT_TRUE(test::ReadFile(dlg.m_strLocalFile) == body.substr(1000, length));
     }
@@ -155,7 +155,7 @@ TEST_F(PyFtpTest, RangeMirroredAtItsOffsetsWithoutRangeOnly) {
     Login(dlg);
     dlg.m_bPromptOverwrite = false;
     dlg.m_dwRangeStart = 1000;
-    dlg.m_dwRangeEnd = 2500;
+    dlg.m_dwRangeEnd = 2499;
     ASSERT_EQ(dlg.DoModal(), IDOK);
     // Cut to the start, then the range at its own offsets; the old tail is gone.
     EXPECT_EQ(test::ReadFile(local), std::string(1000, 'o') + body.substr(1000, 1500));
@@ -164,7 +164,7 @@ TEST_F(PyFtpTest, RangeMirroredAtItsOffsetsWithoutRangeOnly) {
 TEST_F(PyFtpTest, WholeFileWithoutRestart) {
     CFTPTransferDlg dlg(view);
     Login(dlg);
-    dlg.m_dwRangeEnd = static_cast<uint32_t>(body.size());
+    dlg.m_dwRangeEnd = static_cast<uint32_t>(body.size()) - 1;
     ASSERT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(test::ReadFile(local) == body);
     // The last block, shorter than the wanted rest, ends the transfer before any bookkeeping.
@@ -182,7 +182,7 @@ TEST_F(PyFtpTest, MissingRemoteFile) {
     CFTPTransferDlg dlg(view);
     Login(dlg);
     dlg.m_strRemoteFile = "/nothing.zip";
-    dlg.m_dwRangeEnd = 100;
+    dlg.m_dwRangeEnd = 99;
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     ASSERT_EQ(view.Boxes().size(), 1u);
     const std::string box = view.Boxes()[0];
@@ -209,7 +209,7 @@ TEST_F(PyFtpTest, RestartWithoutRawCommands) {
     Login(dlg);
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = 10;
-    dlg.m_dwRangeEnd = 20;
+    dlg.m_dwRangeEnd = 19;
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     // From offset 0 no raw command is needed.
     dlg.m_dwRangeStart = 0;
@@ -227,7 +227,7 @@ TEST_F(PyFtpTest, OverwriteQuestion) {
     dir.Write("out.bin", "keep me");
     CFTPTransferDlg dlg(view);
     Login(dlg);
-    dlg.m_dwRangeEnd = 5;
+    dlg.m_dwRangeEnd = 4;
     view.frontEnd.answers = {IDNO};
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     ASSERT_EQ(view.events.size(), 2u);  // the bar's range, then the question; nothing else
@@ -256,7 +256,7 @@ TEST_F(FtpTransferTest, RestartRefusedByTheServer) {
         Prepare(dlg, ftp.port(), "/a.zip");
         dlg.m_bRangeOnly = true;
         dlg.m_dwRangeStart = 978;
-        dlg.m_dwRangeEnd = 1000;
+        dlg.m_dwRangeEnd = 999;
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
         ASSERT_EQ(v.Boxes().size(), 1u);
         const std::string box = v.Boxes()[0];
@@ -319,7 +319,7 @@ TEST_F(FtpTransferTest, CancelInTheBodyLoopDeletesTheFile) {
     test::ScriptFtpServer ftp(options);
     CFTPTransferDlg dlg(view);
     Prepare(dlg, ftp.port(), "/a.zip");
-    dlg.m_dwRangeEnd = 200000;
+    dlg.m_dwRangeEnd = 199999;
     view.WhenText("Retrieving the file", [&] { view.Cancel(); });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     gate.Open();
@@ -356,7 +356,7 @@ TEST_F(FtpTransferTest, RestartOffsetPast2GiBGoesOutUnsigned) {
     Prepare(dlg, ftp.port(), "/a.zip");
     dlg.m_bRangeOnly = true;
     dlg.m_dwRangeStart = 4294967274u;  // 4 GiB - 22
-    dlg.m_dwRangeEnd = 4294967295u;
+    dlg.m_dwRangeEnd = 4294967294u;
     dlg.DoModal();  // the server has no such bytes; only what was sent matters here
     const auto commands = ftp.Commands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "REST 4294967274"), commands.end());
@@ -387,7 +387,7 @@ TEST_F(FtpTransferTest, SmuggledCommandsNeverReachTheServer) {
         dlg.m_strPassword = c.password;
         dlg.m_bRangeOnly = true;
         dlg.m_dwRangeStart = c.start;
-        dlg.m_dwRangeEnd = 1000;
+        dlg.m_dwRangeEnd = 999;
         EXPECT_EQ(dlg.DoModal(), IDCANCEL) << c.remote << c.user << c.password;
         ASSERT_EQ(v.Boxes().size(), 1u);
         EXPECT_NE(v.Boxes()[0].find("Error:12009"), std::string::npos) << v.Boxes()[0];
@@ -413,7 +413,7 @@ TEST_F(FtpTransferTest, RefusedSizeIsTheAnswerWithItsTextMadeHarmless) {
         CFTPTransferDlg dlg(v);
         Prepare(dlg, ftp.port(), "/a.zip");
         dlg.m_bSizeOnly = sizeOnly;
-        dlg.m_dwRangeEnd = 1000;
+        dlg.m_dwRangeEnd = 999;
         EXPECT_EQ(dlg.DoModal(), IDCANCEL);
         ASSERT_EQ(v.Boxes().size(), 1u);
         EXPECT_EQ(v.Boxes()[0],
@@ -430,7 +430,7 @@ TEST_F(FtpTransferTest, RefusedSizeIsTheAnswerWithItsTextMadeHarmless) {
     test::RecordingView v;
     CFTPTransferDlg dlg(v);
     Prepare(dlg, noSize.port(), "/a.zip");
-    dlg.m_dwRangeEnd = 1000;
+    dlg.m_dwRangeEnd = 999;
     ASSERT_EQ(dlg.DoModal(), IDOK) << (v.Boxes().empty() ? "" : v.Boxes()[0]);
     EXPECT_EQ(dlg.GetRemoteFileSize(), 1000u);
     EXPECT_EQ(test::ReadFile(local), options.files["/a.zip"]);
@@ -443,7 +443,7 @@ TEST_F(FtpTransferTest, TrickleBelowTheRateFloorIsATimeout) {
     test::ScriptFtpServer ftp(options);
     CFTPTransferDlg dlg(view);
     Prepare(dlg, ftp.port(), "/a.zip");
-    dlg.m_dwRangeEnd = 60;
+    dlg.m_dwRangeEnd = 59;
     dlg.m_dwRateFloorSeconds = 2;
     // All 60 bytes are there after 12 s: only the floor of 2 s can end the run before.
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
@@ -460,19 +460,19 @@ TEST_F(FtpTransferTest, ShortOrFailedDataFailsTheRun) {
     const struct {
         std::string retr_final;
         bool rangeOnly;
-        uint32_t start, end;
+        uint32_t start, last;
         std::string box;  // empty: the run succeeds
     } cases[] = {
-        {"", true, 0, 100000, body_error + "12030"},
-        {"", true, 978, 1001, body_error + "12030"},
-        {"426 Connection lost", true, 0, 100000, body_error + "\n426 Connection lost\n"},
-        {"426 Connection lost", false, 0, 5000, body_error + "\n426 Connection lost\n"},
-        {"", true, 0, 1000, ""},
-        {"", true, 978, 1000, ""},
-        {"", false, 0, 5000, ""},  // outside range-only mode the file's end ends the run
+        {"", true, 0, 99999, body_error + "12030"},
+        {"", true, 978, 1000, body_error + "12030"},
+        {"426 Connection lost", true, 0, 99999, body_error + "\n426 Connection lost\n"},
+        {"426 Connection lost", false, 0, 4999, body_error + "\n426 Connection lost\n"},
+        {"", true, 0, 999, ""},
+        {"", true, 978, 999, ""},
+        {"", false, 0, 4999, ""},  // outside range-only mode the file's end ends the run
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.retr_final + " " + std::to_string(c.start) + "-" + std::to_string(c.end));
+        SCOPED_TRACE(c.retr_final + " " + std::to_string(c.start) + "-" + std::to_string(c.last));
         ::unlink(local.c_str());  // range-only mode writes over what a file holds, cuts nothing
         // Held until the transfer has its data connection, so that the final reply comes last.
         test::Gate gate;
@@ -488,13 +488,13 @@ TEST_F(FtpTransferTest, ShortOrFailedDataFailsTheRun) {
         dlg.m_bPromptOverwrite = false;
         dlg.m_bRangeOnly = c.rangeOnly;
         dlg.m_dwRangeStart = c.start;
-        dlg.m_dwRangeEnd = c.end;
+        dlg.m_dwRangeEnd = c.last;
         const int result = dlg.DoModal();
         gate.Open();
         if (c.box.empty()) {
             EXPECT_EQ(result, IDOK);
             EXPECT_TRUE(v.Boxes().empty());
-            EXPECT_EQ(test::ReadFile(local), content.substr(c.start, c.end - c.start));
+            EXPECT_EQ(test::ReadFile(local), content.substr(c.start, c.last - c.start + 1));
         } else {
             EXPECT_EQ(result, IDCANCEL);
             EXPECT_EQ(v.Boxes(), std::vector<std::string>{c.box});
@@ -523,7 +523,7 @@ TEST_F(FtpTransferTest, SizeBeyond32BitsIsRefused) {
         dlg.m_bPromptOverwrite = false;
         dlg.m_bSizeOnly = c.sizeOnly;
         dlg.m_bRangeOnly = true;
-        dlg.m_dwRangeEnd = 100;
+        dlg.m_dwRangeEnd = 99;
         const int result = dlg.DoModal();
         if (c.reply == "213 4294967295") {
             EXPECT_EQ(result, IDOK);
