@@ -47,21 +47,36 @@ void FillFtpRequest(CFTPTransferDlg& dlg, const RemoteSession& session, const CS
     if (dlg.m_bUseProxy) dlg.m_strProxy = FtpProxyFor(settings);
 }
 
-bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
-                    ByteSpan span, const std::string& phase) {
-    // These transfers count in 32 bits, as the archives of this road do.
-    if (span.length == 0 || span.start + (span.length - 1) > UINT32_MAX) return false;
-    CHttpDownloadDlg dlg(host.ProgressHost());
-    FillHttpRequest(dlg, host, url, localFile);
+namespace {
+
+// These transfers count in 32 bits, as the archives of this road do.
+bool FitsTheEngines(ByteSpan span) {
+    return span.length != 0 && span.start + (span.length - 1) <= UINT32_MAX;
+}
+
+// The run of one filled request over `span`; its failure noted as the scheme notes it.
+template <class Dialog, class NoteFailure>
+bool RunRange(IRemoteHost& host, Dialog& dlg, ByteSpan span, const std::string& phase,
+              NoteFailure noteFailure) {
     dlg.m_strPhase = phase;
-    dlg.m_bPromptProxyLogin = false;
     dlg.m_bSizeOnly = false;
-    dlg.m_bSendRange = true;
     dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
     dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + (span.length - 1));
     if (dlg.DoModal() == IDOK) return true;
-    NoteHttpFailure(host, dlg);
+    noteFailure(host, dlg);
     return false;
+}
+
+}  // namespace
+
+bool FetchHttpRange(IRemoteHost& host, const std::string& url, const std::string& localFile,
+                    ByteSpan span, const std::string& phase) {
+    if (!FitsTheEngines(span)) return false;
+    CHttpDownloadDlg dlg(host.ProgressHost());
+    FillHttpRequest(dlg, host, url, localFile);
+    dlg.m_bPromptProxyLogin = false;
+    dlg.m_bSendRange = true;
+    return RunRange(host, dlg, span, phase, NoteHttpFailure);
 }
 
 void NoteFailureCause(IRemoteHost& host, const CTransferDlgBase& dlg) {
@@ -81,17 +96,11 @@ void NoteHttpFailure(IRemoteHost& host, const CHttpDownloadDlg& dlg) {
 
 bool FetchFtpRange(IRemoteHost& host, const std::string& localFile, ByteSpan span,
                    const std::string& phase) {
-    if (span.length == 0 || span.start + (span.length - 1) > UINT32_MAX) return false;
+    if (!FitsTheEngines(span)) return false;
     CFTPTransferDlg dlg(host.ProgressHost());
     FillFtpRequest(dlg, host, localFile);
-    dlg.m_strPhase = phase;
-    dlg.m_bSizeOnly = false;
     dlg.m_bRangeOnly = true;
-    dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
-    dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + (span.length - 1));
-    if (dlg.DoModal() == IDOK) return true;
-    NoteFailureCause(host, dlg);
-    return false;
+    return RunRange(host, dlg, span, phase, NoteFailureCause);
 }
 
 }  // namespace fennic::remote

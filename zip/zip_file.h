@@ -11,7 +11,7 @@ namespace fennic {
 
 class CFileException : public CException {
 public:
-    // Causes, with the values the file layer has always used.
+    // Causes, with the values the file layer has always used (those never raised are gone).
     enum Cause : int {
         none = 0,
         genericException = 1,
@@ -20,14 +20,10 @@ public:
         tooManyOpenFiles = 4,
         accessDenied = 5,
         invalidFile = 6,
-        removeCurrentDir = 7,
-        directoryFull = 8,
         badSeek = 9,
         hardIO = 10,
         sharingViolation = 11,
-        lockViolation = 12,
         diskFull = 13,
-        endOfFile = 14,
     };
 
     CFileException(int cause, int osError, std::string path);

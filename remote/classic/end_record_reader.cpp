@@ -27,26 +27,18 @@ CEndRecordReader::CEndRecordReader(const std::string& path, IFrontEnd& frontEnd)
     file.Abort();
     if (got != kEndRecordFixedSize) return;
     // The values are kept whatever the signature says: they are only trusted when it fits.
-    std::memcpy(m_signature, bytes, sizeof m_signature);
+    m_signature = CByteReader(bytes, 4).U32();
     std::memcpy(bytes, "PK\x05\x06", 4);
-    EndRecord end;
-    ParseEndRecord(bytes, got, end);
-    m_diskNumber = static_cast<uint16_t>(end.diskNumber);
-    m_centralDirDisk = static_cast<uint16_t>(end.centralDirDisk);
-    m_entriesOnDisk = static_cast<uint16_t>(end.entriesOnDisk);
-    m_totalEntries = static_cast<uint16_t>(end.totalEntries);
-    m_centralDirSize = static_cast<uint32_t>(end.centralDirSize);
-    m_centralDirOffset = static_cast<uint32_t>(end.centralDirOffset);
-    m_commentLength = end.commentLength;
+    ParseEndRecord(bytes, got, m_end);
 }
 
 bool CEndRecordReader::HasSignature() const {
-    return CByteReader(m_signature, sizeof m_signature).U32() == kEndRecordSignature;
+    return m_signature == kEndRecordSignature;
 }
 
 int32_t CEndRecordReader::GetCentralDirOffset() const {
     if (!HasSignature()) return -1;
-    return static_cast<int32_t>(m_centralDirOffset);
+    return static_cast<int32_t>(GetRawCentralDirOffset());
 }
 
 }  // namespace fennic

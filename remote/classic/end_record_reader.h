@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/frontend.h"
+#include "zip/zip_records.h"
 
 namespace fennic {
 
@@ -20,23 +21,20 @@ public:
     int32_t GetCentralDirOffset() const;
     // The stored values, as read (all zero when nothing was read).
     bool HasSignature() const;
-    uint32_t GetRawCentralDirOffset() const { return m_centralDirOffset; }
-    uint16_t GetDiskNumber() const { return m_diskNumber; }
-    uint16_t GetCentralDirDisk() const { return m_centralDirDisk; }
-    uint16_t GetEntriesOnDisk() const { return m_entriesOnDisk; }
-    uint16_t GetTotalEntries() const { return m_totalEntries; }
-    uint32_t GetCentralDirSize() const { return m_centralDirSize; }
-    uint16_t GetCommentLength() const { return m_commentLength; }
+    // 32-bit values: the record's own fields, never widened by a ZIP64 record.
+    uint32_t GetRawCentralDirOffset() const {
+        return static_cast<uint32_t>(m_end.centralDirOffset);
+    }
+    uint16_t GetDiskNumber() const { return static_cast<uint16_t>(m_end.diskNumber); }
+    uint16_t GetCentralDirDisk() const { return static_cast<uint16_t>(m_end.centralDirDisk); }
+    uint16_t GetEntriesOnDisk() const { return static_cast<uint16_t>(m_end.entriesOnDisk); }
+    uint16_t GetTotalEntries() const { return static_cast<uint16_t>(m_end.totalEntries); }
+    uint32_t GetCentralDirSize() const { return static_cast<uint32_t>(m_end.centralDirSize); }
+    uint16_t GetCommentLength() const { return m_end.commentLength; }
 
 private:
-    uint8_t m_signature[4] = {0, 0, 0, 0};
-    uint16_t m_diskNumber = 0;
-    uint16_t m_centralDirDisk = 0;
-    uint16_t m_entriesOnDisk = 0;
-    uint16_t m_totalEntries = 0;
-    uint32_t m_centralDirSize = 0;
-    uint32_t m_centralDirOffset = 0;
-    uint16_t m_commentLength = 0;
+    uint32_t m_signature = 0;
+    EndRecord m_end;
 };
 
 }  // namespace fennic
