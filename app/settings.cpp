@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,14 +58,50 @@ bool MakeDirs(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-enum class Load { kMissing, kRead, kUnreadable };
+enum class Load { kMissing, kRead, kUnreadable, kRefused };
 
-// Reads the whole file as lines (without their '\n').
-Load ReadLines(const std::string& path, std::vector<std::string>& lines) {
+const char kNotUsed[] = "; it is neither read nor written, and the defaults are used";
+
+// Why the settings folder may not hold the settings; empty when it may (or is still missing:
+// it is then made private to the user).
+std::string FolderProblem(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) {
+        if (errno == ENOENT) return {};
+        return "the settings folder " + dir + " cannot be examined: " + std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) return dir + " is not a folder";
+    // Whoever can write the folder can swap the file for a link to any file of ours.
+    if (st.st_uid != ::geteuid()) return "the settings folder " + dir + " belongs to another user";
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return "others can write the settings folder " + dir;
+    return {};
+}
+
+// The file's lines when it is a regular file of the user's own that no one else can write,
+// opened without following a link. `problem` says why it was refused.
+Load ReadLines(const std::string& path, std::vector<std::string>& lines, std::string* problem) {
     lines.clear();
+    auto refuse = [&](std::string why) {
+        if (problem) *problem = std::move(why);
+        return Load::kRefused;
+    };
+    const size_t slash = path.rfind('/');
+    if (std::string why = FolderProblem(path.substr(0, slash)); !why.empty()) return refuse(why);
+    fs::UniqueFd fd = fs::Open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (!fd) {
+        if (errno == ENOENT) return Load::kMissing;
+        if (errno == ELOOP) return refuse("the settings file " + path + " is a symbolic link");
+        return Load::kUnreadable;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) return Load::kUnreadable;
+    if (!S_ISREG(st.st_mode)) return refuse("the settings file " + path + " is not a file");
+    if (st.st_uid != ::geteuid())
+        return refuse("the settings file " + path + " belongs to another user");
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return refuse("others can write the settings file " + path);
     std::string data;
-    if (const int err = fs::ReadWholeFile(path, kMaxFileSize, data))
-        return err == ENOENT ? Load::kMissing : Load::kUnreadable;
+    if (fs::ReadWholeFd(fd.Get(), kMaxFileSize, data) != 0) return Load::kUnreadable;
     size_t start = 0;
     while (start < data.size()) {
         size_t end = data.find('\n', start);
@@ -106,7 +143,8 @@ bool ReplaceFile(const std::string& path, const std::vector<std::string>& lines)
     for (const std::string& line : lines) data += line + '\n';
     fs::OutputFile out;
     // The file holds passwords: 0600 whatever the old file's bits were.
-    return out.Open(fs::OutputTarget::Path(path), {0600, false}).ok() &&
+    // Never through a link: the file was checked to be the user's own, a link's target was not.
+    return out.Open(fs::OutputTarget::Path(path), {0600, false, false}).ok() &&
            out.Write(data.data(), data.size()).ok() && out.Commit().ok();
 }
 
@@ -157,7 +195,7 @@ std::string CSettings::ProfilePath() {
 std::string CSettings::ReadString(const std::string& section, const std::string& name,
                                   const std::string& def) {
     std::vector<std::string> lines;
-    if (ReadLines(ProfilePath(), lines) != Load::kRead) return def;
+    if (ReadLines(ProfilePath(), lines, nullptr) != Load::kRead) return def;
     return FindValue(lines, section, name).value_or(def);
 }
 
@@ -180,7 +218,8 @@ bool CSettings::WriteValue(const std::string& section, const std::string& name,
     const std::string path = ProfilePath();
     std::vector<std::string> lines;
     // A file that exists but can't be read is left alone rather than replaced by a stub.
-    if (ReadLines(path, lines) == Load::kUnreadable) return false;
+    const Load state = ReadLines(path, lines, nullptr);
+    if (state == Load::kUnreadable || state == Load::kRefused) return false;
     // Line breaks would start new lines in the file; the fields never hold them.
     std::string clean;
     for (char c : value) {
@@ -193,16 +232,21 @@ bool CSettings::WriteValue(const std::string& section, const std::string& name,
 void CSettings::BindSection(const std::string& section) {
     const std::string path = ProfilePath();
     std::vector<std::string> lines;
-    const Load state = ReadLines(path, lines);
-    if (state == Load::kUnreadable || (state == Load::kRead && HasSection(lines, section))) return;
+    const Load state = ReadLines(path, lines, nullptr);
+    if (state == Load::kUnreadable || state == Load::kRefused ||
+        (state == Load::kRead && HasSection(lines, section)))
+        return;
     if (!MakeDirs(ConfigDir())) return;
     SetValue(lines, section, {}, {});
     ReplaceFile(path, lines);
 }
 
 void CSettings::LoadSettings() {
-    // The first read creates the section, as opening the key did; values stay absent.
-    BindSection(kSection);
+    m_strProblem.clear();
+    std::vector<std::string> lines;
+    std::string problem;
+    if (ReadLines(ProfilePath(), lines, &problem) == Load::kRefused)
+        m_strProblem = problem + kNotUsed;
     m_strHttpPort = ReadString(kSection, "HttpPort", "80");
     m_strHttpUsr = ReadString(kSection, "HttpUsr", "");
     m_strHttpPwd = ReadString(kSection, "HttpPwd", "");

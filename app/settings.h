@@ -1,5 +1,6 @@
 #pragma once
-// The eight per-user settings, kept in an INI file and written through at every change.
+// The eight per-user settings, kept in an INI file of the user's own and written through at
+// every change.
 
 #include <cstdint>
 #include <string>
@@ -19,8 +20,11 @@ public:
     std::string m_strProxyPwd;   // ProxyPwd
     int32_t m_nUseProxy = 0;     // UseProxy
 
-    // Reads the eight values, each with its default when missing.
+    // Reads the eight values, each with its default when missing; writes nothing. A settings
+    // file or folder that is not safe to use (a link, another user's, writable by others) is
+    // neither read nor written: the defaults are used and Problem() says why.
     void LoadSettings();
+    const std::string& Problem() const { return m_strProblem; }
     // Writes one value of section [Settings] by its name; a failed write is ignored.
     void WriteString(const std::string& name, const std::string& value);
     void WriteInt(const std::string& name, int32_t value);
@@ -44,8 +48,12 @@ public:
     // replaced. Other sections and values are kept.
     static bool WriteValue(const std::string& section, const std::string& name,
                            const std::string& value);
-    // Makes sure a section exists in the file, creating the file when missing.
+    // Makes sure a section exists in the file, creating the file when missing (the window does
+    // this at its start; the command line never).
     static void BindSection(const std::string& section);
+
+private:
+    std::string m_strProblem;
 };
 
 // The one settings object of the program.

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <string>
 
+#include "app/settings.h"
 #include "app/text_convert.h"
 
 namespace fennic::cli {
@@ -57,6 +58,14 @@ int CCredentialAnswering::Ask(Question question, const std::string& text,
     if (m_interactive) return m_inner.Ask(question, text, caption, style);
     std::fprintf(stderr, "%s: %s [y/n] y\n", caption.c_str(), text.c_str());
     return IDYES;
+}
+
+void LoadUserSettings() {
+    static bool said = false;
+    Settings().LoadSettings();
+    if (Settings().Problem().empty() || said) return;
+    said = true;
+    std::fprintf(stderr, "fennic: %s\n", TerminalText(Settings().Problem()).c_str());
 }
 
 }  // namespace fennic::cli

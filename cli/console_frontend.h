@@ -43,4 +43,7 @@ private:
     bool m_interactive;
 };
 
+// Loads the user's settings; why a settings file is not used is said once, on stderr.
+void LoadUserSettings();
+
 }  // namespace fennic::cli

@@ -150,8 +150,8 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
     }
     if (o.location.empty()) return Usage(command), false;
 
+    LoadUserSettings();
     CSettings& settings = fennic::Settings();
-    settings.LoadSettings();
     const remote::HttpProxyFields proxy = remote::HttpProxyFor(settings);
     if (proxy.accessType == 2 && IsUrl(o.location)) {
         o.source.proxy = proxy.proxy;

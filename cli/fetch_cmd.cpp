@@ -193,7 +193,7 @@ int CmdFetch(const Args& args) {
         std::fprintf(stderr, "This program requires Winsock 2.x\n");
         return 1;
     }
-    Settings().LoadSettings();
+    LoadUserSettings();
     // The address as typed: its port, user and password, never a question.
     CConsoleFrontEnd frontEnd;
     CCredentialAnswering answering(frontEnd, CredentialChoice::kUrl, false);

@@ -16,7 +16,7 @@ CCliRemoteHost::CCliRemoteHost(const std::string& url, CredentialChoice choice, 
       m_out(out),
       m_answering(m_console, choice, ::isatty(0) == 1),
       m_progress(m_answering) {
-    fennic::Settings().LoadSettings();
+    LoadUserSettings();
     // Listing and extraction only read the tail file.
     m_view.SetOpenMode(ZipOpenReadOnly);
 }

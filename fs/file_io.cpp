@@ -70,14 +70,18 @@ int ReadWholeFile(const std::string& path, size_t maxSize, std::string& content)
     // O_NONBLOCK: opening a FIFO must not wait for a writer; the kind is checked next.
     UniqueFd fd = Open(path, O_RDONLY | O_NONBLOCK);
     if (!fd) return errno;
+    return ReadWholeFd(fd.Get(), maxSize, content);
+}
+
+int ReadWholeFd(int fd, size_t maxSize, std::string& content) {
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) return errno;
+    if (::fstat(fd, &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return EINVAL;
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize) return EFBIG;
     std::string data;
     char buf[8192];
     for (;;) {
-        const ssize_t n = ReadFull(fd.Get(), buf, sizeof buf);
+        const ssize_t n = ReadFull(fd, buf, sizeof buf);
         if (n < 0) return errno;
         if (n == 0) break;
         // The file may grow while it is read.

@@ -24,5 +24,7 @@ ssize_t ReadFullAt(int fd, void* buffer, size_t size, uint64_t offset);
 // The whole content of a regular file no larger than maxSize; 0 or the errno value (EINVAL
 // when it is not a regular file, EFBIG when it is larger).
 int ReadWholeFile(const std::string& path, size_t maxSize, std::string& content);
+// The same from an open descriptor, read from its position.
+int ReadWholeFd(int fd, size_t maxSize, std::string& content);
 
 }  // namespace fennic::fs

@@ -106,9 +106,11 @@ OutputStatus OutputFile::Open(const OutputTarget& target, const OutputOptions& o
         m_target = target.path;
         return {};
     }
-    std::string resolved;
-    if (const int err = ResolveLinks(target.path, resolved))
-        return Failed(OutputStep::kResolve, err);
+    std::string resolved = target.path;
+    if (options.followLinks) {
+        if (const int err = ResolveLinks(target.path, resolved))
+            return Failed(OutputStep::kResolve, err);
+    }
     m_target = resolved;
     struct stat st {};
     if (::lstat(resolved.c_str(), &st) != 0) {
@@ -118,7 +120,10 @@ OutputStatus OutputFile::Open(const OutputTarget& target, const OutputOptions& o
     if (S_ISREG(st.st_mode)) return OpenBeside(options, &st);
     if (S_ISDIR(st.st_mode)) return Failed(OutputStep::kKind, EISDIR);
     if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return OpenDirect();
-    if (S_ISLNK(st.st_mode)) return Failed(OutputStep::kKind, EAGAIN);  // made a link meanwhile
+    if (S_ISLNK(st.st_mode)) {
+        // Not followed by request, or made a link meanwhile.
+        return Failed(OutputStep::kKind, options.followLinks ? EAGAIN : ELOOP);
+    }
     return Failed(OutputStep::kKind, ENOTSUP);
 }
 

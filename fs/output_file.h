@@ -5,7 +5,7 @@
 //                              written, flushed to disk and renamed over it; a replaced file's
 //                              permission bits are kept
 //   a symbolic link            followed to its final target, which is treated as above (the
-//                              link itself stays)
+//                              link itself stays); refused when the options say so
 //   character device, FIFO,    opened and written directly: never renamed over or removed
 //   socket
 //   directory, block device    refused
@@ -60,6 +60,7 @@ struct OutputTarget {
 struct OutputOptions {
     mode_t newMode = 0666;    // a file that did not exist (the umask applies)
     bool keepOldMode = true;  // false: a replaced file gets newMode too
+    bool followLinks = true;  // false: a link at the path is refused (kKind, ELOOP)
 };
 
 // Follows symbolic links to the final target, which may be missing; 0 or the errno value.

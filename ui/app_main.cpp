@@ -35,7 +35,12 @@ public:
             return false;
         }
         SetAppDisplayName(wxEmptyString);
+        // The window's first read creates the section, as opening the key did.
+        CSettings::BindSection("Settings");
         Settings().LoadSettings();
+        if (!Settings().Problem().empty()) {
+            ShowMessageBox(nullptr, Settings().Problem(), "", MB_OK | MB_ICONEXCLAMATION);
+        }
         return true;
     }
 

@@ -47,10 +47,9 @@ TEST_F(SettingsFile, FreshProfileGivesDefaultsAndWritesNoValue) {
     s.LoadSettings();
     ExpectDefaults(s);
     EXPECT_EQ(CSettings::ProfilePath(), ini_.string());
-    // The first read creates the section but no value.
-    EXPECT_EQ(ReadFile(ini_), "[Settings]\n");
-    EXPECT_EQ(fs::status(ini_).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(s.Problem().empty());
+    // Reading writes nothing: no file, not even its folder.
+    EXPECT_FALSE(fs::exists(ini_.parent_path()));
 }
 
 TEST_F(SettingsFile, HomeConfigWhenXdgUnset) {
@@ -160,6 +159,96 @@ TEST_F(SettingsFile, BindSectionAddsTheSectionOnce) {
     EXPECT_EQ(text.find("[Options]"), text.rfind("[Options]"));
     EXPECT_NE(text.find("[Options]"), std::string::npos);
     EXPECT_EQ(CSettings::ReadString("Settings", "HttpPort", ""), "81");
+}
+
+// A settings place that is not the user's alone is neither read nor written, whatever asks.
+class UntrustedSettings : public SettingsFile {
+protected:
+    // Reads, then tries every kind of write; the problem LoadSettings reported.
+    std::string LoadAndTryToWrite() {
+        CSettings s;
+        s.LoadSettings();
+        ExpectDefaults(s);
+        EXPECT_FALSE(CSettings::WriteValue("Settings", "HttpUsr", "intruder"));
+        s.WriteString("HttpPwd", "secret");
+        CSettings::BindSection("Options");
+        return s.Problem();
+    }
+    static mode_t Mode(const fs::path& p) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+        return st.st_mode;
+    }
+    const std::string kStored = "[Settings]\nHttpUsr=stored\n";
+};
+
+TEST_F(UntrustedSettings, LinkKeepsItsTargetsBytesAndMode) {
+    const fs::path target = root_ / "system.conf";
+    WriteFile(target, kStored);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_directories(ini_.parent_path());
+    fs::create_symlink(target, ini_);
+    const std::string problem = LoadAndTryToWrite();
+    EXPECT_NE(problem.find("is a symbolic link"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("the defaults are used"), std::string::npos) << problem;
+    EXPECT_EQ(ReadFile(target), kStored);
+    EXPECT_EQ(Mode(target) & 0777, 0640u);
+    EXPECT_TRUE(S_ISLNK(Mode(ini_)));
+}
+
+TEST_F(UntrustedSettings, FolderOrFileOthersCanWriteIsRefused) {
+    WriteFile(ini_, kStored);
+    fs::permissions(ini_, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(ini_.parent_path(), fs::perms::all);  // 0777
+    std::string problem = LoadAndTryToWrite();
+    EXPECT_NE(problem.find("others can write the settings folder"), std::string::npos) << problem;
+    EXPECT_EQ(ReadFile(ini_), kStored);
+
+    fs::permissions(ini_.parent_path(), fs::perms::owner_all);
+    for (const mode_t bits : {0666u, 0620u}) {
+        ::chmod(ini_.c_str(), bits);
+        problem = LoadAndTryToWrite();
+        EXPECT_NE(problem.find("others can write the settings file"), std::string::npos) << bits;
+        EXPECT_EQ(ReadFile(ini_), kStored);
+        EXPECT_EQ(Mode(ini_) & 0777, bits);
+    }
+    ::chmod(ini_.c_str(), 0600);
+    CSettings s;
+    s.LoadSettings();
+    EXPECT_TRUE(s.Problem().empty()) << s.Problem();
+    EXPECT_EQ(s.m_strHttpUsr, "stored");
+}
+
+TEST_F(UntrustedSettings, FifoIsRefusedWithoutWaiting) {
+    fs::create_directories(ini_.parent_path());
+    ASSERT_EQ(::mkfifo(ini_.c_str(), 0600), 0);
+    const std::string problem = LoadAndTryToWrite();
+    EXPECT_NE(problem.find("is not a file"), std::string::npos) << problem;
+    EXPECT_TRUE(S_ISFIFO(Mode(ini_)));
+}
+
+TEST_F(UntrustedSettings, AnotherUsersFileOrFolderIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+    const uid_t nobody = 65534;
+    WriteFile(ini_, kStored);
+    ::chmod(ini_.c_str(), 0600);
+    ASSERT_EQ(::chown(ini_.c_str(), nobody, nobody), 0);
+    std::string problem = LoadAndTryToWrite();
+    EXPECT_NE(problem.find("the settings file " + ini_.string() + " belongs to another user"),
+              std::string::npos)
+        << problem;
+    EXPECT_EQ(ReadFile(ini_), kStored);
+    struct stat st {};
+    ASSERT_EQ(::stat(ini_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody);
+
+    // A root run whose HOME is another user's (sudo keeping it): that user's folder is theirs.
+    ASSERT_EQ(::chown(ini_.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chown(ini_.parent_path().c_str(), nobody, nobody), 0);
+    problem = LoadAndTryToWrite();
+    EXPECT_NE(problem.find("the settings folder"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("belongs to another user"), std::string::npos) << problem;
+    EXPECT_EQ(ReadFile(ini_), kStored);
 }
 
 TEST(TempNames, SameSecondSameNameAndPattern) {

@@ -1,6 +1,8 @@
 // `fennic list` run as a process on real archives.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/archive_view.h"
 #include "tests/cli/cli_support.h"
@@ -95,6 +97,47 @@ TEST_F(ListCommandTest, ErrorsUseTheWindowsWordsOnItsRoadAndNameTheCauseOnTheOth
 
     EXPECT_EQ(List("").status, 2);
     EXPECT_EQ(List("--bogus x").status, 2);
+}
+
+// A listing changes no setting, so it writes none: no file appears, an existing one keeps its
+// inode and time, and one that is not safe to read is named once and the listing goes on.
+TEST_F(ListCommandTest, WritesNoSettingsAndSaysWhichItRefused) {
+    const std::string folder = m_dir / "FennicExpl";
+    const std::string ini = folder + "/FennicExpl.ini";
+    auto r = List(m_dir / "infozip.zip");
+    ASSERT_EQ(r.status, 0) << err;
+    EXPECT_FALSE(Exists(folder));
+
+    WriteFile(ini, "[Settings]\nHttpPort=81\n");
+    ASSERT_EQ(::chmod(ini.c_str(), 0600), 0);
+    struct stat before {
+    }, after{};
+    ASSERT_EQ(::stat(ini.c_str(), &before), 0);
+    for (const char* format : {"", "--json ", "--table "}) {
+        r = List(format + (m_dir / "infozip.zip"));
+        ASSERT_EQ(r.status, 0) << err;
+    }
+    ASSERT_EQ(::stat(ini.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(ReadFile(ini), "[Settings]\nHttpPort=81\n");
+
+    const std::string target = m_dir / "elsewhere.conf";
+    WriteFile(target, "kept\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(::unlink(ini.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), ini.c_str()), 0);
+    r = List(m_dir / "infozip.zip");
+    EXPECT_EQ(r.status, 0) << err;
+    EXPECT_NE(r.output.find("File Name"), std::string::npos);
+    EXPECT_EQ(err, "fennic: the settings file " + ini +
+                       " is a symbolic link; it is neither read nor written, and the defaults "
+                       "are used\n");
+    EXPECT_EQ(ReadFile(target), "kept\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 }  // namespace

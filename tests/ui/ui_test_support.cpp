@@ -84,6 +84,7 @@ int RunModalWithScript(wxDialog* dialog, const std::function<void()>& script, in
 
 void ProfileTest::SetUp() {
     Settings() = CSettings();
+    CSettings::BindSection("Settings");  // as the window's start does
     Settings().LoadSettings();
 }
 
