@@ -54,6 +54,10 @@ std::string EntryCommentUtf8(const CZipEntryHeader& header) {
     return ArchiveTextToUtf8(header, header.GetComment(), kUnicodeCommentExtraId);
 }
 
+std::string ArchiveCommentUtf8(const std::string& stored) {
+    return IsValidUtf8(stored) ? stored : Cp437ToUtf8(stored);
+}
+
 std::string FormatEntryName(const CZipEntryHeader& header) {
     return (header.IsEncrypted() ? "(*) " : "") + EntryNameUtf8(header);
 }

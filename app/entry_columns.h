@@ -47,5 +47,8 @@ std::optional<std::string> UnicodeExtraOf(const CZipEntryHeader& header, uint16_
                                           const std::string& stored);
 // The whole comment as UTF-8, by the same rule.
 std::string EntryCommentUtf8(const CZipEntryHeader& header);
+// The archive's comment as UTF-8: no flag says how it is encoded, so UTF-8 when it is valid as
+// such, else code page 437.
+std::string ArchiveCommentUtf8(const std::string& stored);
 
 }  // namespace fennic

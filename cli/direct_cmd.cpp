@@ -253,7 +253,7 @@ int DirectList(const Args& args) {
     if (!OpenAndRead(o, archive)) return 1;
     const bool aligned = o.layout == 'a' || (o.layout == 0 && ::isatty(1) == 1);
     if (o.json)
-        PrintEntryJson(*archive.directory, stdout);
+        PrintEntryJson(*archive.directory, archive.comment, stdout);
     else if (aligned)
         PrintEntryAligned(*archive.directory, archive.comment, stdout);
     else

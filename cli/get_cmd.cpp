@@ -5,12 +5,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/entry_columns.h"
@@ -271,6 +273,11 @@ std::unique_ptr<extract::Destination> OpenDestination(const RoadOptions& o,
     for (size_t i : chosen) {
         const CZipEntryHeader& h = dir.GetHeader(i);
         if (!h.IsDirectory()) continue;
+        if (h.UncompressedSize() > 0) {
+            Info(extract::ShownName(extract::TargetOf(h, true)) + ": a folder entry holding " +
+                 std::to_string(h.UncompressedSize()) +
+                 " bytes: the folder is made, its data ignored");
+        }
         std::string why;
         if (!destination->MakeDirectory(extract::TargetOf(h, true), why)) {
             Note(why);
@@ -278,6 +285,33 @@ std::unique_ptr<extract::Destination> OpenDestination(const RoadOptions& o,
         }
     }
     return destination;
+}
+
+// Of the entries that go to one path, the last in the directory is written and each earlier
+// one is said and left out: what a run leaves must not hang on which connection ends first.
+std::vector<size_t> LastOfEachPath(const CZipDirectory& dir,
+                                   const extract::Destination& destination,
+                                   const std::vector<size_t>& entries) {
+    std::vector<std::string> paths(entries.size());
+    std::unordered_map<std::string, size_t> last;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        std::string why;  // a refused name is reported when its turn comes
+        paths[k] = destination.SafePath(extract::TargetOf(dir.GetHeader(entries[k]), false), why);
+        if (paths[k].empty()) continue;
+        size_t& at = last.try_emplace(paths[k], entries[k]).first->second;
+        at = std::max(at, entries[k]);
+    }
+    std::vector<size_t> kept;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        if (!paths[k].empty() && last[paths[k]] != entries[k]) {
+            Info(extract::ShownName(extract::TargetOf(dir.GetHeader(entries[k]), false)) +
+                 ": skipped: a later entry of the same name (index " +
+                 std::to_string(last[paths[k]]) + ") is written");
+            continue;
+        }
+        kept.push_back(entries[k]);
+    }
+    return kept;
 }
 
 int Run(const Args& args, bool cat) {
@@ -311,6 +345,7 @@ int Run(const Args& args, bool cat) {
         destination = OpenDestination(o, dir, chosen, failed);
         if (!destination) return 1;
         job.destination = destination.get();
+        withData = LastOfEachPath(dir, *destination, withData);
     }
     job.password = o.password;
     if (encrypted && !o.havePassword) job.password = AskPassword();

@@ -121,9 +121,14 @@ private:
 
 }  // namespace
 
-void PrintEntryJson(const CZipDirectory& dir, std::FILE* out) {
+void PrintEntryJson(const CZipDirectory& dir, const std::string& comment, std::FILE* out) {
     // Written entry by entry: the document of a large archive is never held whole.
     JsonEntry e;
+    e.Raw("{\"version\": 2");
+    e.Field("comment", ArchiveCommentUtf8(comment));
+    e.Field("comment_bytes", Hex(comment));
+    e.Raw(", \"entries\": ");
+    e.WriteTo(out);
     const size_t count = dir.GetCount();
     for (size_t i = 0; i < count; ++i) {
         // Read in place: the cells come from the stored bytes, no copy of the record is needed.
@@ -160,17 +165,16 @@ void PrintEntryJson(const CZipDirectory& dir, std::FILE* out) {
         e.Field("attributes", FormatAttributes(h.externalAttributes));
         e.Field("crc", FormatCrc(h.crc32));
         e.Field("comment", EntryCommentUtf8(h));
+        e.Field("comment_bytes", Hex(h.GetComment()));
         e.Raw("}");
         e.WriteTo(out);
     }
-    std::fputs(count ? "\n]\n" : "[]\n", out);
+    std::fputs(count ? "\n]}\n" : "[]}\n", out);
 }
 
 void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std::FILE* out) {
     if (!comment.empty()) {
-        // No flag says how an archive comment is encoded: UTF-8 when it is valid as such.
-        const std::string text = IsValidUtf8(comment) ? comment : Cp437ToUtf8(comment);
-        std::fprintf(out, "%s\n", TerminalText(text, true).c_str());
+        std::fprintf(out, "%s\n", TerminalText(ArchiveCommentUtf8(comment), true).c_str());
     }
     // The size column is as wide as the largest size needs, at least unzip's nine.
     uint64_t total = 0, largest = 0;
@@ -220,7 +224,8 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
         return 1;
     }
     if (json)
-        PrintEntryJson(view.Engine().GetDirectory(), out);
+        PrintEntryJson(view.Engine().GetDirectory(),
+                       view.Engine().GetDirectory().GetEndComment().ToString(), out);
     else
         PrintEntryTsv(view.Engine().GetDirectory(), out);
     std::fflush(out);

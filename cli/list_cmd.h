@@ -10,10 +10,12 @@
 namespace fennic::cli {
 
 // Text: a header line of the eight column names, then one line per entry in engine order,
-// cells separated by one tab. JSON: an array with one object of raw fields per entry; the
-// name's stored bytes are a lower-case hex string ("name_bytes").
+// cells separated by one tab. JSON: one object, {"version": 2, "comment", "comment_bytes",
+// "entries"}, the archive's comment as text and as its stored bytes, then an array with one
+// object of raw fields per entry; stored bytes are lower-case hex strings ("name_bytes",
+// "comment_bytes").
 void PrintEntryTsv(const CZipDirectory& dir, std::FILE* out);
-void PrintEntryJson(const CZipDirectory& dir, std::FILE* out);
+void PrintEntryJson(const CZipDirectory& dir, const std::string& comment, std::FILE* out);
 // For a person at a terminal: the archive comment, then size, date, time and name (with '/')
 // in aligned columns, and a total line.
 void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std::FILE* out);

@@ -36,7 +36,8 @@ void CCliRemoteHost::FillEntryList() {
     if (!m_listed) return;
     // A listing prints as it formats; only an extraction keeps the rows to find its entry.
     if (m_listing == Listing::kText) PrintEntryTsv(m_view.Engine().GetDirectory(), m_out);
-    if (m_listing == Listing::kJson) PrintEntryJson(m_view.Engine().GetDirectory(), m_out);
+    // This road reads only the last 22 bytes: an archive with a comment never gets here.
+    if (m_listing == Listing::kJson) PrintEntryJson(m_view.Engine().GetDirectory(), "", m_out);
     if (m_listing == Listing::kNone) m_rows = m_view.FillEntryList();
     std::fflush(m_out);
 }

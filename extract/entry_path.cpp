@@ -79,7 +79,10 @@ bool IsSymlink(const EntryTarget& e) {
 }
 
 mode_t PermissionBits(const EntryTarget& e) {
-    if (const uint32_t mode = UnixMode(e)) return mode & 0777;
+    if (const uint32_t mode = UnixMode(e)) {
+        // A folder its owner cannot enter or fill is no use to anyone; a file's bits are its own.
+        return (mode & 0777) | (e.isDirectory ? S_IRWXU : 0);
+    }
     return e.isDirectory ? 0755 : 0644;
 }
 

@@ -60,8 +60,9 @@ bool SplitEntryPath(const EntryTarget& e, std::vector<std::string>& components, 
 uint32_t UnixMode(const EntryTarget& e);
 // The entry is a symbolic link: Unix maker and S_IFLNK in its mode.
 bool IsSymlink(const EntryTarget& e);
-// Permission bits for the entry: a Unix mode's 0777 bits (never setuid, setgid or sticky),
-// else 0644 for a file and 0755 for a folder. The umask applies on top when it is made.
+// Permission bits for the entry: a Unix mode's 0777 bits (never setuid, setgid or sticky; a
+// folder always with u+rwx), else 0644 for a file and 0755 for a folder. The umask applies on
+// top when it is made.
 mode_t PermissionBits(const EntryTarget& e);
 
 // Whether a link placed `linkDepth` folders below the destination may point at `target`:

@@ -139,6 +139,52 @@ TEST_F(GetTest, EntriesLeavingTheFolderAreRefusedByNameWhileTheOthersExtract) {
     }
 }
 
+// Entries that collide or contradict themselves follow one rule, whatever the connections do:
+// the last of a name is written, a folder's data is named as ignored, a folder stays usable.
+TEST_F(GetTest, SameNameLastWinsAndOddFoldersAreSaid) {
+    const std::string archive = home / "odd.zip";
+    const CommandResult made = RunCommand(
+        "/usr/bin/python3 -c 'import os, sys, zipfile\n"
+        "def info(name, mode=0o100644):\n"
+        "    i = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6)); i.create_system = 3\n"
+        "    i.external_attr = mode << 16; return i\n"
+        "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+        "    for n, body in enumerate([b\"one\", b\"two\", b\"three\"]):\n"
+        "        z.writestr(info(\"same.txt\"), body)\n"
+        "        z.writestr(info(\"pad%d\" % n), os.urandom(200000))\n"
+        "    z.writestr(info(\"full/\", 0o40755), b\"hidden bytes\")\n"
+        "    z.writestr(info(\"shut/\", 0o40644), b\"\")\n"
+        "    z.writestr(info(\"shut/in.txt\"), b\"inside\")\n"
+        "' " +
+        Quote(archive));
+    ASSERT_EQ(made.status, 0) << made.output;
+    NginxServer nginx(home.path());
+    const std::string dest = home / "out";
+    for (const char* how : {"--connections 4", "--connections 1", "-o --connections 4", "-n"}) {
+        SCOPED_TRACE(how);
+        if (std::string(how) != "-o --connections 4") RunCommand("rm -rf " + Quote(dest));
+        std::string err;
+        const CommandResult r = Get(nginx.Url("/odd.zip"), how, dest, &err);
+        EXPECT_EQ(r.status, 0) << err;
+        EXPECT_EQ(ReadFile(dest + "/same.txt"), "three");
+        EXPECT_TRUE(Has(err,
+                        "fennic: same.txt: skipped: a later entry of the same name (index 4) "
+                        "is written\n"))
+            << err;
+        EXPECT_FALSE(Has(err, "exists")) << err;
+        EXPECT_TRUE(Has(err,
+                        "fennic: full/: a folder entry holding 12 bytes: the folder is made, "
+                        "its data ignored\n"))
+            << err;
+        EXPECT_EQ(ReadFile(dest + "/shut/in.txt"), "inside");
+        struct stat st {};
+        ASSERT_EQ(::stat((dest + "/shut").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0744u);
+        ASSERT_EQ(::stat((dest + "/full").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+    }
+}
+
 TEST_F(GetTest, DamagedEntriesFailByNameAndLeaveNoFileWhileTheOthersExtract) {
     NginxServer nginx(Archives().path());
     for (const std::string& from : {nginx.Url("/corrupt.zip"), Archive("corrupt.zip")}) {

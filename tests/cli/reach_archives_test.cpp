@@ -90,7 +90,7 @@ TEST_F(ReachArchives, JsonCarriesTheSixtyFourBitValues) {
     WriteFile(home / "big.json", r.output);
     const CommandResult check = RunCommand(
         "/usr/bin/python3 -c 'import json, sys\n"
-        "e = {x[\"name\"]: x for x in json.load(open(sys.argv[1]))}\n"
+        "e = {x[\"name\"]: x for x in json.load(open(sys.argv[1]))[\"entries\"]}\n"
         "assert e[\"zeros-4.5GiB.bin\"][\"uncompressed_size\"] == 4 * 2**30 + 512 * 2**20, e\n"
         "assert e[\"zeros-4.5GiB.bin\"][\"compressed_size\"] == 4 * 2**30 + 512 * 2**20, e\n"
         "assert e[\"after-4GiB.txt\"][\"local_header_offset\"] > 2**32, e\n"

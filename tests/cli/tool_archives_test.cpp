@@ -16,7 +16,7 @@ namespace {
 const char kCompare[] = R"(import json, os, sys, time, zipfile
 listed, manifest, archive = sys.argv[1:4]
 want = json.load(open(manifest, encoding='utf-8'))[archive]['entries']
-got = json.load(open(listed, encoding='utf-8'))
+got = json.load(open(listed, encoding='utf-8'))['entries']
 infos = zipfile.ZipFile(os.path.join(os.path.dirname(manifest), archive)).infolist()
 if not len(got) == len(want) == len(infos):
     print('%d entries listed, %d made, %d read by zipfile' % (len(got), len(want), len(infos)))

@@ -184,16 +184,20 @@ TEST_F(DestinationTest, PermissionBitsAndTimes) {
     ro.modTime = kTime + 3600;
     ASSERT_TRUE(d->MakeDirectory(ro, why)) << why;
     EXPECT_EQ(Put(*d, Entry("ro/inner/f"), "x"), "");
+    // A folder whose entry says 0644 would shut its owner out: the owner keeps rwx.
+    ASSERT_TRUE(d->MakeDirectory(Entry("shut", 040644, true), why)) << why;
+    EXPECT_EQ(Put(*d, Entry("shut/f"), "x"), "");
     stdfs::create_directory(m_dir + "/mine");
     ::chmod((m_dir + "/mine").c_str(), 0700);
     ASSERT_TRUE(d->MakeDirectory(Entry("mine", 040777, true), why)) << why;
     ASSERT_TRUE(d->Finish(why)) << why;
-    EXPECT_EQ(Stat(m_dir + "/ro").st_mode & 07777, 0555u);
+    EXPECT_EQ(Stat(m_dir + "/ro").st_mode & 07777, 0755u);
+    EXPECT_EQ(Stat(m_dir + "/shut").st_mode & 07777, 0744u);
+    EXPECT_EQ(ReadFile(m_dir + "/shut/f"), "x");
     EXPECT_EQ(Stat(m_dir + "/ro").st_mtime, kTime + 3600);
     EXPECT_EQ(Stat(m_dir + "/mine").st_mode & 07777, 0700u)
         << "a folder already there keeps its bits";
     EXPECT_EQ(Stat(m_dir + "/mine").st_mtime, kTime);
-    ::chmod((m_dir + "/ro").c_str(), 0755);  // so that the scratch folder can go
 }
 
 TEST_F(DestinationTest, ExistingFilesFollowThePolicy) {

@@ -116,8 +116,10 @@ TEST(EntryPathTest, AModeCountsOnlyFromAUnixMaker) {
     e.hostSystem = kHostUnix;
     EXPECT_EQ(PermissionBits(e), 0700u);
     EXPECT_TRUE(IsSymlink(e));
-    e.externalAttributes = 0;  // a Unix maker that left the mode out
     e.isDirectory = true;
+    e.externalAttributes = 040555u << 16;
+    EXPECT_EQ(PermissionBits(e), 0755u);  // a folder's owner always keeps rwx
+    e.externalAttributes = 0;             // a Unix maker that left the mode out
     EXPECT_EQ(PermissionBits(e), 0755u);
 }
 
