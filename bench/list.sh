@@ -8,7 +8,8 @@
 #     the connections each listing opened, from nginx's log;
 #   - start-up: `fennic list` of a one-entry archive against `unzip -l` of it;
 #   - the window: "OpenZip File" of 65,535 entries until the rows are painted (under Xvfb);
-#   - scaling: time per entry from 1,000 to 65,535 entries.
+#   - scaling: time per entry from 1,000 to 65,535 entries;
+#   - peak memory of a 2,000,000-entry ZIP64 listing against its directory's size.
 # Usage: bench/list.sh [BUILD_DIR] [RUNS]   (default build-bench, 7 runs; needs hyperfine, nginx,
 # curl, unzip, xvfb-run; scripts/deps.sh test installs them but hyperfine and curl)
 set -euo pipefail
@@ -59,6 +60,9 @@ measure scale "$fennic list $work/e1000.zip" "$fennic list $work/e4000.zip" \
 peak() { /usr/bin/time -o "$work/time.txt" -f %M "$@" >/dev/null; cat "$work/time.txt"; }
 mem_table=$(peak "$fennic" list "$big")
 mem_json=$(peak "$fennic" list --json "$big")
+many_cd=$(python3 "$bench/make_many.py" "$work/many.zip" 2000000)
+mem_many=$(peak "$fennic" list "$work/many.zip")
+rm -f "$work/many.zip"
 
 # nginx on a free port, logging each request's connection.
 port=$(bench_free_port)
@@ -82,10 +86,11 @@ window=$(for _ in $(seq 5); do
     awk '{print $1}'
 done | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
 
-PYTHONPATH=$bench python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" <<'PY'
+PYTHONPATH=$bench python3 - "$work" "$cd_size" "$mem_table" "$mem_json" "$connections" "$requests" "$window" \
+  "$many_cd" "$mem_many" <<'PY'
 import json, sys
 from table import print_table
-work, cd_size, mem_table, mem_json, conns, reqs, window = sys.argv[1:8]
+work, cd_size, mem_table, mem_json, conns, reqs, window, many_cd, mem_many = sys.argv[1:10]
 def med(name, i):
     return json.load(open(f"{work}/{name}.json"))["results"][i]["median"] * 1000
 rows = []
@@ -100,6 +105,9 @@ for name, kb in (("table", mem_table), ("--json", mem_json)):
     kb = int(kb)
     row(f"peak memory, {name}", f"{kb} KB", f"directory {int(cd_size)//1024} KB",
         f"{kb/limit:.2f} of limit", "<= 3 x dir + 8 MB", kb <= limit)
+many_kb, kb = int(many_cd) // 1024, int(mem_many)
+row("peak memory, 2,000,000 entries", f"{kb} KB", f"directory {many_kb} KB", f"{kb/many_kb:.2f}",
+    "<= 2 x dir", kb <= 2 * many_kb)
 r, c = med("remote", 0), med("remote", 1)
 row("remote list over nginx", f"{r:.1f} ms", f"two requests + list {c:.1f} ms", f"{r/c:.2f}", "<= 1.3", r <= 1.3 * c)
 row("connections per listing", conns, f"{reqs} requests", "", "1", conns == "1")
