@@ -31,6 +31,8 @@ void CZipDirectory::Clear(bool removeHeaders) {
     if (removeHeaders) {
         m_headers.clear();
         m_headers.shrink_to_fit();
+        m_bytes.clear();
+        m_bytes.shrink_to_fit();
         m_endComment.Release();
     }
 }
@@ -100,7 +102,8 @@ void CZipDirectory::Read() {
 }
 
 void CZipDirectory::LoadFetched(const EndRecord& end, const std::string& comment,
-                                const uint8_t* directory, size_t size, const std::string& name) {
+                                std::vector<uint8_t> directory, const std::string& name) {
+    const size_t size = directory.size();
     TakeEndRecord(end);
     m_endComment.Assign(comment);
     m_bytesBeforeArchive = end.ExpectedDirStart() - m_centralDirOffset;
@@ -110,7 +113,8 @@ void CZipDirectory::LoadFetched(const EndRecord& end, const std::string& comment
     }
     m_headers.clear();
     m_headers.reserve(static_cast<size_t>(m_totalEntries));
-    ParseHeaders(directory, size, name);
+    m_bytes = std::move(directory);
+    ParseHeaders(name);
     m_onDisk = true;
 }
 
@@ -140,63 +144,44 @@ void CZipDirectory::ReadHeaders() {
         if (!header.ReadCentral(*m_pVolume)) Throw(ZipCodeBadArchive);
         // Nor one that reaches past the directory into the records behind it.
         used += header.GetCentralSize();
-        AddHeader(std::move(header), used);
+        AddHeader(std::move(header), used, m_pVolume->GetFilePath());
     }
 }
 
-void CZipDirectory::AddHeader(CZipEntryHeader&& header, uint64_t used) {
-    if (used > m_centralDirSize) Throw(ZipCodeBadArchive);
+void CZipDirectory::AddHeader(CZipEntryHeader&& header, uint64_t used, const std::string& path) {
+    if (used > m_centralDirSize) CZipException::Throw(ZipCodeBadArchive, path);
     if (m_convertNames) header.ConvertFileName();
     m_headers.push_back(std::move(header));
 }
 
-void CZipDirectory::ParseHeaders(const uint8_t* data, size_t size, const std::string& path) {
+void CZipDirectory::ParseHeaders(const std::string& path) {
+    // The headers point into m_bytes, which is neither resized nor freed while they live.
+    const uint8_t* data = m_bytes.data();
+    const size_t size = m_bytes.size();
     size_t used = 0;
     for (uint64_t i = 0; i < m_totalEntries; ++i) {
         CZipEntryHeader header;
-        const size_t taken = header.ParseCentral(data + used, size - used, path);
+        const size_t taken = header.ParseCentral(data + used, size - used, path, true);
         if (taken == 0) CZipException::Throw(ZipCodeBadArchive, path);
         used += taken;
-        if (used > m_centralDirSize) CZipException::Throw(ZipCodeBadArchive, path);
-        if (m_convertNames) header.ConvertFileName();
-        m_headers.push_back(std::move(header));
+        AddHeader(std::move(header), used, path);
     }
 }
 
 void CZipDirectory::ReadHeadersInOnePiece(uint64_t start, uint64_t length) {
-    // The directory of a single-file archive, whose size the end record gives, is read in a
-    // few large windows rather than record by record; records stay inside it by construction.
-    // Bytes past the file's end are not asked for: a record reaching there fails like one
-    // reaching past the directory.
-    constexpr size_t kLargestRecord = kCentralHeaderFixedSize + 3 * size_t{0xFFFF};
-    constexpr size_t kWindow = 2 * kLargestRecord;
+    // The directory of a single-file archive, whose size the end record gives, is read whole
+    // in a few large reads and parsed in place. Bytes past the file's end are not asked for: a
+    // record reaching there fails like one reaching past the directory.
+    constexpr uint64_t kRead = 64 << 20;
     const uint64_t size = std::min<uint64_t>(m_centralDirSize, length - start);
     CZipBigFile* file = m_pVolume->GetFile();
-    const std::string path = m_pVolume->GetFilePath();
-    std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(size, kWindow)));
-    uint64_t consumed = 0;      // directory bytes taken by records so far
-    uint64_t loaded = 0;        // directory bytes read from the file so far
-    size_t begin = 0, end = 0;  // the unparsed bytes in window
-    auto refill = [&] {
-        std::memmove(window.data(), window.data() + begin, end - begin);
-        end -= begin;
-        begin = 0;
-        const auto want =
-            static_cast<uint32_t>(std::min<uint64_t>(window.size() - end, size - loaded));
-        if (want != 0 && file->Read(window.data() + end, want) != want) Throw(ZipCodeBadArchive);
-        end += want;
-        loaded += want;
-    };
-    for (uint64_t i = 0; i < m_totalEntries; ++i) {
-        // A whole record is in the window unless the file has fewer bytes left than it needs.
-        if (end - begin < kLargestRecord && loaded < size) refill();
-        CZipEntryHeader header;
-        const size_t taken = header.ParseCentral(window.data() + begin, end - begin, path);
-        if (taken == 0) Throw(ZipCodeBadArchive);
-        begin += taken;
-        consumed += taken;
-        AddHeader(std::move(header), consumed);
+    m_bytes.assign(static_cast<size_t>(size), 0);
+    for (uint64_t at = 0; at < size;) {
+        const auto want = static_cast<uint32_t>(std::min(kRead, size - at));
+        if (file->Read(m_bytes.data() + at, want) != want) Throw(ZipCodeBadArchive);
+        at += want;
     }
+    ParseHeaders(m_pVolume->GetFilePath());
 }
 
 std::vector<uint64_t> CZipDirectory::LocalHeaderOffsets(uint64_t shift) const {

@@ -60,15 +60,15 @@ public:
     // Takes the end records and the directory's bytes as fetched (the directory's first byte
     // at `directory`, `size` bytes, as many as the end record gives) instead of reading a
     // volume. Raises CZipException (with `name` as the path) for a damaged directory.
-    void LoadFetched(const EndRecord& end, const std::string& comment, const uint8_t* directory,
-                     size_t size, const std::string& name);
+    void LoadFetched(const EndRecord& end, const std::string& comment,
+                     std::vector<uint8_t> directory, const std::string& name);
 
 private:
     [[noreturn]] void Throw(int code) const;
     void ReadHeaders();
     void TakeEndRecord(const EndRecord& end);
-    // Parses every header from bytes held in memory; `path` names the archive in errors.
-    void ParseHeaders(const uint8_t* data, size_t size, const std::string& path);
+    // Parses every header in place from m_bytes; `path` names the archive in errors.
+    void ParseHeaders(const std::string& path);
 
     uint32_t m_endSignature = 0;
     uint32_t m_diskNumber = 0;
@@ -84,11 +84,12 @@ private:
     uint64_t m_bytesBeforeArchive = 0;  // wraps, like the offsets it corrects
     bool m_zip64 = false;
     bool m_onDisk = false;
-    std::vector<CZipEntryHeader> m_headers;  // reserved up front: no record moves twice
+    std::vector<uint8_t> m_bytes;            // the directory, when read in one piece
+    std::vector<CZipEntryHeader> m_headers;  // reserved up front; they point into m_bytes
 
     // Checks a record read in full and joins it to the table; `used` counts the directory's
     // bytes up to its end.
-    void AddHeader(CZipEntryHeader&& header, uint64_t used);
+    void AddHeader(CZipEntryHeader&& header, uint64_t used, const std::string& path);
     void ReadHeadersInOnePiece(uint64_t start, uint64_t length);
     CZipBuffer m_localExtra;
     bool m_convertNames = true;

@@ -10,6 +10,101 @@
 
 namespace fennic {
 
+CZipEntryHeader::CZipEntryHeader(const CZipEntryHeader& other) {
+    *this = other;
+}
+
+CZipEntryHeader& CZipEntryHeader::operator=(const CZipEntryHeader& other) {
+    if (this == &other) return *this;
+    signature = other.signature;
+    versionMadeBy = other.versionMadeBy;
+    versionNeeded = other.versionNeeded;
+    flags = other.flags;
+    method = other.method;
+    modTime = other.modTime;
+    modDate = other.modDate;
+    crc32 = other.crc32;
+    compressedSize = other.compressedSize;
+    uncompressedSize = other.uncompressedSize;
+    diskStart = other.diskStart;
+    internalAttributes = other.internalAttributes;
+    externalAttributes = other.externalAttributes;
+    localHeaderOffset = other.localHeaderOffset;
+    SetParts(other.RawName(), other.ExtraBytes(), other.CommentBytes());
+    m_64 = other.m_64 ? std::make_unique<Zip64Values>(*other.m_64) : nullptr;
+    m_nameForm = static_cast<uint8_t>((other.m_nameForm & ~kOwnsParts) | (m_nameForm & kOwnsParts));
+    return *this;
+}
+
+CZipEntryHeader& CZipEntryHeader::operator=(CZipEntryHeader&& other) noexcept {
+    if (this == &other) return *this;
+    ReleaseParts();
+    signature = other.signature;
+    versionMadeBy = other.versionMadeBy;
+    versionNeeded = other.versionNeeded;
+    flags = other.flags;
+    method = other.method;
+    modTime = other.modTime;
+    modDate = other.modDate;
+    crc32 = other.crc32;
+    compressedSize = other.compressedSize;
+    uncompressedSize = other.uncompressedSize;
+    diskStart = other.diskStart;
+    internalAttributes = other.internalAttributes;
+    externalAttributes = other.externalAttributes;
+    localHeaderOffset = other.localHeaderOffset;
+    m_var = other.m_var;
+    m_64 = std::move(other.m_64);
+    m_nameLength = other.m_nameLength;
+    m_extraLength = other.m_extraLength;
+    m_commentLength = other.m_commentLength;
+    m_nameForm = other.m_nameForm;
+    // The block, owned or borrowed, is this header's now.
+    other.m_var = nullptr;
+    other.m_nameForm = 0;
+    other.m_nameLength = other.m_extraLength = other.m_commentLength = 0;
+    return *this;
+}
+
+void CZipEntryHeader::ReleaseParts() {
+    if (m_nameForm & kOwnsParts) delete[] m_var;
+    m_var = nullptr;
+    m_nameForm = static_cast<uint8_t>(m_nameForm & ~kOwnsParts);
+}
+
+void CZipEntryHeader::SetParts(std::string_view name, std::string_view extra,
+                               std::string_view comment) {
+    auto fit = [](std::string_view part) { return part.substr(0, 0xFFFF); };
+    name = fit(name);
+    extra = fit(extra);
+    comment = fit(comment);
+    const size_t total = name.size() + extra.size() + comment.size();
+    // The parts may lie in the block being replaced: copied out before it goes.
+    std::unique_ptr<uint8_t[]> block(total ? new uint8_t[total] : nullptr);
+    uint8_t* p = block.get();
+    for (std::string_view part : {name, extra, comment}) {
+        if (!part.empty()) std::memcpy(p, part.data(), part.size());
+        p += part.size();
+    }
+    ReleaseParts();
+    m_var = block.release();
+    m_nameForm |= kOwnsParts;
+    m_nameLength = static_cast<uint16_t>(name.size());
+    m_extraLength = static_cast<uint16_t>(extra.size());
+    m_commentLength = static_cast<uint16_t>(comment.size());
+}
+
+std::string CZipEntryHeader::GetFileName() const {
+    std::string name(RawName());
+    if (m_nameForm & kCodePageDone) OemToCharBuff(name.data(), name.size());
+    if (m_nameForm & kSlashesDone) {
+        for (char& c : name) {
+            if (c == '/') c = '\\';
+        }
+    }
+    return name;
+}
+
 time_t CZipEntryHeader::GetModTime() const {
     struct tm t = {};
     t.tm_year = (modDate >> 9) + 80;
@@ -45,12 +140,12 @@ time_t CZipEntryHeader::GetModTime() const {
 }
 
 uint32_t CZipEntryHeader::GetCentralSize() const {
-    return kCentralHeaderFixedSize + fileName.GetSize() + extraField.GetSize() + comment.GetSize();
+    return kCentralHeaderFixedSize + uint32_t{m_nameLength} + m_extraLength + m_commentLength;
 }
 
 std::optional<ExtraBlock> CZipEntryHeader::Extra(uint16_t id) const {
-    if (extraField.GetSize() == 0) return std::nullopt;
-    return FindExtraBlock(extraField.GetBuffer(), extraField.GetSize(), id);
+    if (m_extraLength == 0) return std::nullopt;
+    return FindExtraBlock(m_var + m_nameLength, m_extraLength, id);
 }
 
 bool CZipEntryHeader::FindExtra(uint16_t id, std::string& data) const {
@@ -68,24 +163,25 @@ bool CZipEntryHeader::NeedsZip64() const {
 }
 
 bool CZipEntryHeader::ResolveZip64() {
-    m_has64 = false;
+    m_64.reset();
     const bool marked = compressedSize == kMarker32 || uncompressedSize == kMarker32 ||
                         localHeaderOffset == kMarker32 || diskStart == kMarker16;
     std::string block;
     // A marker without the block is a value that happens to be all ones.
     if (!marked || !FindExtra(kZip64ExtraId, block)) return true;
+    Zip64Values values;
     if (!ReadZip64Extra(block, uncompressedSize, compressedSize, localHeaderOffset, diskStart,
-                        m_64)) {
+                        values)) {
         return false;
     }
-    m_has64 = true;
+    m_64 = std::make_unique<Zip64Values>(values);
     return true;
 }
 
 bool CZipEntryHeader::IsDirectory() const {
     constexpr uint32_t kTypeMask = 0170000, kTypeDirectory = 0040000;
     if ((externalAttributes & kAttrDirectory) != 0) return true;
-    if (!m_rawFileName.empty() && m_rawFileName.back() == '/') return true;
+    if (m_nameLength != 0 && RawName().back() == '/') return true;
     return HostSystem() == kHostUnix && ((externalAttributes >> 16) & kTypeMask) == kTypeDirectory;
 }
 
@@ -127,21 +223,20 @@ bool CZipEntryHeader::ReadCentral(CZipVolume& volume) {
     if (position > length || length - position < variable) {
         CZipException::Throw(ZipCodeBadArchive, file->GetFilePath());
     }
-    auto readPart = [&](CZipBuffer& part, uint16_t size) {
-        part.Allocate(size);
-        if (size != 0 && file->Read(part.GetBuffer(), size) != size) {
-            CZipException::Throw(ZipCodeBadArchive, file->GetFilePath());
-        }
-    };
-    readPart(fileName, nameLength);
-    readPart(extraField, extraLength);
-    readPart(comment, commentLength);
-    m_rawFileName = fileName.ToString();
+    std::string parts(static_cast<size_t>(variable), '\0');
+    if (variable != 0 && file->Read(parts.data(), static_cast<uint32_t>(variable)) != variable) {
+        CZipException::Throw(ZipCodeBadArchive, file->GetFilePath());
+    }
+    const std::string_view all(parts);
+    SetParts(all.substr(0, nameLength), all.substr(nameLength, extraLength),
+             all.substr(size_t{nameLength} + extraLength));
+    m_nameForm &= kOwnsParts;
     if (!ResolveZip64()) CZipException::Throw(ZipCodeBadArchive, file->GetFilePath());
     return true;
 }
 
-size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std::string& path) {
+size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std::string& path,
+                                     bool borrow) {
     if (size < kCentralHeaderFixedSize) CZipException::Throw(ZipCodeBadArchive, path);
     uint16_t nameLength = 0, extraLength = 0, commentLength = 0;
     DecodeFixed(data, nameLength, extraLength, commentLength);
@@ -150,27 +245,20 @@ size_t CZipEntryHeader::ParseCentral(const uint8_t* data, size_t size, const std
     const size_t variable = size_t{nameLength} + extraLength + commentLength;
     if (size - kCentralHeaderFixedSize < variable) CZipException::Throw(ZipCodeBadArchive, path);
     const uint8_t* p = data + kCentralHeaderFixedSize;
-    for (auto [part, length] : {std::pair<CZipBuffer*, uint16_t>{&fileName, nameLength},
-                                {&extraField, extraLength},
-                                {&comment, commentLength}}) {
-        part->Allocate(length);
-        if (length != 0) std::memcpy(part->GetBuffer(), p, length);
-        p += length;
+    if (borrow) {
+        ReleaseParts();
+        m_var = p;
+        m_nameLength = nameLength;
+        m_extraLength = extraLength;
+        m_commentLength = commentLength;
+    } else {
+        const std::string_view all(reinterpret_cast<const char*>(p), variable);
+        SetParts(all.substr(0, nameLength), all.substr(nameLength, extraLength),
+                 all.substr(size_t{nameLength} + extraLength));
     }
-    m_rawFileName.assign(reinterpret_cast<const char*>(data) + kCentralHeaderFixedSize, nameLength);
+    m_nameForm &= kOwnsParts;
     if (!ResolveZip64()) CZipException::Throw(ZipCodeBadArchive, path);
     return kCentralHeaderFixedSize + variable;
-}
-
-void CZipEntryHeader::ConvertCodePage() {
-    OemToCharBuff(fileName.GetBuffer(), fileName.GetSize());
-}
-
-void CZipEntryHeader::ChangeSlashes() {
-    char* name = fileName.GetBuffer();
-    for (uint32_t i = 0; i < fileName.GetSize(); ++i) {
-        if (name[i] == '/') name[i] = '\\';
-    }
 }
 
 void CZipEntryHeader::ConvertFileName() {

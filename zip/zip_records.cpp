@@ -125,7 +125,7 @@ namespace {
 // The extra field without its ZIP64 blocks; malformed trailing bytes are dropped.
 std::string ExtraWithoutZip64(const CZipEntryHeader& h) {
     std::string kept;
-    const std::string all = h.extraField.ToString();
+    const std::string all(h.ExtraBytes());
     ExtraFieldIterator it(all.data(), all.size());
     ExtraBlock block;
     while (it.Next(block))
@@ -143,7 +143,7 @@ void AppendCentralRecord(std::vector<uint8_t>& out, const CZipEntryHeader& h,
     const bool bigO = localOffset >= kMarker32;
     // The extra field is copied as stored unless its ZIP64 block must change.
     const bool rebuild = bigU || bigC || bigO || h.NeedsZip64();
-    std::string extra = rebuild ? ExtraWithoutZip64(h) : h.extraField.ToString();
+    std::string extra = rebuild ? ExtraWithoutZip64(h) : std::string(h.ExtraBytes());
     if (bigU || bigC || bigO) {
         std::vector<uint8_t> block;
         CByteWriter b(block);
@@ -155,8 +155,8 @@ void AppendCentralRecord(std::vector<uint8_t>& out, const CZipEntryHeader& h,
         extra.insert(0, reinterpret_cast<const char*>(block.data()), block.size());
     }
     if (extra.size() > 0xFFFF) extra.resize(0);  // cannot be stored; the block alone is kept
-    const std::string& name = h.GetRawFileName();
-    const std::string comment = h.comment.ToString();
+    const std::string name = h.GetRawFileName();
+    const std::string comment = h.GetComment();
     CByteWriter w(out);
     w.U32(kCentralHeaderSignature);
     w.U16(h.versionMadeBy);

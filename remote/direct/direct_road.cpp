@@ -112,7 +112,7 @@ bool ReadDirect(IRangeSource& source, DirectArchive& a, Error& error) {
     }
     a.directory = std::make_unique<CZipDirectory>();
     try {
-        a.directory->LoadFetched(end, a.comment, dir.data(), dir.size(), name);
+        a.directory->LoadFetched(end, a.comment, std::move(dir), name);
     } catch (const CZipException&) {
         a.directory.reset();
         return Fail(error, ErrorCode::kDamaged, "the central directory of " + name + " is damaged");

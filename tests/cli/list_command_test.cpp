@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
+
 #include "app/archive_view.h"
 #include "tests/cli/cli_support.h"
 #include "tests/fixtures/recording_front_end.h"
@@ -162,6 +165,31 @@ TEST_F(ListCommandTest, WritesNoSettingsAndSaysWhichItRefused) {
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// A large directory is listed from its own bytes: the entries cost little beside them.
+TEST_F(ListCommandTest, PeakMemoryStaysNearTheDirectorysSize) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's own memory would be measured";
+#endif
+    const std::string archive = m_dir / "many.zip";
+    const CommandResult made =
+        RunCommand(std::string(FENNIC_PYTHON) + " " FENNIC_SOURCE_DIR "/bench/make_many.py " +
+                   Quote(archive) + " 300000");
+    ASSERT_EQ(made.status, 0) << made.output;
+    const double directoryKb = std::stod(made.output) / 1024;
+    // The child's peak resident size, as the kernel counted it.
+    const CommandResult peak = RunCommand(
+        std::string(FENNIC_PYTHON) +
+        " -c \"import resource, subprocess, sys\n"
+        "r = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)\n"
+        "print(r.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\" " +
+        Quote(FENNIC_CLI_PATH) + " list " + Quote(archive));
+    int status = -1;
+    long kb = 0;
+    ASSERT_EQ(std::sscanf(peak.output.c_str(), "%d %ld", &status, &kb), 2) << peak.output;
+    EXPECT_EQ(status, 0);
+    EXPECT_LE(kb, 2.25 * directoryKb + 8 * 1024) << "directory " << directoryKb << " KB";
 }
 
 }  // namespace

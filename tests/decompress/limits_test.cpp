@@ -193,7 +193,7 @@ TEST(Limits, HeadersThatContradictThemselves) {
 
     // The AES extra field as a directory record carries it, and cut short.
     CZipEntryHeader h;
-    h.extraField.Assign(
+    h.SetExtraField(
         std::string("\x01\x99\x07\x00\x01\x00"
                     "AE\x02\x0C\x00",
                     11));
@@ -202,7 +202,7 @@ TEST(Limits, HeadersThatContradictThemselves) {
     EXPECT_EQ(facts.aesVersion, 1);
     EXPECT_EQ(facts.aesStrength, 2);
     EXPECT_EQ(facts.aesMethod, kMethodBzip2);
-    h.extraField.Assign(
+    h.SetExtraField(
         std::string("\x01\x99\x03\x00\x01\x00"
                     "A",
                     7));

@@ -128,7 +128,7 @@ TEST(EntryPathTest, TargetOfTakesTheUnicodePathFieldOnlyWhenItsCrcMatches) {
     h.versionMadeBy = kHostMsDos << 8;
     h.SetRawFileName("old.txt");
     // Unicode path field: id 0x7075, 10 bytes: version 1, CRC-32 of "old.txt", the name.
-    h.extraField.Assign(std::string("\x75\x70\x0A\x00\x01\x84\xA3\x8D\x50", 9) + "new\xC3\xA9");
+    h.SetExtraField(std::string("\x75\x70\x0A\x00\x01\x84\xA3\x8D\x50", 9) + "new\xC3\xA9");
     EXPECT_EQ(DecodeEntryName(TargetOf(h, false)), "new\xC3\xA9");
     h.SetRawFileName("renamed.txt");
     EXPECT_EQ(DecodeEntryName(TargetOf(h, false)), "renamed.txt");

@@ -54,7 +54,8 @@ protected:
         ASSERT_TRUE(r.ok) << r.why;
         EXPECT_EQ(test::VerifySaved(dest, archive), "");
         const size_t central = 46 + l.entries[i].GetRawFileName().size() +
-                               l.entries[i].extraField.GetSize() + l.entries[i].comment.GetSize();
+                               l.entries[i].ExtraBytes().size() +
+                               l.entries[i].CommentBytes().size();
         EXPECT_EQ(test::ReadFile(dest).size(), r.kept + central + 54);
         EXPECT_EQ(test::ListDir(home.path()).size(), 2u) << "no part file left behind";
     }
@@ -81,7 +82,7 @@ TEST_F(SaveEntryArchiveTest, InfoZipLocalExtraLongerThanCentralIsKeptWhole) {
         r.Seek(e.LocalHeaderOffset() + 28);
         const uint16_t localExtra = r.U16();
         ASSERT_TRUE(r.Ok());
-        if (localExtra > e.extraField.GetSize()) ++longer;
+        if (localExtra > e.ExtraBytes().size()) ++longer;
         SaveAndVerify(archive, l, i);
     }
     // The case the central lengths alone would cut short is really there.

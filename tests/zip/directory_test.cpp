@@ -69,15 +69,15 @@ TEST_F(DirectoryTest, ReadsEntriesAndEndRecordValues) {
     ASSERT_TRUE(m_engine.GetEntryInfo(h, 0));
     EXPECT_EQ(h.GetFileName(), "dir\\sub\\file.txt");
     EXPECT_EQ(h.GetRawFileName(), "dir/sub/file.txt");
-    EXPECT_EQ(h.extraField.ToString(), a.extra);
+    EXPECT_EQ(std::string(h.ExtraBytes()), a.extra);
     EXPECT_EQ(h.GetComment(), "first");
     EXPECT_EQ(h.crc32, 0xABCDu);
     EXPECT_EQ(h.localHeaderOffset, 1234u);
     EXPECT_EQ(h.GetCentralSize(), 46u + 16 + 9 + 5);
     ASSERT_TRUE(m_engine.GetEntryInfo(h, 1));
     EXPECT_EQ(h.GetFileName(), "back\\slash");
-    EXPECT_TRUE(h.extraField.IsEmpty());
-    EXPECT_TRUE(h.comment.IsEmpty());
+    EXPECT_TRUE(h.ExtraBytes().empty());
+    EXPECT_TRUE(h.CommentBytes().empty());
     const CZipDirectory& d = m_engine.GetDirectory();
     EXPECT_EQ(d.GetEndComment().ToString(), "archive comment");
     EXPECT_EQ(d.GetTotalEntries(), 2);
@@ -250,7 +250,7 @@ TEST_F(DirectoryTest, LargeRecordsAcrossReadWindowsKeepEveryByte) {
         const CZipEntryHeader& h = m_engine.GetDirectory().GetHeader(uint16_t(i));
         EXPECT_EQ(h.GetRawFileName(), entries[size_t(i)].name) << i;
         EXPECT_EQ(h.GetComment(), entries[size_t(i)].comment) << i;
-        EXPECT_EQ(h.extraField.GetSize(), entries[size_t(i)].extra.size()) << i;
+        EXPECT_EQ(h.ExtraBytes().size(), entries[size_t(i)].extra.size()) << i;
     }
 }
 
@@ -270,7 +270,7 @@ TEST_F(DirectoryTest, ZeroLengthNameIsEmpty) {
     ASSERT_EQ(OpenBytes(BuildArchive({Entry{""}})), 0);
     CZipEntryHeader h;
     ASSERT_TRUE(m_engine.GetEntryInfo(h, 0));
-    EXPECT_TRUE(h.fileName.IsEmpty());
+    EXPECT_TRUE(h.RawName().empty());
     EXPECT_EQ(h.GetFileName(), "");
 }
 

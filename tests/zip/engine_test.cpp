@@ -111,7 +111,7 @@ TEST_F(EngineTest, NewRecordDefaults) {
     EXPECT_EQ(h.externalAttributes, 0x20u);
     EXPECT_EQ(h.modTime, 0);
     EXPECT_EQ(h.internalAttributes, 0);
-    EXPECT_TRUE(h.fileName.IsEmpty() && h.comment.IsEmpty() && h.extraField.IsEmpty());
+    EXPECT_TRUE(h.RawName().empty() && h.CommentBytes().empty() && h.ExtraBytes().empty());
 }
 
 TEST_F(EngineTest, OpenWhileOpenDoesNothing) {
@@ -142,10 +142,18 @@ TEST_F(EngineTest, EntryInfoIsADeepCopy) {
     EXPECT_FALSE(m_engine.IsEntryDirectory(2));
     CZipEntryHeader h;
     ASSERT_TRUE(m_engine.GetEntryInfo(h, 0));
-    h.fileName.GetBuffer()[0] = 'F';
+    h.SetRawFileName("Folder/");  // the copy is the caller's: the engine's stays
     CZipEntryHeader again;
     ASSERT_TRUE(m_engine.GetEntryInfo(again, 0));
     EXPECT_EQ(again.GetFileName(), "folder");
+    // The engine's headers point into its directory's bytes; a copy outlives them.
+    CZipEntryHeader moved = std::move(again);
+    m_engine.Close();
+    m_engine.Open(m_dir / "a.zip");  // the old bytes are gone, new ones in their place
+    m_engine.Close();
+    EXPECT_EQ(moved.GetFileName(), "folder");
+    EXPECT_EQ(moved.GetRawFileName(), "folder");
+    EXPECT_EQ(h.GetFileName(), "Folder\\");
 }
 
 TEST_F(EngineTest, FailedEarlyNeedsTheAfterErrorFlag) {

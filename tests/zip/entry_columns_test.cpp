@@ -75,18 +75,18 @@ TEST(EntryColumnsTest, NamesAndComments) {
     EXPECT_EQ(FormatEntryName(h), "\xE6\x97\xA5\xEF\xBF\xBD");
 
     h.flags = 0;
-    h.comment.Assign(std::string(1024, 'c'));
+    h.SetComment(std::string(1024, 'c'));
     EXPECT_EQ(FormatComment(h), std::string(1024, 'c'));
-    h.comment.Assign(std::string(1025, 'c'));
+    h.SetComment(std::string(1025, 'c'));
     EXPECT_EQ(FormatComment(h), std::string(1024, 'c') + "...");
-    h.comment.Assign(std::string(1024, '\xDB'));  // a full block, three bytes in UTF-8
+    h.SetComment(std::string(1024, '\xDB'));  // a full block, three bytes in UTF-8
     EXPECT_EQ(FormatComment(h).size(), 3072u);
     h.flags = kFlagUtf8;
     std::string e;
     for (int i = 0; i < 1025; ++i) e += "\xC3\xA9";
-    h.comment.Assign(e);
+    h.SetComment(e);
     EXPECT_EQ(FormatComment(h), e.substr(0, 2048) + "...");
-    h.comment.Assign(e.substr(0, 2048));
+    h.SetComment(e.substr(0, 2048));
     EXPECT_EQ(FormatComment(h), e.substr(0, 2048));
 }
 
@@ -142,13 +142,13 @@ TEST(EntryColumnsTest, NamesAreDecodedAsTheirMakersWroteThem) {
     // A Unicode path block wins when its CRC names the stored bytes, and only then.
     h.versionMadeBy = 0x0014;
     h.SetRawFileName("caf\x82.txt");
-    h.extraField.Assign(UnicodeBlock(kUnicodePathExtraId, "caf\x82.txt", "caf\xC3\xA9!.txt"));
+    h.SetExtraField(UnicodeBlock(kUnicodePathExtraId, "caf\x82.txt", "caf\xC3\xA9!.txt"));
     EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9!.txt");
-    h.extraField.Assign(UnicodeBlock(kUnicodePathExtraId, "renamed.txt", "other.txt"));
+    h.SetExtraField(UnicodeBlock(kUnicodePathExtraId, "renamed.txt", "other.txt"));
     EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9.txt");
     // A block that runs past the field is no block.
     std::string cut = UnicodeBlock(kUnicodePathExtraId, "caf\x82.txt", "x.txt");
-    h.extraField.Assign(cut.substr(0, cut.size() - 1));
+    h.SetExtraField(cut.substr(0, cut.size() - 1));
     EXPECT_EQ(EntryNameUtf8(h), "caf\xC3\xA9.txt");
 }
 
@@ -156,11 +156,11 @@ TEST(EntryColumnsTest, CommentsFollowTheNameRule) {
     CZipEntryHeader h;
     h.versionMadeBy = 0x0014;
     const std::string stored = "\xC3\x84\xC3\x96\xC3\x9C\xC3\x9F";  // ÄÖÜß in UTF-8, unflagged
-    h.comment.Assign(stored);
-    h.extraField.Assign(UnicodeBlock(kUnicodeCommentExtraId, stored, stored));
+    h.SetComment(stored);
+    h.SetExtraField(UnicodeBlock(kUnicodeCommentExtraId, stored, stored));
     EXPECT_EQ(FormatComment(h), stored);
     EXPECT_EQ(EntryCommentUtf8(h), stored);
-    h.extraField.Assign(std::string());
+    h.SetExtraField(std::string());
     h.versionMadeBy = 0x031E;
     EXPECT_EQ(FormatComment(h), stored);
     h.versionMadeBy = 0x0014;

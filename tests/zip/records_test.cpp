@@ -116,9 +116,9 @@ CZipEntryHeader Header(uint64_t compressed, uint64_t uncompressed, const std::st
     h.externalAttributes = 0x81A40000;
     h.localHeaderOffset = 98765;
     h.SetRawFileName("docs/\xC3\xA9");
-    h.fileName.Assign("docs\\\xC3\xA9");
-    h.extraField.Assign(extra);
-    h.comment.Assign("hi");
+    h.ConvertFileName();  // the name for display differs; the record keeps the stored one
+    h.SetExtraField(extra);
+    h.SetComment("hi");
     return h;
 }
 

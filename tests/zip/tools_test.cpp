@@ -179,8 +179,8 @@ TEST_F(ToolArchivesTest, InfoZipArchive) {
               "Made by zip for the Fennic tests");
     CZipEntryHeader h;
     ASSERT_TRUE(m_view.Engine().GetEntryInfo(h, 1));
-    EXPECT_FALSE(h.extraField.IsEmpty());
-    EXPECT_EQ(h.extraField.ToString().substr(0, 2), "UT");
+    EXPECT_FALSE(h.ExtraBytes().empty());
+    EXPECT_EQ(std::string(h.ExtraBytes()).substr(0, 2), "UT");
     EXPECT_TRUE(m_view.CloseArchive(m_fe));
 }
 
