@@ -57,11 +57,14 @@ public:
     uint32_t LastError() const { return error_; }
     std::string LastErrorText() const { return error_text_; }
     std::string LastResponse() const { return response_; }
+    // The reply that refused (kErrorExtended), or the last one read.
+    std::string LastReply() const { return reply_; }
 
 protected:
     uint32_t error_ = 0;
     std::string error_text_;
     std::string response_;
+    std::string reply_;
 };
 
 // LastResponse(): the reply text of the failed login, if any.
@@ -127,6 +130,8 @@ public:
     std::string LastResponse() const;
     // The codes of those replies, in the same order (preliminary replies included).
     std::vector<int> LastReplyCodes() const;
+    // The last of them: after kErrorExtended, the reply that refused.
+    std::string LastReply() const;
     uint32_t LastError() const;
     std::string LastErrorText() const;
 
