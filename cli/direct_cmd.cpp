@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -217,6 +219,21 @@ void NoteFailure(const Error& error) {
     if (error.code != ErrorCode::kCancelled || PendingStopSignal() == 0) Note(error.message);
 }
 
+std::string StdoutFailure(int err) {
+    return std::string("cannot write stdout: ") + std::strerror(err);
+}
+
+bool FlushOutput(std::FILE* out) {
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0;
+    const int err = errno;
+    if (flushed && !std::ferror(out)) return true;
+    // A failed write leaves its bytes in the buffer, so the flush tries again and fails the
+    // same way; only an error flag without a failed flush has lost its reason.
+    Note(flushed || err == 0 ? "cannot write stdout: a write failed" : StdoutFailure(err));
+    return false;
+}
+
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& o,
                                                   remote::DirectArchive& archive) {
     Error error;
@@ -258,7 +275,7 @@ int DirectList(const Args& args) {
         PrintEntryAligned(*archive.directory, archive.comment, stdout);
     else
         PrintEntryTsv(*archive.directory, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return FlushOutput(stdout) ? 0 : 1;
 }
 
 int DirectExtract(const Args& args) {

@@ -3,6 +3,7 @@
 // local path, read by ranges), `cat` and `get` (entries decompressed), and what they share.
 
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,7 @@
 
 namespace fennic::cli {
 
-// Whether the arguments ask for the design's three-transfer road (--classic); the switch is
+// Whether the arguments ask for the window's three-transfer road (--classic); the switch is
 // taken out of args.
 bool TakeClassic(Args& args);
 
@@ -54,6 +55,11 @@ int Usage(const std::string& command);
 void Note(const std::string& text);
 // The road's message, unless it only says that a stop signal cancelled it.
 void NoteFailure(const Error& error);
+// "cannot write stdout: " and the system's reason for err.
+std::string StdoutFailure(int err);
+// Flushes out (standard output); false after StdoutFailure's message when the flush or an
+// earlier write failed.
+bool FlushOutput(std::FILE* out);
 
 // Opens the source and reads the archive's directory; null after a message.
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& options,

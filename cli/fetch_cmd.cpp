@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/console_frontend.h"
 #include "cli/console_progress.h"
+#include "cli/direct_cmd.h"
 #include "cli/help.h"
 #include "fs/file_io.h"
 #include "fs/output_file.h"
@@ -154,7 +155,7 @@ int CmdFetch(const Args& args) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             PrintCommandHelp("fetch", stdout);
-            return 0;
+            return FlushOutput(stdout) ? 0 : 1;
         } else if (a == "--size-only") {
             sizeOnly = true;
         } else if (a == "--range") {
@@ -215,6 +216,7 @@ int CmdFetch(const Args& args) {
     ::unlink(fetched.c_str());
     // With FILE "-" standard output carries the bytes, so the size goes to stderr.
     if (rc == 0) std::fprintf(file == "-" ? stderr : stdout, "%u\n", size);
+    if (rc == 0 && file != "-" && !FlushOutput(stdout)) rc = 1;
     return rc;
 }
 

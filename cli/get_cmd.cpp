@@ -189,27 +189,41 @@ private:
     bool Output(const uint8_t* data, size_t size) {
         if (m_job.toStdout) {
             std::lock_guard<std::mutex> lock(m_job.mutex);
-            return std::fwrite(data, 1, size, stdout) == size;
+            // Unbuffered, so that a failure is met with its reason at the piece it hit.
+            if (const int err = fs::WriteAll(STDOUT_FILENO, data, size))
+                return Refuse(StdoutFailure(err), false);
+            return true;
         }
         if (m_link) {
-            if (m_linkTarget.size() + size > extract::kMaxLinkTarget) return false;
+            if (m_linkTarget.size() + size > extract::kMaxLinkTarget) {
+                return Refuse("the link's target is too long (more than " +
+                                  std::to_string(extract::kMaxLinkTarget) + " bytes)",
+                              true);
+            }
             m_linkTarget.append(reinterpret_cast<const char*>(data), size);
             return true;
         }
         std::string why;
         if (m_writer->Write(data, size, why)) return true;
-        m_writeError = why;
+        return Refuse(why, false);  // the writer's words name the entry
+    }
+
+    // Keeps why the output refused a piece: the decoder only knows that it did.
+    bool Refuse(std::string why, bool named) {
+        m_outputError = std::move(why);
+        m_outputNamed = named;
         return false;
     }
 
-    // Reports the entry's failure (named unless `named` says the text names it); the partial
-    // file goes with its writer.
+    // Reports the entry's failure, its name in front unless `name` says the text holds it; an
+    // output's refusal replaces the decoder's words. The partial file goes with its writer.
     bool Fail(const std::string& why, bool name = true) {
-        std::string text = m_writeError.empty() ? why : m_writeError;
-        if (name) text = extract::ShownName(m_target) + ": " + text;
+        const bool output = !m_outputError.empty();
+        std::string text = output ? m_outputError : why;
+        if (output ? m_outputNamed : name) text = extract::ShownName(m_target) + ": " + text;
         // After a stop signal every entry left fails alike; one line per entry says nothing.
         if (PendingStopSignal() == 0) Note(text);
-        m_writeError.clear();
+        m_outputError.clear();
         m_writer.reset();
         m_decoder.reset();
         ++m_job.failed;
@@ -223,7 +237,8 @@ private:
     std::unique_ptr<decompress::EntryDecoder> m_decoder;
     bool m_link = false;
     std::string m_linkTarget;
-    std::string m_writeError;
+    std::string m_outputError;   // why the output refused, when it did
+    bool m_outputNamed = false;  // m_outputError wants the entry's name in front
 };
 
 int Ask(const std::string& shownPath) {
@@ -390,7 +405,7 @@ int Run(const Args& args, bool cat) {
             ++failed;
         }
     }
-    if (cat && std::fflush(stdout) != 0) ++failed;
+    if (cat && !FlushOutput(stdout)) ++failed;
     return failed + job.failed == 0 ? 0 : 1;
 }
 

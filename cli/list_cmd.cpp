@@ -228,8 +228,9 @@ int ListLocalArchive(const std::string& path, bool json, IFrontEnd& frontEnd, st
                        view.Engine().GetDirectory().GetEndComment().ToString(), out);
     else
         PrintEntryTsv(view.Engine().GetDirectory(), out);
-    std::fflush(out);
-    return view.CloseArchive(frontEnd) ? 0 : 1;
+    const bool written = FlushOutput(out);
+    const bool closed = view.CloseArchive(frontEnd);
+    return written && closed ? 0 : 1;
 }
 
 int CmdList(const Args& given) {

@@ -8,6 +8,7 @@
 #include "app/start_argument.h"
 #include "app/text_convert.h"
 #include "cli/commands.h"
+#include "cli/direct_cmd.h"
 #include "cli/help.h"
 #include "cli/stop_signals.h"
 #include "cli/window_loader.h"
@@ -86,11 +87,20 @@ int main(int argc, char** argv) {
     if (std::getenv("TZ") == nullptr) ::setenv("TZ", ":/etc/localtime", 0);
     if (argc < 2) return RunWindow(argc, argv);
     const std::string name = argv[1];
-    if (name == "-h" || name == "--help") return fennic::cli::PrintProgramHelp(stdout), 0;
-    if (name == "--version") return std::puts(fennic::cli::VersionText()) < 0 ? 1 : 0;
+    if (name == "-h" || name == "--help") {
+        fennic::cli::PrintProgramHelp(stdout);
+        return fennic::cli::FlushOutput(stdout) ? 0 : 1;
+    }
+    if (name == "--version") {
+        std::puts(fennic::cli::VersionText());
+        return fennic::cli::FlushOutput(stdout) ? 0 : 1;
+    }
     for (const Command& c : kCommands) {
         if (name != c.name) continue;
-        if (AsksForHelp(argc, argv)) return fennic::cli::PrintCommandHelp(name, stdout) ? 0 : 1;
+        if (AsksForHelp(argc, argv))
+            return fennic::cli::PrintCommandHelp(name, stdout) && fennic::cli::FlushOutput(stdout)
+                       ? 0
+                       : 1;
         fennic::cli::InstallStopSignals();
         // A stop that comes after the transfer still keeps the old output.
         fennic::fs::SetCommitGuard([] { return fennic::cli::PendingStopSignal() == 0; });

@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "app/text_convert.h"
+#include "cli/direct_cmd.h"
 #include "cli/list_cmd.h"
 #include "inet/url.h"
 
@@ -39,7 +40,8 @@ void CCliRemoteHost::FillEntryList() {
     // This road reads only the last 22 bytes: an archive with a comment never gets here.
     if (m_listing == Listing::kJson) PrintEntryJson(m_view.Engine().GetDirectory(), "", m_out);
     if (m_listing == Listing::kNone) m_rows = m_view.FillEntryList();
-    std::fflush(m_out);
+    // Flushed before the road's own messages follow; the first failure is the one that says why.
+    if (m_written) m_written = FlushOutput(m_out);
 }
 
 bool CCliRemoteHost::PromptZipFileName(std::string& path, const std::string&) {
@@ -103,6 +105,7 @@ bool RouteRemoteList(const Args& args, int& status) {
     bool complete = false;
     const int reached = remote::Get(host, &complete);
     status = reached && complete && host.Listed() ? 0 : 1;
+    if (!host.Written()) status = 1;
     if (status != 0 && !host.Listed())
         host.Note("no entry list from " + inet::WithoutPassword(url));
     return true;

@@ -38,6 +38,8 @@ public:
     void SetDestination(const std::string& path) { m_dest = path; }
     // Whether the last FillEntryList() found the archive open, and its rows.
     bool Listed() const { return m_listed; }
+    // Whether the listing reached the output whole (a failure has been said).
+    bool Written() const { return m_written; }
     const std::vector<EntryRow>& Rows() const { return m_rows; }
 
 private:
@@ -51,6 +53,7 @@ private:
     RemoteSession m_session;
     std::string m_dest;
     bool m_listed = false;
+    bool m_written = true;
     std::vector<EntryRow> m_rows;
 };
 

@@ -4,6 +4,7 @@
 #include <bzlib.h>
 #include <lzma.h>
 #include <zlib.h>
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader, for the window a frame asks for
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -377,14 +378,13 @@ protected:
             s.produced = o.pos;
             s.progressed = s.produced || in.pos != inBefore;
             if (ZSTD_isError(rc)) {
-                const ZSTD_ErrorCode code = ZSTD_getErrorCode(rc);
-                message = std::string("bad zstd data: ") + ZSTD_getErrorName(rc);
-                s.status = code == ZSTD_error_frameParameter_windowTooLarge ||
-                                   code == ZSTD_error_memory_allocation
-                               ? DecodeStatus::kTooLarge
-                               : DecodeStatus::kCorrupt;
-            } else if (rc == 0) {
+                s.status = Failed(rc, data + inBefore, size - inBefore, message);
+                return s;
+            }
+            KeepHead(data + inBefore, in.pos - inBefore);
+            if (rc == 0) {
                 m_frameDone = true;
+                m_head.clear();  // the next frame's header starts here
             } else if (s.progressed) {
                 m_frameDone = false;
             }
@@ -395,8 +395,39 @@ protected:
     }
 
 private:
+    // The first bytes of the frame being decoded, enough for its header.
+    void KeepHead(const uint8_t* taken, size_t n) {
+        const size_t want =
+            ZSTD_FRAMEHEADERSIZE_MAX - std::min(m_head.size(), size_t{ZSTD_FRAMEHEADERSIZE_MAX});
+        m_head.append(reinterpret_cast<const char*>(taken), std::min(n, want));
+    }
+
+    // A failed call: a window over the limit is named with its size, as LZMA's dictionary is.
+    DecodeStatus Failed(size_t rc, const uint8_t* rest, size_t restSize, std::string& message) {
+        const ZSTD_ErrorCode code = ZSTD_getErrorCode(rc);
+        if (code == ZSTD_error_frameParameter_windowTooLarge) {
+            // The header is what the frame's earlier pieces left, then this call's input.
+            std::string header = m_head;
+            header.append(reinterpret_cast<const char*>(rest),
+                          std::min(restSize, size_t{ZSTD_FRAMEHEADERSIZE_MAX}));
+            ZSTD_frameHeader frame{};
+            if (ZSTD_getFrameHeader(&frame, header.data(), header.size()) == 0) {
+                message = "the zstd window of " + std::to_string(frame.windowSize) +
+                          " bytes is over the " + std::to_string(EntryDecoder::kMaxWindow >> 20) +
+                          " MiB allowed";
+                return DecodeStatus::kTooLarge;
+            }
+        }
+        message = std::string("bad zstd data: ") + ZSTD_getErrorName(rc);
+        return code == ZSTD_error_frameParameter_windowTooLarge ||
+                       code == ZSTD_error_memory_allocation
+                   ? DecodeStatus::kTooLarge
+                   : DecodeStatus::kCorrupt;
+    }
+
     ZSTD_DCtx* m_dctx = nullptr;
     bool m_frameDone = false;
+    std::string m_head;
 };
 
 template <typename T>

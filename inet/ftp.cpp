@@ -43,6 +43,9 @@ std::string FtpConnection::LastResponse() const {
 std::vector<int> FtpConnection::LastReplyCodes() const {
     return state_->last_codes;
 }
+std::string FtpConnection::LastReply() const {
+    return state_->last_reply;
+}
 uint32_t FtpConnection::LastError() const {
     return state_->error;
 }

@@ -24,7 +24,9 @@
 //   Close:      QUIT
 // Every blocking wait has a time limit and can be woken by Abort() from any thread; a pending
 // connect then fails with kErrorOperationCancelled. Calls return false with LastError() set;
-// kErrorExtended means the server refused and LastResponse() holds its reply text.
+// kErrorExtended means the server refused: LastReply() is the reply that refused, and
+// LastResponse() holds every reply text of the call. A data connection from another address
+// than the server's is dropped and the wait goes on; a failure of that wait says so.
 // More than 8 preliminary (1xx) replies to one command, or more than 256 KiB of reply text in
 // one call, fail with kErrorInvalidServerResponse and leave the connection unusable.
 // A user, password or path holding CR, LF or NUL is refused with kErrorInvalidOption before
@@ -57,11 +59,14 @@ public:
     uint32_t LastError() const { return error_; }
     std::string LastErrorText() const { return error_text_; }
     std::string LastResponse() const { return response_; }
+    // The reply that refused (kErrorExtended), or the last one read.
+    std::string LastReply() const { return reply_; }
 
 protected:
     uint32_t error_ = 0;
     std::string error_text_;
     std::string response_;
+    std::string reply_;
 };
 
 // LastResponse(): the reply text of the failed login, if any.
@@ -127,6 +132,8 @@ public:
     std::string LastResponse() const;
     // The codes of those replies, in the same order (preliminary replies included).
     std::vector<int> LastReplyCodes() const;
+    // The last of them: after kErrorExtended, the reply that refused.
+    std::string LastReply() const;
     uint32_t LastError() const;
     std::string LastErrorText() const;
 

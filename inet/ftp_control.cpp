@@ -51,6 +51,7 @@ bool FtpConnection::State::ReadOne(FtpReply& reply, Clock::time_point deadline,
             }
             last_response += reply.text;
             last_codes.push_back(reply.code);
+            last_reply = reply.text;
             return true;
         }
         if (p == ReplyParse::kMalformed) return Break(kErrorInvalidServerResponse);

@@ -48,6 +48,7 @@ struct FtpConnection::State : FailureRecord {
     std::string inbuf;
     std::string last_response;
     std::vector<int> last_codes;
+    std::string last_reply;  // the last reply read: after kErrorExtended, the refusal
     bool broken = false;
     bool type_binary = false;
     bool passive = false;
@@ -77,6 +78,7 @@ struct FtpConnection::State : FailureRecord {
     bool BeginCall() {
         last_response.clear();
         last_codes.clear();
+        last_reply.clear();
         if (!Usable()) return false;
         if (file_open) return Fail(kErrorFtpTransferInProgress);
         return true;

@@ -108,7 +108,11 @@ bool FtpConnection::State::ConnectPassive(fs::UniqueFd& conn) {
     if (r == WaitResult::kTimeout) return Fail(kErrorTimeout, "data connection");
     if (r == WaitResult::kWoken) return Fail(kErrorOperationCancelled);
     if (r != WaitResult::kReady) return Fail(kErrorInternal, std::strerror(err));
-    if (err != 0) return Fail(ErrorFromErrno(err), std::strerror(err));
+    // Said apart from the control connection, which did reach the server.
+    if (err != 0) {
+        return Fail(ErrorFromErrno(err), "the data connection to port " + std::to_string(port) +
+                                             " failed: " + std::strerror(err));
+    }
     conn = std::move(fd);
     return true;
 }
@@ -125,10 +129,20 @@ bool FtpConnection::State::SamePeer(const sockaddr_storage& a) const {
 
 // After the transfer command went out: waits for the server's data connection and its
 // preliminary reply, in whichever order they come. final_due tells whether the closing 2xx reply
-// is still to be read.
+// is still to be read. A connection from another address is dropped and the wait goes on; if
+// the wait then fails, its message says so.
 bool FtpConnection::State::AwaitData(fs::UniqueFd& listener, fs::UniqueFd& conn, bool& final_due) {
     bool prelim = false, done = false;
     int preliminary = 0;
+    std::string foreign;  // the address of a data connection that was refused
+    const auto refused = [&](uint32_t code, bool unusable) {
+        const std::string detail =
+            foreign.empty()
+                ? std::string()
+                : "a data connection came from " + foreign + ", not from the server at " +
+                      AddressText(reinterpret_cast<const sockaddr*>(&peer)) + ", and was refused";
+        return unusable ? Break(code, detail) : Fail(code, detail);
+    };
     Clock::time_point deadline = IoDeadline();
     while (!conn || !(prelim || done)) {
         size_t used = 0;
@@ -138,6 +152,7 @@ bool FtpConnection::State::AwaitData(fs::UniqueFd& listener, fs::UniqueFd& conn,
         if (!have_reply) {
             WaitResult r = WaitFor(conn ? -1 : listener.Get(), POLLIN, done ? -1 : ctrl.Get(),
                                    POLLIN, core->wake.read_fd(), deadline, &ready);
+            if (r == WaitResult::kTimeout && !foreign.empty()) return refused(kErrorTimeout, true);
             if (r != WaitResult::kReady) return WaitResultFail(r, kErrorTimeout);
         }
         if (ready & 1) {
@@ -145,7 +160,10 @@ bool FtpConnection::State::AwaitData(fs::UniqueFd& listener, fs::UniqueFd& conn,
             socklen_t len = sizeof from;
             fs::UniqueFd fd(::accept4(listener.Get(), reinterpret_cast<sockaddr*>(&from), &len,
                                       SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (fd && SamePeer(from)) conn = std::move(fd);
+            if (fd && SamePeer(from))
+                conn = std::move(fd);
+            else if (fd)
+                foreign = AddressText(reinterpret_cast<const sockaddr*>(&from));
         }
         if (have_reply || (ready & 2)) {
             if (!ReadOne(reply, deadline)) return false;
@@ -157,7 +175,7 @@ bool FtpConnection::State::AwaitData(fs::UniqueFd& listener, fs::UniqueFd& conn,
             } else if (reply.code < 300) {
                 done = true;  // all data already sent; its connection waits in the backlog
             } else {
-                return Fail(kErrorExtended);
+                return refused(kErrorExtended, false);
             }
         }
     }

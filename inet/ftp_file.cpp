@@ -78,6 +78,7 @@ bool FtpFile::Close() {
             error_ = kErrorExtended;
             error_text_ = ErrorText(error_);
             response_ = reply.text;
+            reply_ = reply.text;
             ok = false;
         }
     }

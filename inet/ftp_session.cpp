@@ -184,6 +184,7 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
         error_ = code;
         error_text_ = ErrorText(code, detail);
         response_ = st.last_response;
+        reply_ = st.last_reply;
         return nullptr;
     };
     if (core_->aborted) return fail(kErrorOperationCancelled);
@@ -211,6 +212,7 @@ std::unique_ptr<FtpConnection> FtpSession::Connect(const std::string& server, ui
     error_ = 0;
     error_text_.clear();
     response_ = st.last_response;
+    reply_ = st.last_reply;
     return conn;
 }
 

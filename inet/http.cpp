@@ -2,10 +2,13 @@
 // for is in, with the idle limit, Cancel() and curl's failures turned into our errors.
 #include <curl/curl.h>
 
+#include <cctype>
 #include <chrono>
+#include <string>
 
 #include "inet/http_core.h"
 #include "inet/text_lines.h"
+#include "inet/url.h"
 
 namespace fennic::inet {
 
@@ -48,6 +51,9 @@ void Restart(HttpRequest::State& s, bool body_wanted, bool head) {
     s.length = 0;
     s.location.clear();
     s.final_headers = false;
+    s.header_bytes = 0;
+    s.headers_too_long = false;
+    s.redirect_target.clear();
     s.body.clear();
     s.body_off = 0;
     s.body_read = 0;
@@ -96,6 +102,18 @@ void SetRequestOptions(HttpRequest::State& s, CurlOptions& o) {
     }
 }
 
+// Why a redirect curl would not follow was refused: its scheme, never libcurl's words about it.
+std::string RedirectRefusal(bool secure, const std::string& target) {
+    const size_t colon = target.find("://");
+    std::string scheme = target.substr(0, colon == std::string::npos ? 0 : colon);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string where = " (" + WithoutPassword(target).substr(0, 200) + ")";
+    if (secure && scheme == "http")
+        return "the redirect from https to plain http was refused" + where;
+    return "the redirect to " + (scheme.empty() ? std::string("another scheme") : scheme) +
+           " was refused: only http and https are followed" + where;
+}
+
 }  // namespace
 
 void HttpRequest::State::Detach() {
@@ -123,9 +141,15 @@ bool HttpRequest::State::FailFromCurl(CURLcode code) {
             return Fail(kErrorCertNameInvalid, detail);
         }
     }
+    // curl's own bound on a header line fails as memory would, before the final headers.
+    if (headers_too_long || (code == CURLE_OUT_OF_MEMORY && sent && !final_headers)) {
+        return Fail(kErrorInvalidServerResponse, "the answer's headers are too long (more than " +
+                                                     std::to_string(kMaxHeaderBytes >> 10) +
+                                                     " KiB)");
+    }
     // A redirect to a scheme we do not follow.
     if (code == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0) {
-        return Fail(kErrorRedirectFailed, detail);
+        return Fail(kErrorRedirectFailed, RedirectRefusal(secure, redirect_target));
     }
     if (code == CURLE_ABORTED_BY_CALLBACK && core->cancelled) {
         return Fail(kErrorOperationCancelled);

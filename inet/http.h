@@ -97,7 +97,9 @@ public:
     // the final response's headers are in. body_wanted false: a HEAD asks for the length first;
     // only when its answer has no Content-Length (or the server refuses HEAD) the GET is sent,
     // stopped at the end of its headers when it has a length, so no body byte is taken.
-    // A new call sends the request again (after SetCredentials, for instance).
+    // An answer whose headers pass kMaxHeaderBytes (64 KiB) fails with
+    // kErrorInvalidServerResponse. A new call sends the request again (after SetCredentials,
+    // for instance).
     bool Send(const std::string& headers, bool body_wanted = true);
 
     // Status code of the final response (every status, 416 included).

@@ -20,6 +20,10 @@
 
 namespace fennic::inet {
 
+// The most header bytes one answer may carry. curl stops a single line at 100 KiB on its own,
+// but says only "Out of memory"; the lines of an answer are not bounded by it at all.
+constexpr size_t kMaxHeaderBytes = 64 * 1024;
+
 struct HttpCore : FailureRecord, SessionSettings {
     HttpCore() : SessionSettings(30000, 60000) {}
 
@@ -65,6 +69,9 @@ struct HttpRequest::State : FailureRecord {
     uint64_t length = 0;
     std::string location;
     bool final_headers = false;
+    size_t header_bytes = 0;        // of the answer being received
+    bool headers_too_long = false;  // the answer passed kMaxHeaderBytes
+    std::string redirect_target;    // the absolute address of the last redirect
 
     std::string body;
     size_t body_off = 0;

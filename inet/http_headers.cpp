@@ -50,7 +50,14 @@ std::string RedirectTarget(HttpCore& core, const std::string& location) {
 
 size_t HttpRequest::State::OnHeader(const char* data, size_t len) {
     progress = true;
-    if (StartsWithNoCase(data, len, "HTTP/")) {
+    const bool statusLine = StartsWithNoCase(data, len, "HTTP/");
+    if (statusLine) header_bytes = 0;
+    header_bytes += len;
+    if (header_bytes > kMaxHeaderBytes) {
+        headers_too_long = true;
+        return 0;  // ends the transfer
+    }
+    if (statusLine) {
         // A new response: a redirect target or the answer after 100 Continue.
         const char* sp = static_cast<const char*>(std::memchr(data, ' ', len));
         status = 0;
@@ -80,9 +87,9 @@ size_t HttpRequest::State::OnHeader(const char* data, size_t len) {
     if (len <= 2 && (data[0] == '\r' || data[0] == '\n')) {
         if (status >= 100 && status < 200) return len;
         if (status >= 300 && status < 400 && !location.empty()) {
-            const std::string absolute = RedirectTarget(*core, location);
+            redirect_target = RedirectTarget(*core, location);
             ++redirects;
-            core->Notify(kStatusRedirect, absolute);
+            core->Notify(kStatusRedirect, redirect_target);
             return len;
         }
         final_headers = true;

@@ -106,15 +106,16 @@ private:
 
     bool SessionFail(Error& error) {
         return Failure(error, m_session.LastError(), m_session.LastErrorText(),
-                       m_session.LastResponse());
+                       m_session.LastReply());
     }
     bool ConnectionFail(Error& error) {
         return Failure(error, m_connection->LastError(), m_connection->LastErrorText(),
-                       m_connection->LastResponse());
+                       m_connection->LastReply());
     }
     bool FileFail(inet::FtpFile& file, Error& error) {
-        return Failure(error, file.LastError(), file.LastErrorText(), file.LastResponse());
+        return Failure(error, file.LastError(), file.LastErrorText(), file.LastReply());
     }
+    // The message quotes the first line of the reply that refused, not of the call's first.
     bool Failure(Error& error, uint32_t code, const std::string& text, const std::string& reply) {
         ErrorCode kind = ErrorCode::kConnection;
         if (code == inet::kErrorExtended) kind = ErrorCode::kStatus;

@@ -178,6 +178,37 @@ private:
     std::string m_name;
 };
 
+// What is wrong with an answer's Content-Length for a body of `want` bytes; empty when it fits
+// or there is none (the body then ends with the transfer, and is counted as it comes). A
+// length past the range would leave the read waiting for bytes that never come.
+std::string LengthMismatch(inet::HttpRequest& request, uint64_t want) {
+    std::string text;
+    if (!request.QueryHeader("Content-Length", text)) return {};
+    // Several headers come joined by ", ": each must say the same.
+    std::vector<uint64_t> lengths;
+    std::string value;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != ',') {
+            if (text[i] != ' ' || !value.empty()) value += text[i];
+            continue;
+        }
+        value.erase(value.find_last_not_of(' ') + 1);
+        if (value.empty() || value.size() > 19 ||
+            value.find_first_not_of("0123456789") != std::string::npos)
+            return "the server's Content-Length is not a number of bytes";
+        lengths.push_back(std::stoull(value));
+        value.clear();
+    }
+    for (uint64_t n : lengths) {
+        if (n != lengths[0])
+            return "the server sent Content-Length headers that differ (" +
+                   std::to_string(lengths[0]) + " and " + std::to_string(n) + " bytes)";
+    }
+    if (lengths[0] == want) return {};
+    return "the server's Content-Length of " + std::to_string(lengths[0]) +
+           " bytes is not the length of the range asked for (" + std::to_string(want) + " bytes)";
+}
+
 // The longest archive a server without ranges is read into the temp folder without a
 // Content-Length to go by.
 constexpr uint64_t kFullDownloadLimit = uint64_t{64} << 30;
@@ -254,11 +285,13 @@ public:
         if (status != 206) return StatusFail(error, status);
         std::string text;
         if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
-            !range.totalKnown || range.last + 1 != range.total || range.Length() > count ||
-            (haveLength && length != range.Length())) {
+            !range.totalKnown || range.last + 1 != range.total || range.Length() > count) {
             return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range does not describe the archive's last bytes");
         }
+        if (const std::string mismatch = LengthMismatch(*request, range.Length());
+            !mismatch.empty())
+            return Fail(error, ErrorCode::kStatus, mismatch);
         size = range.total;
         return ReadBody(*request, range.Length(), bytes, error);
     }
@@ -292,6 +325,9 @@ public:
             return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range is not the range asked for");
         }
+        // Refused before any body byte, as the first request is.
+        if (const std::string mismatch = LengthMismatch(*request, length); !mismatch.empty())
+            return Fail(error, ErrorCode::kStatus, mismatch);
         return Stream(*request, length, sink, error);
     }
 

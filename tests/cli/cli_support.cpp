@@ -13,7 +13,9 @@ namespace fennic::test {
 
 namespace {
 
-pid_t StartChild(const TempDir& home, std::vector<std::string> argText, const Environment& env) {
+// out_fd >= 0 takes the place of the stdout file (which is still made, empty).
+pid_t StartChild(const TempDir& home, std::vector<std::string> argText, const Environment& env,
+                 int out_fd = -1) {
     Environment vars;
     for (char** e = environ; *e; ++e) {
         const std::string kv = *e;
@@ -39,8 +41,9 @@ pid_t StartChild(const TempDir& home, std::vector<std::string> argText, const En
         const int in = ::open("/dev/null", O_RDONLY);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-            ::dup2(err, 2) < 0 || ::chdir(home.path().c_str()) != 0)
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 ||
+            ::dup2(out_fd >= 0 ? out_fd : out, 1) < 0 || ::dup2(err, 2) < 0 ||
+            ::chdir(home.path().c_str()) != 0)
             ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
@@ -78,6 +81,14 @@ CommandResult RunFennic(const TempDir& home, const std::string& args, std::strin
         StartChild(home, {"/bin/sh", "-c", "exec " + Quote(FENNIC_CLI_PATH) + " " + args}, env));
     if (err) *err = f.err;
     return {f.status, f.out};
+}
+
+Finished RunFennicAfter(const TempDir& home, const std::string& before, const std::string& args,
+                        int out_fd) {
+    return WaitFennic(
+        home,
+        StartChild(home, {"/bin/sh", "-c", before + " exec " + Quote(FENNIC_CLI_PATH) + " " + args},
+                   {}, out_fd));
 }
 
 std::string FennicCommand(const TempDir& home) {

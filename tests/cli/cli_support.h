@@ -33,6 +33,11 @@ Finished WaitFennic(const TempDir& home, pid_t pid, int limit_ms = 120000);
 CommandResult RunFennic(const TempDir& home, const std::string& args, std::string* err = nullptr,
                         const Environment& env = {});
 
+// Runs fennic as RunFennic does, after the shell commands in `before` (e.g. "ulimit -f 64;"),
+// with its stdout on out_fd when that is >= 0.
+Finished RunFennicAfter(const TempDir& home, const std::string& before, const std::string& args,
+                        int out_fd = -1);
+
 // The shell words that start fennic with its settings in home, for commands put together by
 // hand (e.g. run under a terminal).
 std::string FennicCommand(const TempDir& home);

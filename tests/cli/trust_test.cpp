@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <mutex>
 
 #include "tests/cli/cli_support.h"
+#include "tests/cli/get_support.h"
 #include "tests/fixtures/fixtures.h"
 #include "tests/remote/remote_support.h"
 
@@ -27,6 +31,15 @@ protected:
     TempDir home;
     TempDir files;
 };
+
+// big.zip: a small entry first, far from the tail, and one in it.
+const char kBigZip[] = R"(import sys, os, zipfile
+d = sys.argv[1]
+with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
+    z.writestr('first.txt', 'first')
+    z.writestr('pad.bin', os.urandom(300000), compress_type=zipfile.ZIP_STORED)
+    z.writestr('last.txt', 'last')
+)";
 
 bool HasCommand(const std::vector<std::string>& commands, const std::string& verb) {
     return std::any_of(commands.begin(), commands.end(),
@@ -192,13 +205,7 @@ TEST_F(CliTrust, HttpRefusalsAreNamedOnTheCommandLine) {
 }
 
 TEST_F(CliTrust, DirectRoadNamesRefusalsAndStopsWhereRangesAreIgnored) {
-    Python(R"(import sys, os, zipfile
-d = sys.argv[1]
-with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
-    z.writestr('first.txt', 'first')
-    z.writestr('pad.bin', os.urandom(300000), compress_type=zipfile.ZIP_STORED)
-    z.writestr('last.txt', 'last')
-)");
+    Python(kBigZip);
     NginxServer noRanges(files.path(), {/*max_ranges_zero=*/true});
     NginxServer nginx(files.path());
     HostileHttpServer hostile(Answering(418, "I'm a \x1b[31mteapot"));
@@ -243,6 +250,115 @@ with zipfile.ZipFile(os.path.join(d, 'big.zip'), 'w') as z:
     ASSERT_EQ(direct.size(), 4u);  // the two 404s above, the tail, the entry
     EXPECT_EQ(direct[2].range, "bytes=-65633");
     EXPECT_EQ(direct[3].range.compare(0, 8, "bytes=0-"), 0) << direct[3].range;
+}
+
+TEST_F(CliTrust, FtpFailuresQuoteTheReplyThatRefusedAndNameTheDataPort) {
+    const uint16_t dead = FreePort();  // nobody listens there
+    const std::string refused = "fennic: The server refused the request (127.0.0.1): ";
+    const struct {
+        const char* verb;
+        std::string reply;
+        std::string says;
+        Strings last;  // the commands after EPSV
+    } cases[] = {
+        {"REST",
+         "504 REST not allowed here",
+         refused + "504 REST not allowed here\n",
+         {"REST 34367", "QUIT"}},
+        {"RETR",
+         "550 Permission denied",
+         refused + "550 Permission denied\n",
+         {"REST 34367", "RETR /a.zip", "QUIT"}},
+        {"EPSV",
+         "229 Entering Extended Passive Mode (|||" + std::to_string(dead) + "|)",
+         "fennic: The connection to the server could not be made: the data connection to port " +
+             std::to_string(dead) + " failed: Connection refused (127.0.0.1)\n",
+         {"QUIT"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.verb);
+        ScriptFtpOptions options;
+        options.files["/a.zip"] = PatternBytes(100000);  // the tail starts at 34367
+        options.replies[c.verb] = c.reply;
+        ScriptFtpServer server(options);
+        std::string err;
+        EXPECT_EQ(
+            Fennic("list ftp://127.0.0.1:" + std::to_string(server.port()) + "/a.zip", &err).status,
+            1);
+        EXPECT_EQ(err, c.says);
+        Strings want = {"USER anonymous", "PASS anonymous@", "TYPE I", "SIZE /a.zip", "EPSV"};
+        want.insert(want.end(), c.last.begin(), c.last.end());
+        EXPECT_EQ(server.Commands(), want);
+    }
+}
+
+TEST_F(CliTrust, ARangeWhoseContentLengthIsNotItsOwnIsRefusedAtOnce) {
+    Python(kBigZip);
+    const std::string body = ReadFile(files / "big.zip");
+    const auto number = [](size_t n) { return std::to_string(n); };
+    // The Content-Length lines in place of the right one, and what is said about them; each
+    // case answers the tail rightly but one.
+    const struct {
+        bool tail;
+        std::function<std::string(size_t)> lines, says;
+    } cases[] = {
+        {false, [&](size_t n) { return "Content-Length: " + number(n + 1000) + "\r\n"; },
+         [&](size_t n) {
+             return "the server's Content-Length of " + number(n + 1000) +
+                    " bytes is not the length of the range asked for (" + number(n) + " bytes)";
+         }},
+        {false,
+         [&](size_t n) {
+             return "Content-Length: " + number(n) + "\r\nContent-Length: " + number(n + 1000) +
+                    "\r\n";
+         },
+         [&](size_t n) {
+             return "the server sent Content-Length headers that differ (" + number(n) + " and " +
+                    number(n + 1000) + " bytes)";
+         }},
+        {true,
+         [&](size_t n) {
+             return "Content-Length: " + number(n + 1000) + "\r\nContent-Length: " + number(n) +
+                    "\r\n";
+         },
+         [&](size_t n) {
+             return "the server sent Content-Length headers that differ (" + number(n + 1000) +
+                    " and " + number(n) + " bytes)";
+         }},
+    };
+    for (const auto& c : cases) {
+        std::mutex mutex;
+        size_t asked = 0;
+        ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+            std::string head, part;
+            if (!RangeAnswer(body, req.Header("range"), head, part)) {
+                peer.Respond(416, "");
+                return;
+            }
+            if ((req.Header("range")[6] == '-') == c.tail) {
+                const std::string right = "Content-Length: " + number(part.size()) + "\r\n";
+                head.replace(head.find(right), right.size(), c.lines(part.size()));
+                std::lock_guard<std::mutex> lock(mutex);
+                asked = part.size();
+            }
+            peer.Send(head + part);  // and the connection stays open
+        });
+        const std::string saved = home / "first.zip";
+        std::string err;
+        const auto started = std::chrono::steady_clock::now();
+        const CommandResult r = Fennic(
+            "extract " + Quote(server.Url("/big.zip")) + " first.txt -o " + Quote(saved), &err);
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count();
+        std::lock_guard<std::mutex> lock(mutex);
+        SCOPED_TRACE(c.lines(asked));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(err, "fennic: " + c.says(asked) + "\n");
+        EXPECT_LT(seconds, 20) << "the refusal waited for the idle limit";
+        EXPECT_EQ(server.Requests().size(), c.tail ? 1u : 2u);
+        EXPECT_FALSE(Exists(saved));
+    }
 }
 
 TEST_F(CliTrust, PasswordsNeverAppearInMessages) {

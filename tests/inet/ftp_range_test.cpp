@@ -11,6 +11,7 @@
 #include <future>
 
 #include "fs/unique_fd.h"
+#include "inet/errors.h"
 #include "inet/ftp.h"
 #include "tests/fixtures/fixtures.h"
 
@@ -160,6 +161,7 @@ TEST(ScriptFtpPassive, BadPassiveRepliesAndRefusedRestStopBeforeRetr) {
         EXPECT_EQ(conn->LastError(), c.error);
         if (c.error == kErrorExtended) {
             EXPECT_NE(conn->LastResponse().find(c.reply), std::string::npos);
+            EXPECT_EQ(conn->LastReply(), c.reply + "\r\n");  // not the passive reply before it
         }
         ASSERT_TRUE(conn->Command("NOOP\r\n", false, nullptr)) << conn->LastErrorText();
         EXPECT_EQ(conn->LastResponse(), "200 NOOP ok\r\n");
@@ -237,6 +239,58 @@ TEST(ScriptFtpPassive, SilentDataPortAndSilentAborAreBounded) {
     EXPECT_FALSE(conn2->OpenFileAt("/a.zip", 0));  // a late reply must not pass as its answer
     EXPECT_EQ(conn2->LastError(), kErrorFtpDropped);
     EXPECT_EQ(server.Commands().back(), "ABOR");
+}
+
+// A script server with its own login, passive or active, at the given idle limit.
+struct ScriptLogin {
+    ScriptLogin(const fennic::test::ScriptFtpOptions& options, bool passive, uint32_t idle_ms)
+        : server(options) {
+        session.SetTimeouts(5000, idle_ms);
+        conn = Login(session, server.port(), passive, "u", "p");
+    }
+    fennic::test::ScriptFtpServer server;
+    FtpSession session;
+    std::unique_ptr<FtpConnection> conn;
+};
+
+// Each failure of a transfer's setup says which step failed: the reply that refused, the data
+// port that refused, the address a refused data connection came from.
+TEST(ScriptFtpData, FailuresNameTheReplyThePortAndTheStrangerThatFailed) {
+    fennic::test::ScriptFtpOptions opt;
+    opt.files["/a.zip"] = PatternBytes(1000, 4);
+    ScriptLogin plain(opt, true, 30000);
+    ASSERT_TRUE(plain.conn);
+    EXPECT_FALSE(plain.conn->OpenFileAt("/missing.zip", 7));
+    EXPECT_EQ(plain.conn->LastError(), kErrorExtended);
+    EXPECT_EQ(plain.conn->LastReply(), "550 /missing.zip: No such file\r\n");
+    EXPECT_EQ(plain.conn->LastReplyCodes(), (std::vector<int>{229, 350, 550}));
+
+    const uint16_t dead = fennic::test::FreePort();  // nobody listens there
+    fennic::test::ScriptFtpOptions deadOpt = opt;
+    deadOpt.replies["EPSV"] = "229 Extended Passive Mode (|||" + std::to_string(dead) + "|)";
+    ScriptLogin refused(deadOpt, true, 30000);
+    ASSERT_TRUE(refused.conn);
+    EXPECT_FALSE(refused.conn->OpenFileAt("/a.zip", 0));
+    EXPECT_EQ(refused.conn->LastError(), kErrorCannotConnect);
+    EXPECT_EQ(refused.conn->LastErrorText(),
+              "The connection to the server could not be made: the data connection to port " +
+                  std::to_string(dead) + " failed: Connection refused");
+    EXPECT_EQ(refused.server.Commands().back(), "EPSV");  // no RETR after it
+
+    // Active: the server's data connection comes from 127.0.0.2, not from the control peer.
+    fennic::test::ScriptFtpOptions strangerOpt = opt;
+    strangerOpt.active_from = "127.0.0.2";
+    ScriptLogin stranger(strangerOpt, false, 500);
+    ASSERT_TRUE(stranger.conn);
+    EXPECT_FALSE(stranger.conn->OpenFileAt("/a.zip", 0));
+    // The server either sent its data into the dropped connection (226, then the wait ran
+    // out) or saw it cut (426): both say why no data came.
+    const uint32_t error = stranger.conn->LastError();
+    EXPECT_TRUE(error == kErrorTimeout || error == kErrorExtended) << error;
+    EXPECT_EQ(stranger.conn->LastErrorText(),
+              std::string(ErrorText(error)) +
+                  ": a data connection came from 127.0.0.2, not from the server at 127.0.0.1, "
+                  "and was refused");
 }
 
 }  // namespace

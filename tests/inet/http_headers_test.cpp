@@ -33,8 +33,42 @@ TEST(OwnHttp, RedirectsStayOnHttp) {
     ASSERT_TRUE(req);
     EXPECT_FALSE(req->Send(RangeHeader(0, 3)));
     EXPECT_EQ(req->LastError(), kErrorRedirectFailed) << req->LastErrorText();
+    EXPECT_EQ(req->LastErrorText(),
+              "The redirect could not be followed: the redirect to ftp was refused: only http "
+              "and https are followed (" +
+                  opt.location + ")");
     EXPECT_EQ(ftp.connections(), 0);
     EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+// Headers past the bound, in one line (which curl itself stops at 100 KiB) or in many, end the
+// answer at once with words that say so; an answer just under the bound passes.
+TEST(OwnHttp, HeadersPastTheBoundAreRefusedAsTooLong) {
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+        {{"X-Long: " + std::string(8 << 20, 'a')}, false},
+        {std::vector<std::string>(80, "X-Many: " + std::string(1000, 'b')), false},
+        {std::vector<std::string>(60, "X-Many: " + std::string(1000, 'c')), true},
+    };
+    for (const auto& [lines, passes] : cases) {
+        SCOPED_TRACE(std::to_string(lines.size()) + " lines of " + std::to_string(lines[0].size()));
+        fennic::test::ScriptHttpServer server(
+            [&lines = lines](const RawHttpRequest&, HttpPeer& peer) {
+                peer.Respond(206, "abcd", lines);
+            });
+        Client c(server.port());
+        auto req = c.conn->OpenRequest("/a.zip", false);
+        ASSERT_TRUE(req);
+        EXPECT_EQ(req->Send(RangeHeader(0, 3)), passes) << req->LastErrorText();
+        if (passes) {
+            EXPECT_EQ(Body(*req), "abcd");
+        } else {
+            EXPECT_EQ(req->LastError(), kErrorInvalidServerResponse);
+            EXPECT_EQ(req->LastErrorText(),
+                      "The server's response could not be understood: the answer's headers are "
+                      "too long (more than 64 KiB)");
+        }
+        EXPECT_EQ(server.Requests().size(), 1u);
+    }
 }
 
 TEST(OwnHttp, HeadersOfTheFinalResponse) {
