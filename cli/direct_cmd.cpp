@@ -99,6 +99,17 @@ bool ApplyOption(OptionId id, const std::string& value, RoadOptions& o) {
             if (value.size() != 1 || value[0] < '1' || value[0] > '4') return false;
             o.connections = value[0] - '0';
             break;
+        case OptionId::kHeader:
+            if (!remote::CheckRequestHeader(value, o.headerProblem)) return false;
+            o.source.headers.push_back(value);
+            break;
+        case OptionId::kUserAgent:
+            if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+                o.headerProblem = "--user-agent takes one line of text";
+                return false;
+            }
+            o.source.userAgent = value;
+            break;
         case OptionId::kIndex: {
             char* end = nullptr;
             errno = 0;
@@ -121,6 +132,7 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
     const unsigned bit = CommandBitOf(cmd);
     bool options = true;
     CredentialChoice choice = CredentialChoice::kAsk;
+    o.source.userAgent = std::string("fennic/") + VersionNumber();
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         bool credentials = false;
@@ -148,7 +160,10 @@ bool ParseRoadOptions(const Args& args, const std::string& cmd, RoadOptions& o) 
             if (++i == args.size()) return Usage(command), false;
             value = args[i];
         }
-        if (!ApplyOption(known->id, value, o)) return Usage(command), false;
+        if (!ApplyOption(known->id, value, o)) {
+            if (!o.headerProblem.empty()) Note(o.headerProblem);
+            return Usage(command), false;
+        }
     }
     if (o.location.empty()) return Usage(command), false;
 

@@ -38,8 +38,9 @@ struct RoadOptions {
     std::string password;
     bool havePassword = false;
     int connections = 4;
-    bool quiet = false;    // -q: errors only
-    bool verbose = false;  // -v: also each request
+    bool quiet = false;         // -q: errors only
+    bool verbose = false;       // -v: also each request
+    std::string headerProblem;  // why -H or --user-agent was refused
 };
 
 // -q was given: notes that are not errors stay unsaid.

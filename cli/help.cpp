@@ -54,6 +54,10 @@ const char* VersionText() {
     return "fennic " FENNIC_VERSION;
 }
 
+const char* VersionNumber() {
+    return FENNIC_VERSION;
+}
+
 void PrintProgramHelp(std::FILE* out) {
     std::fprintf(out,
                  "usage: fennic [COMMAND [OPTIONS] ARGUMENTS]\n"

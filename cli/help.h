@@ -15,5 +15,7 @@ bool PrintCommandHelp(const std::string& command, std::FILE* out);
 void PrintCommandUsage(const std::string& command, std::FILE* out);
 // "fennic VERSION".
 const char* VersionText();
+// The version alone ("1.5").
+const char* VersionNumber();
 
 }  // namespace fennic::cli

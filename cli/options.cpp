@@ -10,7 +10,7 @@ constexpr unsigned kClassicCommands = kList | kExtract;
 
 const OptionRow kOptions[] = {
     {OptionId::kJson, nullptr, "--json", nullptr, kRoadCommands, kList, HelpGroup::kOwn,
-     "every raw field of each entry, as a JSON array"},
+     "every raw field of each entry, in one JSON object"},
     {OptionId::kTable, nullptr, "--table", nullptr, kList, kList, HelpGroup::kOwn,
      "aligned columns with a total line (the default on a terminal)"},
     {OptionId::kTsv, nullptr, "--tsv", nullptr, kList, kList, HelpGroup::kOwn,
@@ -43,6 +43,10 @@ const OptionRow kOptions[] = {
      HelpGroup::kRoad, "FTP data connections from the server (PORT/EPRT), not passive"},
     {OptionId::kFullDownload, nullptr, "--full-download", nullptr, kRoadCommands, kRoadCommands,
      HelpGroup::kRoad, "a server that ignores byte ranges: fetch the whole archive"},
+    {OptionId::kHeader, "-H", "--header", "LINE", kRoadCommands, kRoadCommands, HelpGroup::kRoad,
+     "send the header LINE ('Name: value') with every HTTP request;\nrepeatable"},
+    {OptionId::kUserAgent, nullptr, "--user-agent", "TEXT", kRoadCommands, kRoadCommands,
+     HelpGroup::kRoad, "the agent text HTTP requests send (default fennic/VERSION)"},
     {OptionId::kSettingsCredentials, nullptr, "--settings-credentials", nullptr, kRoadCommands,
      kRoadCommands, HelpGroup::kRoad,
      "the port, user and password of the settings, not the address's"},

@@ -37,6 +37,8 @@ enum class OptionId {
     kNeverOverwrite,
     kPassword,
     kConnections,
+    kHeader,
+    kUserAgent,
 };
 
 // Where an option's help line stands: the command's own first, the road's, then the window's.

@@ -69,11 +69,20 @@ struct SourceOptions {
     std::string user, password;
     bool useGivenCredentials = false;
     uint16_t port = 0;  // instead of the address's, when not 0
+    // HTTP: the agent text (empty: the program's own) and headers sent with every request,
+    // each "Name: value" as CheckRequestHeader accepts it.
+    std::string userAgent;
+    std::vector<std::string> headers;
     // Progress of a long transfer (done, total); total 0 when unknown.
     std::function<void(uint64_t, uint64_t)> progress;
     // One line per request made (what was asked, the answer, bytes, time), for -v.
     std::function<void(const std::string&)> log;
 };
+
+// Whether `line` may go out as a request header: "Name: value" on one line, the name a token
+// and not one the program sets itself (Range, If-Range, Accept-Encoding, Content-Length,
+// Transfer-Encoding); false with the reason.
+bool CheckRequestHeader(const std::string& line, std::string& why);
 
 // A source over bytes held in memory (tests, fuzzing); they must outlive it.
 std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,

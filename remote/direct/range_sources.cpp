@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -209,6 +210,9 @@ std::string LengthMismatch(inet::HttpRequest& request, uint64_t want) {
            " bytes is not the length of the range asked for (" + std::to_string(want) + " bytes)";
 }
 
+// The request's own headers: the answer must be the bytes as stored, never a compressed form.
+constexpr char kIdentity[] = "Accept-Encoding: identity\r\n";
+
 // The longest archive a server without ranges is read into the temp folder without a
 // Content-Length to go by.
 constexpr uint64_t kFullDownloadLimit = uint64_t{64} << 30;
@@ -221,7 +225,8 @@ public:
 
     bool Open(Error& error) {
         const bool named = !m_options.proxy.empty();
-        if (!m_session.Open(inet::kUserAgent, named ? inet::kAccessProxy : inet::kAccessPreconfig,
+        const std::string agent = m_options.userAgent.empty() ? "fennic" : m_options.userAgent;
+        if (!m_session.Open(agent, named ? inet::kAccessProxy : inet::kAccessPreconfig,
                             m_options.proxy)) {
             return NetFail(error, m_session.LastError(), m_session.LastErrorText());
         }
@@ -345,7 +350,9 @@ private:
         ++m_count.requests;
         m_asked = headers.substr(0, headers.find('\r'));
         m_started = std::chrono::steady_clock::now();
-        if (!request->Send(headers))
+        std::string all = headers + kIdentity;
+        for (const std::string& extra : m_options.headers) all += extra + "\r\n";
+        if (!request->Send(all))
             return NetFail(error, request->LastError(), request->LastErrorText());
         if (!request->QueryStatusCode(status))
             return NetFail(error, request->LastError(), request->LastErrorText());
@@ -478,6 +485,32 @@ private:
 std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,
                                                 const std::string& name) {
     return std::make_unique<MemorySource>(data, size, name);
+}
+
+bool CheckRequestHeader(const std::string& line, std::string& why) {
+    const size_t colon = line.find(':');
+    const std::string name = line.substr(0, colon);
+    auto token = [](unsigned char c) {
+        return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+    };
+    if (colon == std::string::npos || name.empty() ||
+        !std::all_of(name.begin(), name.end(), token)) {
+        why = "-H takes 'NAME: VALUE', NAME made of letters, digits and !#$%&'*+-.^_`|~";
+        return false;
+    }
+    // A line break would start a header, or a request, of the text's own.
+    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        why = "-H takes one line: no line breaks or NUL bytes";
+        return false;
+    }
+    for (const char* own :
+         {"Range", "If-Range", "Accept-Encoding", "Content-Length", "Transfer-Encoding"}) {
+        if (strcasecmp(name.c_str(), own) == 0) {
+            why = "-H cannot set " + std::string(own) + ": the program sets it itself";
+            return false;
+        }
+    }
+    return true;
 }
 
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,

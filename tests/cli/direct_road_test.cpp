@@ -363,6 +363,51 @@ TEST_F(DirectRoadRequests, ListTakesOneRequestOrTwoOnOneConnection) {
     EXPECT_LE(log[1].body_bytes_sent + log[2].body_bytes_sent, many.dirSize + kTail);
 }
 
+// The direct road names itself and asks for the bytes as stored; the user may add headers of
+// their own but none that would change what the program asked for. The window keeps its agent.
+TEST_F(DirectRoadRequests, RequestsCarryTheAgentIdentityAndTheUsersHeaders) {
+    NginxServer nginx(Archives().path());
+    const std::string url = Quote(nginx.Url("/many.zip"));
+    std::string err;
+    ASSERT_EQ(Fennic("list " + url, &err).status, 0) << err;
+    auto log = nginx.WaitForAccessLog(2);
+    ASSERT_EQ(log.size(), 2u);
+    for (const auto& r : log) {
+        EXPECT_EQ(r.agent.rfind("fennic/", 0), 0u) << r.agent;
+        EXPECT_EQ(r.accept_encoding, "identity");
+        EXPECT_EQ(r.test_header, "-");
+    }
+    ASSERT_EQ(
+        Fennic("list -H 'X-Fennic-Test: one two' --user-agent 'probe/2 (x)' " + url, &err).status,
+        0)
+        << err;
+    log = nginx.WaitForAccessLog(4);
+    ASSERT_EQ(log.size(), 4u);
+    for (size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(log[i].agent, "probe/2 (x)");
+        EXPECT_EQ(log[i].test_header, "one two");
+        EXPECT_EQ(log[i].accept_encoding, "identity");
+    }
+    const struct {
+        std::string args, said;
+    } refused[] = {
+        {"-H 'Range: bytes=0-1'", "-H cannot set Range: the program sets it itself"},
+        {"--header 'accept-encoding: gzip'", "-H cannot set Accept-Encoding"},
+        {"-H 'no colon here'", "-H takes 'NAME: VALUE'"},
+        {"-H \"$(printf 'X-A: 1\\r\\nX-B: 2')\"", "-H takes one line"},
+        {"--user-agent \"$(printf 'a\\nb')\"", "--user-agent takes one line of text"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(Fennic("list " + c.args + " " + url, &err).status, 2);
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+    }
+    ASSERT_EQ(Fennic("list --classic " + url, &err).status, 0) << err;
+    log = nginx.WaitForAccessLog(7);
+    ASSERT_EQ(log.size(), 7u);  // nothing went out for the refused ones
+    for (size_t i = 4; i < 7; ++i) EXPECT_EQ(log[i].agent, "Microsoft Internet Explorer");
+}
+
 TEST_F(DirectRoadRequests, ExtractFetchesOnlyWhatTheTailLacks) {
     NginxServer nginx(Archives().path());
     const Layout fits = LayoutOf(Archive("fits.zip"));
