@@ -21,6 +21,7 @@
 #include "inet/http.h"
 #include "inet/http_text.h"
 #include "inet/url.h"
+#include "remote/direct/http_answers.h"
 #include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
 
@@ -179,37 +180,6 @@ private:
     std::string m_name;
 };
 
-// What is wrong with an answer's Content-Length for a body of `want` bytes; empty when it fits
-// or there is none (the body then ends with the transfer, and is counted as it comes). A
-// length past the range would leave the read waiting for bytes that never come.
-std::string LengthMismatch(inet::HttpRequest& request, uint64_t want) {
-    std::string text;
-    if (!request.QueryHeader("Content-Length", text)) return {};
-    // Several headers come joined by ", ": each must say the same.
-    std::vector<uint64_t> lengths;
-    std::string value;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != ',') {
-            if (text[i] != ' ' || !value.empty()) value += text[i];
-            continue;
-        }
-        value.erase(value.find_last_not_of(' ') + 1);
-        if (value.empty() || value.size() > 19 ||
-            value.find_first_not_of("0123456789") != std::string::npos)
-            return "the server's Content-Length is not a number of bytes";
-        lengths.push_back(std::stoull(value));
-        value.clear();
-    }
-    for (uint64_t n : lengths) {
-        if (n != lengths[0])
-            return "the server sent Content-Length headers that differ (" +
-                   std::to_string(lengths[0]) + " and " + std::to_string(n) + " bytes)";
-    }
-    if (lengths[0] == want) return {};
-    return "the server's Content-Length of " + std::to_string(lengths[0]) +
-           " bytes is not the length of the range asked for (" + std::to_string(want) + " bytes)";
-}
-
 // The request's own headers: the answer must be the bytes as stored, never a compressed form.
 constexpr char kIdentity[] = "Accept-Encoding: identity\r\n";
 
@@ -267,32 +237,39 @@ public:
                 return ReadBody(*request, length, bytes, error);
             }
             if (!m_options.fullDownload) {
+                // Some servers ignore only the suffix form: the headers gave the size, the
+                // body is cut off, and the tail is asked for by its offsets.
                 request->Close();
-                return Fail(error, ErrorCode::kNoRanges,
-                            "the server does not send byte ranges (it answered 200 with the "
-                            "whole archive" +
-                                (haveLength ? ", " + std::to_string(length) + " bytes" : "") +
-                                "); --full-download fetches the whole archive instead");
+                if (haveLength) return ReadTailAt(length, count, bytes, size, error);
+                return ProbeThenReadTail(count, bytes, size, error);
             }
             if (!Download(*request, haveLength ? length : 0, error)) return false;
             return m_local->ReadTail(count, bytes, size, error);
         }
-        if (status == 416) {
-            // Nothing to send from the end: an empty file (its size in "bytes */0").
-            std::string text;
-            if (request->QueryHeader("Content-Range", text) &&
-                inet::ParseUnsatisfiedRange(text, size) && size == 0) {
+        std::string text;
+        const bool haveRange = request->QueryHeader("Content-Range", text);
+        // 416 names the size when it is an empty file ("bytes */0") or a server that refuses
+        // the suffix form.
+        if (status == 416 && haveRange && inet::ParseUnsatisfiedRange(text, size)) {
+            request->Close();
+            if (size == 0)
                 return Fail(error, ErrorCode::kNotArchive,
                             m_name + " is empty (0 bytes): not a ZIP archive");
-            }
-            return StatusFail(error, status);
+            return ReadTailAt(size, count, bytes, size, error);
+        }
+        if (status == 400 || status == 416 || status == 501) {
+            request->Close();
+            return ProbeThenReadTail(count, bytes, size, error);
         }
         if (status != 206) return StatusFail(error, status);
-        std::string text;
-        if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
-            !range.totalKnown || range.last + 1 != range.total || range.Length() > count) {
+        if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown) {
             return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range does not describe the archive's last bytes");
+        }
+        if (range.last + 1 != range.total || range.Length() > count) {
+            // Other bytes than the suffix asked for (the first ones, say): the offsets ask.
+            request->Close();
+            return ReadTailAt(range.total, count, bytes, size, error);
         }
         if (const std::string mismatch = LengthMismatch(*request, range.Length());
             !mismatch.empty())
@@ -339,6 +316,51 @@ public:
     std::string Name() const override { return m_name; }
 
 private:
+    // The last `count` bytes of an archive of `total` bytes, by an explicit range.
+    bool ReadTailAt(uint64_t total, uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                    Error& error) {
+        size = total;
+        const uint64_t take = std::min(count, total);
+        bytes.clear();
+        bytes.reserve(static_cast<size_t>(take));
+        const ByteSink keep = [&bytes](const uint8_t* data, size_t n) {
+            bytes.insert(bytes.end(), data, data + n);
+            return true;
+        };
+        if (ReadRange(total - take, take, keep, error)) return true;
+        if (error.code == ErrorCode::kNoRanges)
+            error.message =
+                "the server does not send byte ranges (it answered 200 to a range "
+                "by offsets too); --full-download fetches the whole archive instead";
+        return false;
+    }
+
+    // The size from the answer for the first byte, then the tail by its offsets.
+    bool ProbeThenReadTail(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                           Error& error) {
+        std::unique_ptr<inet::HttpRequest> request;
+        uint32_t status = 0;
+        if (!Send("Range: bytes=0-0\r\n", request, status, error)) return false;
+        std::string text;
+        const bool haveRange = request->QueryHeader("Content-Range", text);
+        request->Close();
+        inet::ContentRange range;
+        uint64_t total = 0;
+        if (status == 416 && haveRange && inet::ParseUnsatisfiedRange(text, total) && total == 0)
+            return Fail(error, ErrorCode::kNotArchive,
+                        m_name + " is empty (0 bytes): not a ZIP archive");
+        if (status == 200)
+            return Fail(error, ErrorCode::kNoRanges,
+                        "the server does not send byte ranges (it answered 200 to a range); "
+                        "--full-download fetches the whole archive instead");
+        if (status != 206) return StatusFail(error, status);
+        if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown ||
+            range.first != 0 || range.last != 0)
+            return Fail(error, ErrorCode::kStatus,
+                        "the server's Content-Range is not the range asked for");
+        return ReadTailAt(range.total, count, bytes, size, error);
+    }
+
     bool Send(const std::string& headers, std::unique_ptr<inet::HttpRequest>& request,
               uint32_t& status, Error& error) {
         request = m_connection->OpenRequest(m_object, m_secure);
@@ -485,32 +507,6 @@ private:
 std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,
                                                 const std::string& name) {
     return std::make_unique<MemorySource>(data, size, name);
-}
-
-bool CheckRequestHeader(const std::string& line, std::string& why) {
-    const size_t colon = line.find(':');
-    const std::string name = line.substr(0, colon);
-    auto token = [](unsigned char c) {
-        return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-    };
-    if (colon == std::string::npos || name.empty() ||
-        !std::all_of(name.begin(), name.end(), token)) {
-        why = "-H takes 'NAME: VALUE', NAME made of letters, digits and !#$%&'*+-.^_`|~";
-        return false;
-    }
-    // A line break would start a header, or a request, of the text's own.
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-        why = "-H takes one line: no line breaks or NUL bytes";
-        return false;
-    }
-    for (const char* own :
-         {"Range", "If-Range", "Accept-Encoding", "Content-Length", "Transfer-Encoding"}) {
-        if (strcasecmp(name.c_str(), own) == 0) {
-            why = "-H cannot set " + std::string(own) + ": the program sets it itself";
-            return false;
-        }
-    }
-    return true;
 }
 
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,

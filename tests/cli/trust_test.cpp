@@ -233,10 +233,14 @@ TEST_F(CliTrust, DirectRoadNamesRefusalsAndStopsWhereRangesAreIgnored) {
                                    &err);
     EXPECT_EQ(r.status, 0) << err;
     EXPECT_EQ(VerifySaved(saved, files / "big.zip"), "");
-    // Two refused runs and one whole download; nothing was asked twice.
-    const auto log = noRanges.WaitForAccessLog(3);
-    ASSERT_EQ(log.size(), 3u);
+    // Two refused runs, each asking by suffix and then by offsets (both answered 200 and cut
+    // off after the head), and one whole download.
+    const auto log = noRanges.WaitForAccessLog(5);
+    ASSERT_EQ(log.size(), 5u);
     for (const auto& entry : log) EXPECT_EQ(entry.status, 200);
+    EXPECT_EQ(log[0].range, "bytes=-65633");
+    EXPECT_EQ(log[1].range.rfind("bytes=", 0), 0u);
+    EXPECT_NE(log[1].range, "bytes=-65633");
     EXPECT_EQ(Fennic("list --full-download " + Quote(noRanges.Url("/big.zip")), &err).status, 0)
         << err;
     // Where ranges work the entry past the tail takes one more range of its own.

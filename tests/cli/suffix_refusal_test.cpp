@@ -1,0 +1,101 @@
+// Servers that refuse only the suffix form of a range ("bytes=-N") still serve ranges by their
+// offsets: the listing goes on by those, and only a server that refuses both is said to send
+// no ranges.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_support.h"
+#include "tests/fixtures/fixtures.h"
+
+namespace fennic::test {
+namespace {
+
+class SuffixRefusal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // An entry far from the tail and one in it: more than the first request asks for.
+        const CommandResult made = RunCommand(std::string(FENNIC_PYTHON) +
+                                              " -c \"import os, sys, zipfile\n"
+                                              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                              "  z.writestr('first.txt', 'first')\n"
+                                              "  z.writestr('pad.bin', os.urandom(300000))\n"
+                                              "  z.writestr('last.txt', 'last')\n\" " +
+                                              Quote(home / "a.zip"));
+        ASSERT_EQ(made.status, 0) << made.output;
+        body = ReadFile(home / "a.zip");
+        local = RunFennic(home, "list --tsv " + Quote(home / "a.zip")).output;
+        ASSERT_FALSE(local.empty());
+    }
+    // The Range headers the server saw, in order.
+    static std::vector<std::string> Ranges(const ScriptHttpServer& server) {
+        std::vector<std::string> out;
+        for (const auto& r : server.Requests()) out.push_back(r.Header("range"));
+        return out;
+    }
+    std::string Tail() const {
+        const size_t n = body.size();
+        return "bytes=" + std::to_string(n - 65633) + "-" + std::to_string(n - 1);
+    }
+    TempDir home;
+    std::string body, local;
+};
+
+TEST_F(SuffixRefusal, EachRefusalIsFollowedByRangesByOffsets) {
+    const std::string size = std::to_string(body.size());
+    const struct {
+        const char* name;
+        std::function<void(HttpPeer&)> refuse;
+        bool probes;  // the size comes from a request for the first byte
+    } cases[] = {
+        {"200 with the whole archive", [&](HttpPeer& p) { p.Respond(200, body); }, false},
+        {"501", [](HttpPeer& p) { p.Respond(501, "not here"); }, true},
+        {"400", [](HttpPeer& p) { p.Respond(400, "bad"); }, true},
+        {"416 naming the size",
+         [&](HttpPeer& p) { p.Respond(416, "", {"Content-Range: bytes */" + size}); }, false},
+        {"416 naming nothing", [](HttpPeer& p) { p.Respond(416, ""); }, true},
+        {"206 with the first bytes",
+         [&](HttpPeer& p) {
+             p.Respond(206, body.substr(0, 65634), {"Content-Range: bytes 0-65633/" + size});
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+            if (req.Header("range").rfind("bytes=-", 0) == 0) return c.refuse(peer);
+            ServeBody(req, peer, body);
+        });
+        std::string err;
+        const CommandResult r = RunFennic(home, "list --tsv " + Quote(server.Url("/a.zip")), &err);
+        EXPECT_EQ(r.status, 0) << err;
+        EXPECT_EQ(r.output, local);
+        std::vector<std::string> want = {"bytes=-65633"};
+        if (c.probes) want.push_back("bytes=0-0");
+        want.push_back(Tail());
+        EXPECT_EQ(Ranges(server), want);
+    }
+}
+
+TEST_F(SuffixRefusal, OnlyAServerRefusingEveryRangeIsSaidToSendNone) {
+    for (const bool knowsLength : {true, false}) {
+        SCOPED_TRACE(knowsLength);
+        ScriptHttpServer server([&](const RawHttpRequest&, HttpPeer& peer) {
+            peer.Respond(200, body, {}, !knowsLength);
+        });
+        std::string err;
+        const CommandResult r = RunFennic(home, "list --tsv " + Quote(server.Url("/a.zip")), &err);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "");
+        EXPECT_NE(err.find("the server does not send byte ranges"), std::string::npos) << err;
+        EXPECT_NE(err.find("--full-download"), std::string::npos) << err;
+        // The whole archive is never read for it: two requests, each cut off after its head.
+        EXPECT_EQ(Ranges(server).size(), 2u);
+    }
+}
+
+}  // namespace
+}  // namespace fennic::test
