@@ -1,5 +1,7 @@
 #include "inet/http_text.h"
 
+#include <strings.h>
+
 namespace fennic::inet {
 
 const char* HttpReasonPhrase(uint32_t status) {
@@ -48,6 +50,14 @@ const char* HttpReasonPhrase(uint32_t status) {
 std::string ServerAnswered(uint32_t status) {
     const std::string reason = HttpReasonPhrase(status);
     return "the server answered " + std::to_string(status) + (reason.empty() ? "" : " " + reason);
+}
+
+bool IsIdentityCoding(const std::string& coding) {
+    const size_t first = coding.find_first_not_of(" \t");
+    if (first == std::string::npos) return true;
+    const size_t last = coding.find_last_not_of(" \t");
+    const std::string word = coding.substr(first, last - first + 1);
+    return strcasecmp(word.c_str(), "identity") == 0;
 }
 
 }  // namespace fennic::inet

@@ -13,5 +13,8 @@ constexpr char kUserAgent[] = "Microsoft Internet Explorer";
 const char* HttpReasonPhrase(uint32_t status);
 // "the server answered 404 Not Found" ("the server answered 599" for a code not in the table).
 std::string ServerAnswered(uint32_t status);
+// A Content-Encoding value that leaves the bytes as stored: empty or "identity" (any case,
+// blanks around it). We never ask for another, so any other is bytes that are not the file's.
+bool IsIdentityCoding(const std::string& coding);
 
 }  // namespace fennic::inet

@@ -11,6 +11,7 @@
 #include "app/text_convert.h"
 #include "inet/content_range.h"
 #include "inet/errors.h"
+#include "inet/http_text.h"
 #include "inet/url.h"
 
 namespace fennic {
@@ -40,11 +41,6 @@ std::string ErrorCodeText(uint32_t error) {
 bool ContentRangeIs(const std::string& value, uint32_t start, uint32_t end) {
     inet::ContentRange range;
     return inet::ParseContentRange(value, range) && range.first == start && range.last == end;
-}
-
-bool IsIdentity(std::string coding) {
-    for (char& c : coding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return coding.empty() || coding == "identity";
 }
 
 }  // namespace
@@ -240,7 +236,8 @@ bool CHttpDownloadDlg::CheckRangedResponse() {
     uint64_t length = 0;
     const uint64_t wanted = uint64_t{m_dwRangeEnd} - m_dwRangeStart + 1;
     // We never ask for an encoding, so coded bytes are no bytes of the file.
-    const bool encoded = m_hRequest->QueryHeader("Content-Encoding", coding) && !IsIdentity(coding);
+    const bool encoded =
+        m_hRequest->QueryHeader("Content-Encoding", coding) && !inet::IsIdentityCoding(coding);
     if (!m_hRequest->QueryHeader("Content-Range", range) ||
         !ContentRangeIs(range, m_dwRangeStart, m_dwRangeEnd) || encoded ||
         (m_hRequest->QueryContentLength(length) && length != wanted)) {

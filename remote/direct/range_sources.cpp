@@ -380,6 +380,14 @@ private:
             return NetFail(error, request->LastError(), request->LastErrorText());
         if (m_options.log)
             m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
+        std::string coding;
+        if ((status == 200 || status == 206) && request->QueryHeader("Content-Encoding", coding) &&
+            !inet::IsIdentityCoding(coding)) {
+            request->Close();
+            return Fail(error, ErrorCode::kStatus,
+                        "the server compressed the answer (Content-Encoding: " + coding +
+                            "): its bytes are not the archive's");
+        }
         std::string challenge;
         // A server that wants Digest says so in its 401; the credentials go again that way.
         if (status == 401 && !m_digest && !m_user.empty() &&

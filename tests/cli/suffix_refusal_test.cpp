@@ -1,6 +1,7 @@
-// Servers that refuse only the suffix form of a range ("bytes=-N") still serve ranges by their
-// offsets: the listing goes on by those, and only a server that refuses both is said to send
-// no ranges.
+// How the direct road takes servers' answers to its ranges. Servers that refuse only the
+// suffix form ("bytes=-N") still serve ranges by their offsets: the listing goes on by those,
+// and only a server that refuses both is said to send no ranges. A compressed answer is never
+// taken for the archive's bytes.
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,44 @@ TEST_F(SuffixRefusal, OnlyAServerRefusingEveryRangeIsSaidToSendNone) {
         EXPECT_NE(err.find("--full-download"), std::string::npos) << err;
         // The whole archive is never read for it: two requests, each cut off after its head.
         EXPECT_EQ(Ranges(server).size(), 2u);
+    }
+}
+
+TEST_F(SuffixRefusal, ACompressedAnswerIsRefusedOnEveryRequest) {
+    const struct {
+        const char* coding;
+        bool fullDownload, refused;
+    } cases[] = {
+        {"gzip", false, true},      {"GZIP ", false, true},     {"br", true, true},
+        {"identity", false, false}, {" Identity", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.coding);
+        ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+            const std::vector<std::string> coding = {std::string("Content-Encoding: ") + c.coding};
+            // With --full-download the server ignores ranges: the whole body comes coded.
+            if (c.fullDownload)
+                peer.Respond(200, body, coding);
+            else
+                ServeBody(req, peer, body, false, coding);
+        });
+        std::string err;
+        const CommandResult r =
+            RunFennic(home,
+                      std::string("list --tsv ") + (c.fullDownload ? "--full-download " : "") +
+                          Quote(server.Url("/a.zip")),
+                      &err);
+        if (c.refused) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.output, "");
+            EXPECT_NE(err.find("the server compressed the answer (Content-Encoding: "),
+                      std::string::npos)
+                << err;
+            EXPECT_EQ(server.Requests().size(), 1u);
+        } else {
+            EXPECT_EQ(r.status, 0) << err;
+            EXPECT_EQ(r.output, local);
+        }
     }
 }
 
