@@ -10,26 +10,35 @@
 
 namespace fennic {
 
+namespace {
+
+// The fields of the fixed part, which copies and moves take alike.
+void CopyFixed(CZipEntryHeader& to, const CZipEntryHeader& from) {
+    to.signature = from.signature;
+    to.versionMadeBy = from.versionMadeBy;
+    to.versionNeeded = from.versionNeeded;
+    to.flags = from.flags;
+    to.method = from.method;
+    to.modTime = from.modTime;
+    to.modDate = from.modDate;
+    to.crc32 = from.crc32;
+    to.compressedSize = from.compressedSize;
+    to.uncompressedSize = from.uncompressedSize;
+    to.diskStart = from.diskStart;
+    to.internalAttributes = from.internalAttributes;
+    to.externalAttributes = from.externalAttributes;
+    to.localHeaderOffset = from.localHeaderOffset;
+}
+
+}  // namespace
+
 CZipEntryHeader::CZipEntryHeader(const CZipEntryHeader& other) {
     *this = other;
 }
 
 CZipEntryHeader& CZipEntryHeader::operator=(const CZipEntryHeader& other) {
     if (this == &other) return *this;
-    signature = other.signature;
-    versionMadeBy = other.versionMadeBy;
-    versionNeeded = other.versionNeeded;
-    flags = other.flags;
-    method = other.method;
-    modTime = other.modTime;
-    modDate = other.modDate;
-    crc32 = other.crc32;
-    compressedSize = other.compressedSize;
-    uncompressedSize = other.uncompressedSize;
-    diskStart = other.diskStart;
-    internalAttributes = other.internalAttributes;
-    externalAttributes = other.externalAttributes;
-    localHeaderOffset = other.localHeaderOffset;
+    CopyFixed(*this, other);
     SetParts(other.RawName(), other.ExtraBytes(), other.CommentBytes());
     m_64 = other.m_64 ? std::make_unique<Zip64Values>(*other.m_64) : nullptr;
     m_nameForm = static_cast<uint8_t>((other.m_nameForm & ~kOwnsParts) | (m_nameForm & kOwnsParts));
@@ -39,20 +48,7 @@ CZipEntryHeader& CZipEntryHeader::operator=(const CZipEntryHeader& other) {
 CZipEntryHeader& CZipEntryHeader::operator=(CZipEntryHeader&& other) noexcept {
     if (this == &other) return *this;
     ReleaseParts();
-    signature = other.signature;
-    versionMadeBy = other.versionMadeBy;
-    versionNeeded = other.versionNeeded;
-    flags = other.flags;
-    method = other.method;
-    modTime = other.modTime;
-    modDate = other.modDate;
-    crc32 = other.crc32;
-    compressedSize = other.compressedSize;
-    uncompressedSize = other.uncompressedSize;
-    diskStart = other.diskStart;
-    internalAttributes = other.internalAttributes;
-    externalAttributes = other.externalAttributes;
-    localHeaderOffset = other.localHeaderOffset;
+    CopyFixed(*this, other);
     m_var = other.m_var;
     m_64 = std::move(other.m_64);
     m_nameLength = other.m_nameLength;
