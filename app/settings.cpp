@@ -186,6 +186,18 @@ bool HasSection(const std::vector<std::string>& lines, const std::string& sectio
     return false;
 }
 
+// A decimal 32-bit number, blanks around it allowed; def for anything else.
+int32_t ParseInt(const std::string& text, int32_t def) {
+    std::string_view t = Trim(text);
+    if (t.empty()) return def;
+    const std::string digits(t);
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(digits.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return def;
+    return static_cast<int32_t>(v);
+}
+
 }  // namespace
 
 std::string CSettings::ProfilePath() {
@@ -200,15 +212,7 @@ std::string CSettings::ReadString(const std::string& section, const std::string&
 }
 
 int32_t CSettings::ReadInt(const std::string& section, const std::string& name, int32_t def) {
-    const std::string text = ReadString(section, name, {});
-    std::string_view t = Trim(text);
-    if (t.empty()) return def;
-    const std::string digits(t);
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(digits.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return def;
-    return static_cast<int32_t>(v);
+    return ParseInt(ReadString(section, name, {}), def);
 }
 
 bool CSettings::WriteValue(const std::string& section, const std::string& name,
@@ -247,14 +251,18 @@ void CSettings::LoadSettings() {
     std::string problem;
     if (ReadLines(ProfilePath(), lines, &problem) == Load::kRefused)
         m_strProblem = problem + kNotUsed;
-    m_strHttpPort = ReadString(kSection, "HttpPort", "80");
-    m_strHttpUsr = ReadString(kSection, "HttpUsr", "");
-    m_strHttpPwd = ReadString(kSection, "HttpPwd", "");
-    m_strProxyStr = ReadString(kSection, "ProxyStr", "192.168.0.1");
-    m_strProxyPort = ReadString(kSection, "ProxyPort", "8080");
-    m_strProxyUsr = ReadString(kSection, "ProxyUsr", "");
-    m_strProxyPwd = ReadString(kSection, "ProxyPwd", "");
-    m_nUseProxy = ReadInt(kSection, "UseProxy", 0);
+    // One read of the file for all eight values.
+    auto value = [&lines](const char* name, const char* def) {
+        return FindValue(lines, kSection, name).value_or(def);
+    };
+    m_strHttpPort = value("HttpPort", "80");
+    m_strHttpUsr = value("HttpUsr", "");
+    m_strHttpPwd = value("HttpPwd", "");
+    m_strProxyStr = value("ProxyStr", "192.168.0.1");
+    m_strProxyPort = value("ProxyPort", "8080");
+    m_strProxyUsr = value("ProxyUsr", "");
+    m_strProxyPwd = value("ProxyPwd", "");
+    m_nUseProxy = ParseInt(value("UseProxy", ""), 0);
 }
 
 void CSettings::WriteString(const std::string& name, const std::string& value) {
