@@ -250,21 +250,30 @@ bool FlushOutput(std::FILE* out) {
 }
 
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& o,
-                                                  remote::DirectArchive& archive) {
+                                                  remote::DirectArchive& archive, int& restarts) {
     Error error;
-    std::unique_ptr<remote::IRangeSource> source =
-        remote::OpenRangeSource(o.location, o.source, error);
-    bool read = source != nullptr;
-    if (read) {
-        remote::IRangeSource& s = *source;
-        CancelOnStop stop([&s] { s.Cancel(); });
-        read = remote::ReadDirect(*source, archive, error);
+    while (true) {
+        std::unique_ptr<remote::IRangeSource> source =
+            remote::OpenRangeSource(o.location, o.source, error);
+        bool read = source != nullptr;
+        if (read) {
+            remote::IRangeSource& s = *source;
+            CancelOnStop stop([&s] { s.Cancel(); });
+            archive = remote::DirectArchive{};
+            read = remote::ReadDirect(*source, archive, error);
+        }
+        if (read) return source;
+        if (error.code != ErrorCode::kChanged || restarts == 0) break;
+        --restarts;
     }
-    if (!read) {
-        NoteFailure(error);
-        return nullptr;
-    }
-    return source;
+    NoteFailure(error);
+    return nullptr;
+}
+
+std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& o,
+                                                  remote::DirectArchive& archive) {
+    int restarts = 1;
+    return OpenAndRead(o, archive, restarts);
 }
 
 bool TakeClassic(Args& args) {
@@ -299,28 +308,29 @@ int DirectExtract(const Args& args) {
     const bool haveIndex = o.index >= 0;
     if (o.output.empty() || o.rest.size() > 1 || (o.rest.size() == 1) == haveIndex)
         return Usage("extract");
-    remote::DirectArchive archive;
-    std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive);
-    if (!source) return 1;
-    const CZipDirectory& dir = *archive.directory;
-    const Result<size_t> found =
-        FindEntry(NameRows(dir), {haveIndex, haveIndex ? "" : o.rest[0], o.index}, source->Name());
-    if (!found) {
-        Note(found.error().message);
-        return 1;
-    }
-    const size_t index = found.value();
-    const fs::OutputTarget target = o.output == "-"
-                                        ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
-                                        : fs::OutputTarget::Path(o.output);
+    // A change seen by the entry's request is before any byte of it: the run starts over.
     Error error;
-    remote::IRangeSource& s = *source;
-    CancelOnStop stop([&s] { s.Cancel(); });
-    if (!remote::SaveDirectEntry(*source, archive, index, target, error)) {
-        NoteFailure(error);
-        return 1;
+    for (int restarts = 1;; --restarts) {
+        remote::DirectArchive archive;
+        std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive, restarts);
+        if (!source) return 1;
+        const CZipDirectory& dir = *archive.directory;
+        const Result<size_t> found = FindEntry(
+            NameRows(dir), {haveIndex, haveIndex ? "" : o.rest[0], o.index}, source->Name());
+        if (!found) {
+            Note(found.error().message);
+            return 1;
+        }
+        const fs::OutputTarget target = o.output == "-"
+                                            ? fs::OutputTarget::Descriptor(STDOUT_FILENO, "stdout")
+                                            : fs::OutputTarget::Path(o.output);
+        remote::IRangeSource& s = *source;
+        CancelOnStop stop([&s] { s.Cancel(); });
+        if (remote::SaveDirectEntry(*source, archive, found.value(), target, error)) return 0;
+        if (error.code != ErrorCode::kChanged || restarts <= 0) break;
     }
-    return 0;
+    NoteFailure(error);
+    return 1;
 }
 
 }  // namespace fennic::cli

@@ -62,7 +62,11 @@ std::string StdoutFailure(int err);
 // earlier write failed.
 bool FlushOutput(std::FILE* out);
 
-// Opens the source and reads the archive's directory; null after a message.
+// Opens the source and reads the archive's directory; null after a message. An archive that
+// changed on the server meanwhile is read again from its tail, `restarts` times at most (the
+// count left is given back), once in the form without it.
+std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& options,
+                                                  remote::DirectArchive& archive, int& restarts);
 std::unique_ptr<remote::IRangeSource> OpenAndRead(const RoadOptions& options,
                                                   remote::DirectArchive& archive);
 

@@ -110,6 +110,8 @@ struct Job {
     std::mutex mutex;                             // the destination and stdout
     std::atomic<int> failed{0};
     std::atomic<int> written{0};
+    std::atomic<bool> wrote{false};    // a byte went out: a restart would repeat it
+    std::atomic<bool> changed{false};  // the archive changed under the run: no more messages
     ProgressLine* progress = nullptr;
 };
 
@@ -176,6 +178,7 @@ public:
         }
         m_writer.reset();
         m_decoder.reset();
+        m_job.wrote = true;
         ++m_job.written;
         m_job.progress->Entry();
     }
@@ -190,6 +193,7 @@ private:
         if (m_job.toStdout) {
             std::lock_guard<std::mutex> lock(m_job.mutex);
             // Unbuffered, so that a failure is met with its reason at the piece it hit.
+            m_job.wrote = true;
             if (const int err = fs::WriteAll(STDOUT_FILENO, data, size))
                 return Refuse(StdoutFailure(err), false);
             return true;
@@ -221,8 +225,9 @@ private:
         const bool output = !m_outputError.empty();
         std::string text = output ? m_outputError : why;
         if (output ? m_outputNamed : name) text = extract::ShownName(m_target) + ": " + text;
-        // After a stop signal every entry left fails alike; one line per entry says nothing.
-        if (PendingStopSignal() == 0) Note(text);
+        // After a stop signal or a change every entry left fails alike; one line per entry
+        // says nothing.
+        if (PendingStopSignal() == 0 && !m_job.changed) Note(text);
         m_outputError.clear();
         m_writer.reset();
         m_decoder.reset();
@@ -329,13 +334,12 @@ std::vector<size_t> LastOfEachPath(const CZipDirectory& dir,
     return kept;
 }
 
-int Run(const Args& args, bool cat) {
-    RoadOptions o;
-    if (!ParseRoadOptions(args, cat ? "cat" : "get", o)) return 2;
-    if (cat && o.rest.size() != 1) return Usage("cat");
-
+// One run from the tail to the last entry. `again`: the archive changed on the server before
+// anything was written, so the run may start over.
+int Fetch(const RoadOptions& o, bool cat, int& restarts, bool& again) {
+    again = false;
     remote::DirectArchive archive;
-    std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive);
+    std::unique_ptr<remote::IRangeSource> source = OpenAndRead(o, archive, restarts);
     if (!source) return 1;
     const CZipDirectory& dir = *archive.directory;
 
@@ -384,11 +388,17 @@ int Run(const Args& args, bool cat) {
     fetch.connections = cat || o.source.fullDownload ? 1 : o.connections;
     remote::SourceOptions extraOptions = o.source;
     extraOptions.progress = nullptr;  // one progress line, get's own
-    fetch.openSource = [&o, extraOptions](Error& error) {
+    // Opened one after another while the first connection waits.
+    fetch.openSource = [&o, &source, extraOptions](Error& error) mutable {
+        if (!extraOptions.expect) {
+            if (!source->CompleteVersion(error)) return std::unique_ptr<remote::IRangeSource>();
+            extraOptions.expect = source->Version();
+        }
         return remote::OpenRangeSource(o.location, extraOptions, error);
     };
     fetch.makeSink = [&job] { return std::make_unique<GetSink>(job); };
     fetch.progress = [&progress](uint64_t n) { progress.Bytes(n); };
+    fetch.changed = [&job] { job.changed = true; };
     remote::CSourceSet sources;
     sources.Add(source.get());
     {
@@ -406,7 +416,23 @@ int Run(const Args& args, bool cat) {
         }
     }
     if (cat && !FlushOutput(stdout)) ++failed;
+    if (job.changed) {
+        again = !job.wrote && restarts > 0;
+        if (!again) Note(remote::kArchiveChanged);
+        return 1;
+    }
     return failed + job.failed == 0 ? 0 : 1;
+}
+
+int Run(const Args& args, bool cat) {
+    RoadOptions o;
+    if (!ParseRoadOptions(args, cat ? "cat" : "get", o)) return 2;
+    if (cat && o.rest.size() != 1) return Usage("cat");
+    int restarts = 1;
+    bool again = false;
+    int status = Fetch(o, cat, restarts, again);
+    if (again) status = Fetch(o, cat, --restarts, again);
+    return status;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ enum class ErrorCode {
     kLocal,       // a local file or folder
     kOutput,      // the destination could not be written
     kNoEntry,     // no such entry, or a name that names several
+    kChanged,     // the archive on the server is no longer the one the run began with
     kCancelled,
 };
 

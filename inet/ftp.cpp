@@ -95,6 +95,19 @@ bool FtpConnection::FindFile(const std::string& path, FtpFileInfo& info) {
     return st.Fail(kErrorExtended);
 }
 
+bool FtpConnection::ModifiedTime(const std::string& path, std::string& time) {
+    State& st = *state_;
+    time.clear();
+    if (!st.BeginCall()) return false;
+    if (!SafeArgument(path)) return st.Fail(kErrorInvalidOption, "path");
+    FtpReply reply;
+    if (!st.Simple("MDTM " + path + "\r\n", reply)) return false;
+    if (reply.code == 500 || reply.code == 502 || reply.code == 504) return true;
+    if (reply.code != 213) return st.Fail(kErrorExtended);
+    if (!ParseMdtmReply(reply, time)) return st.Fail(kErrorInvalidServerResponse);
+    return true;
+}
+
 std::unique_ptr<FtpFile> FtpConnection::OpenFile(const std::string& path) {
     return OpenFileAt(path, 0);
 }

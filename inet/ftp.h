@@ -114,6 +114,9 @@ public:
     // Looks the file up: true with its size when the server knows it. Not found: false with
     // kErrorExtended (the server's reply in LastResponse()).
     bool FindFile(const std::string& path, FtpFileInfo& info);
+    // The file's modification time as MDTM gives it (YYYYMMDDHHMMSS[.sss], UTC); true with an
+    // empty time when the server has no MDTM. Another refusal fails with kErrorExtended.
+    bool ModifiedTime(const std::string& path, std::string& time);
     // Binary RETR of path.
     std::unique_ptr<FtpFile> OpenFile(const std::string& path);
     // Binary RETR of path from byte offset on. A REST the server does not accept (any reply

@@ -188,6 +188,22 @@ bool ParseSizeReply(const FtpReply& reply, uint64_t& size) {
     return ParseUnsigned(digits, size);
 }
 
+bool ParseMdtmReply(const FtpReply& reply, std::string& time) {
+    if (reply.code != 213) return false;
+    std::string_view line = FirstLine(reply.text);
+    if (line.size() < 5 || line[3] != ' ') return false;
+    std::string_view t = line.substr(4);
+    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    // Fourteen digits, perhaps a fraction: anything else is not a time.
+    if (t.size() < 14 || t.size() > 24) return false;
+    for (size_t i = 0; i < t.size(); ++i) {
+        const bool digit = t[i] >= '0' && t[i] <= '9';
+        if (!digit && !(i == 14 && t[i] == '.' && t.size() > 15)) return false;
+    }
+    time.assign(t);
+    return true;
+}
+
 bool ParseEpsvReply(const FtpReply& reply, uint16_t& port) {
     if (reply.code != 229) return false;
     std::string_view line = FirstLine(reply.text);

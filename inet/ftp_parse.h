@@ -34,6 +34,8 @@ bool ParseListLine(std::string_view line, FtpListEntry& entry);
 
 // The size in a "213 1234" reply to SIZE: decimal digits only, up to 2^64 - 1.
 bool ParseSizeReply(const FtpReply& reply, uint64_t& size);
+// 213 to MDTM: "YYYYMMDDHHMMSS" with an optional ".fraction", nothing else.
+bool ParseMdtmReply(const FtpReply& reply, std::string& time);
 
 // The port of a "229 ... (|||port|)" reply to EPSV. The delimiter may be any printable byte
 // but a digit; the address fields must be empty. The port is 1..65535.

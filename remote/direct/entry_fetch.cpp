@@ -73,7 +73,7 @@ namespace {
 // another connection: a server may refuse a second connection and serve the first.
 bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& range,
               const CZipDirectory& dir, IEntrySink& sink, const FetchOptions& options,
-              const CSourceSet& sources, bool mayRetry) {
+              CSourceSet& sources, bool mayRetry) {
     CEntrySplitter splitter(range, dir, sink);
     const uint64_t fromTail = std::max(range.start, std::min(range.end, a.tailStart));
     bool complete = true;
@@ -90,8 +90,12 @@ bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& 
             },
             error);
     }
-    if (!complete && got == 0 && mayRetry && error.code != ErrorCode::kCancelled &&
-        !sources.Cancelled()) {
+    if (error.code == ErrorCode::kChanged) {
+        // No byte of another version is taken: the whole fetch stops.
+        if (options.changed) options.changed();
+        sources.Cancel();
+    } else if (!complete && got == 0 && mayRetry && error.code != ErrorCode::kCancelled &&
+               !sources.Cancelled()) {
         splitter.Abandon();
         return false;
     }
@@ -109,18 +113,24 @@ bool RunRange(IRangeSource& source, const DirectArchive& a, const PlannedRange& 
 FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
                         std::vector<PlannedRange> ranges, const FetchOptions& options,
                         CSourceSet& sources) {
-    // Ranges the tail holds need no connection: they go first, on this thread.
-    std::vector<PlannedRange> remote;
-    std::unique_ptr<IEntrySink> local = options.makeSink();
-    for (PlannedRange& r : ranges) {
-        if (r.start >= archive.tailStart)
-            RunRange(first, archive, r, *archive.directory, *local, options, sources, false);
-        else
-            remote.push_back(std::move(r));
-    }
-    local.reset();
+    // Ranges the tail holds need no connection: they go on this thread, last, so that an
+    // answer that shows another version stops the run before any of them is written.
+    std::vector<PlannedRange> remote, held;
+    for (PlannedRange& r : ranges) (r.start >= archive.tailStart ? held : remote).push_back(r);
+    const auto runHeld = [&] {
+        std::unique_ptr<IEntrySink> local = options.makeSink();
+        for (const PlannedRange& r : held) {
+            if (sources.Cancelled())
+                CEntrySplitter(r, *archive.directory, *local).Finish(false, "cancelled");
+            else
+                RunRange(first, archive, r, *archive.directory, *local, options, sources, false);
+        }
+    };
     FetchTotals totals;
-    if (remote.empty()) return totals;
+    if (remote.empty()) {
+        runHeld();
+        return totals;
+    }
 
     const int wanted = std::max(1, std::min(options.connections, kMaxConnections));
     remote = SplitForConnections(std::move(remote), wanted);
@@ -157,6 +167,10 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
     for (int i = 1; i < workers; ++i) {
         Error error;
         std::unique_ptr<IRangeSource> s = options.openSource ? options.openSource(error) : nullptr;
+        if (!s && error.code == ErrorCode::kChanged) {
+            if (options.changed) options.changed();
+            sources.Cancel();
+        }
         if (!s) break;  // fewer connections then; the first carries the rest
         sources.Add(s.get());
         extra.push_back(std::move(s));
@@ -169,6 +183,7 @@ FetchTotals FetchRanges(IRangeSource& first, const DirectArchive& archive,
         for (size_t k : retry)
             RunRange(first, archive, remote[k], *archive.directory, *sink, options, sources, false);
     }
+    runHeld();
 
     totals.connections = 1 + static_cast<int>(extra.size());
     totals.requests = first.Count().requests - firstBefore.requests;

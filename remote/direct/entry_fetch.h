@@ -49,6 +49,9 @@ struct FetchOptions {
     std::function<std::unique_ptr<IEntrySink>()> makeSink;
     // Bytes of range data in, from any connection's thread.
     std::function<void(uint64_t)> progress;
+    // The archive changed on the server (kChanged), from any connection's thread: every
+    // connection is stopped and the entries left fail.
+    std::function<void()> changed;
 };
 
 struct FetchTotals {

@@ -40,7 +40,29 @@ public:
         ++m_count.requests;
         if (!m_connection->FindFile(m_path, info)) return ConnectionFail(error);
         m_size = info.size;
+        m_version.size = m_size;
         m_open = true;
+        if (!m_options.expect) return true;
+        // A later login must find the file the first one found, or the run would mix two.
+        if (!CompleteVersion(error)) return false;
+        if (m_options.expect->size == m_size &&
+            m_options.expect->lastModified == m_version.lastModified)
+            return true;
+        if (m_options.log)
+            m_options.log("the archive changed: SIZE " + std::to_string(m_size) + ", MDTM " +
+                          m_version.lastModified);
+        return Fail(error, ErrorCode::kChanged, kArchiveChanged);
+    }
+
+    // The time costs a round trip, asked only when another login will be compared with it.
+    bool CompleteVersion(Error& error) override {
+        if (!Open(error)) return false;
+        if (!m_timeAsked) {
+            m_timeAsked = true;
+            if (!m_connection->ModifiedTime(m_path, m_version.lastModified))
+                ConnectionFail(m_timeError);
+        }
+        if (m_timeError) return error = m_timeError, false;
         return true;
     }
 
@@ -139,14 +161,19 @@ private:
     std::string m_path;
     uint64_t m_size = 0;
     bool m_open = false;
+    bool m_timeAsked = false;
+    Error m_timeError;  // a refused MDTM: no login can be compared with this one
 };
 
 }  // namespace
 
 std::unique_ptr<IRangeSource> OpenFtpSource(const inet::UrlParts& parts, const std::string& name,
                                             const SourceOptions& options, Error& error) {
-    (void)error;
-    return std::make_unique<FtpSource>(parts, name, options);
+    auto source = std::make_unique<FtpSource>(parts, name, options);
+    // A later connection logs in at once: a login that finds another version must stop the
+    // run before any of its entries is written.
+    if (options.expect && !source->Open(error)) return nullptr;
+    return source;
 }
 
 }  // namespace fennic::remote

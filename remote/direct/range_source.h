@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,17 @@ struct TransferCount {
     uint64_t bytes = 0;
 };
 
+// One version of the archive: its size and the validators of the first answer about it. Every
+// later answer of the run must show the same, or the run would mix two archives.
+struct ArchiveVersion {
+    uint64_t size = 0;
+    std::string etag;          // a strong ETag as sent, quotes included; empty: none or weak
+    std::string lastModified;  // HTTP: the Last-Modified text; FTP: MDTM's time
+};
+
+// What a run that met a second version of its archive says.
+constexpr char kArchiveChanged[] = "the archive changed on the server during the run";
+
 class IRangeSource {
 public:
     virtual ~IRangeSource() = default;
@@ -51,9 +63,14 @@ public:
     // Any thread: the pending and later transfers fail as cancelled.
     virtual void Cancel() {}
     const TransferCount& Count() const { return m_count; }
+    // The version the answers so far showed, once ReadTail is done; CompleteVersion asks for
+    // what the answers did not say (FTP's MDTM), before another connection is compared with it.
+    const ArchiveVersion& Version() const { return m_version; }
+    virtual bool CompleteVersion(Error&) { return true; }
 
 protected:
     TransferCount m_count;
+    ArchiveVersion m_version;
 };
 
 // Options of the direct road's network sources.
@@ -73,6 +90,9 @@ struct SourceOptions {
     // each "Name: value" as CheckRequestHeader accepts it.
     std::string userAgent;
     std::vector<std::string> headers;
+    // A later connection of a run: the version its answers must show (none: the first
+    // connection, which takes the version from its first answer).
+    std::optional<ArchiveVersion> expect;
     // Progress of a long transfer (done, total); total 0 when unknown.
     std::function<void(uint64_t, uint64_t)> progress;
     // One line per request made (what was asked, the answer, bytes, time), for -v.

@@ -213,6 +213,10 @@ public:
         m_connection = m_session.Connect(m_parts.host, port, user, password);
         if (!m_connection) return NetFail(error, m_session.LastError(), m_session.LastErrorText());
         m_object = m_parts.path;
+        if (m_options.expect) {
+            m_version = *m_options.expect;
+            m_pinned = m_sized = true;
+        }
         m_secure = secure;
         m_user = user;
         m_password = password;
@@ -233,7 +237,7 @@ public:
             // The whole archive in answer: as much as asked for is taken as it is; more is a
             // server that ignores ranges.
             if (haveLength && length <= count) {
-                size = length;
+                size = Sized(length);
                 return ReadBody(*request, length, bytes, error);
             }
             if (!m_options.fullDownload) {
@@ -274,7 +278,7 @@ public:
         if (const std::string mismatch = LengthMismatch(*request, range.Length());
             !mismatch.empty())
             return Fail(error, ErrorCode::kStatus, mismatch);
-        size = range.total;
+        size = Sized(range.total);
         return ReadBody(*request, range.Length(), bytes, error);
     }
 
@@ -302,8 +306,13 @@ public:
         }
         std::string text;
         inet::ContentRange range;
-        if (!request->QueryHeader("Content-Range", text) || !inet::ParseContentRange(text, range) ||
-            !range.totalKnown || range.first != start || range.last != last) {
+        const bool parsed = request->QueryHeader("Content-Range", text) &&
+                            inet::ParseContentRange(text, range) && range.totalKnown;
+        if (parsed && m_sized && range.total != m_version.size) {
+            request->Close();
+            return Changed("its size is now " + std::to_string(range.total), error);
+        }
+        if (!parsed || range.first != start || range.last != last) {
             return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range is not the range asked for");
         }
@@ -319,7 +328,7 @@ private:
     // The last `count` bytes of an archive of `total` bytes, by an explicit range.
     bool ReadTailAt(uint64_t total, uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
                     Error& error) {
-        size = total;
+        size = Sized(total);
         const uint64_t take = std::min(count, total);
         bytes.clear();
         bytes.reserve(static_cast<size_t>(take));
@@ -372,7 +381,7 @@ private:
         ++m_count.requests;
         m_asked = headers.substr(0, headers.find('\r'));
         m_started = std::chrono::steady_clock::now();
-        std::string all = headers + kIdentity;
+        std::string all = headers + kIdentity + Conditions();
         for (const std::string& extra : m_options.headers) all += extra + "\r\n";
         if (!request->Send(all))
             return NetFail(error, request->LastError(), request->LastErrorText());
@@ -388,6 +397,7 @@ private:
                         "the server compressed the answer (Content-Encoding: " + coding +
                             "): its bytes are not the archive's");
         }
+        if (!SameVersion(*request, status, error)) return false;
         std::string challenge;
         // A server that wants Digest says so in its 401; the credentials go again that way.
         if (status == 401 && !m_digest && !m_user.empty() &&
@@ -398,6 +408,64 @@ private:
             return Send(headers, request, status, error);
         }
         return true;
+    }
+
+    // Once the first answer named the archive's version, each request asks for that version
+    // only: by its strong ETag (412 otherwise), else by its date (200 with the new body).
+    std::string Conditions() const {
+        if (!m_pinned) return "";
+        if (!m_version.etag.empty()) return "If-Match: " + m_version.etag + "\r\n";
+        if (!m_version.lastModified.empty()) return "If-Range: " + m_version.lastModified + "\r\n";
+        return "";
+    }
+
+    // The first answer with bytes names the version; every later one must show the same.
+    bool SameVersion(inet::HttpRequest& request, uint32_t status, Error& error) {
+        if (status == 412 && m_pinned && !m_version.etag.empty()) {
+            request.Close();
+            return Changed("412 to If-Match", error);
+        }
+        if (status != 200 && status != 206) return true;
+        const std::string etag = Validator(request, "ETag", true);
+        const std::string modified = Validator(request, "Last-Modified", false);
+        if (!m_pinned) {
+            m_version.etag = etag;
+            m_version.lastModified = modified;
+            m_pinned = true;
+            return true;
+        }
+        if (!etag.empty() && !m_version.etag.empty() && etag != m_version.etag) {
+            request.Close();
+            return Changed("its ETag is now " + etag, error);
+        }
+        if (!modified.empty() && !m_version.lastModified.empty() &&
+            modified != m_version.lastModified) {
+            request.Close();
+            return Changed("its Last-Modified is now " + modified, error);
+        }
+        return true;
+    }
+
+    // A validator as the server sent it, when it can go back on the wire: printable, one line,
+    // short; an ETag only when strong (a weak one cannot be asked for with a range).
+    static std::string Validator(inet::HttpRequest& request, const char* name, bool strong) {
+        std::string value;
+        if (!request.QueryHeader(name, value) || value.empty() || value.size() > 200) return "";
+        for (const char c : value)
+            if (c < 0x20 || c > 0x7e) return "";
+        if (strong && (value.size() < 2 || value.front() != '"' || value.back() != '"')) return "";
+        return value;
+    }
+
+    uint64_t Sized(uint64_t total) {
+        m_version.size = total;
+        m_sized = true;
+        return total;
+    }
+
+    bool Changed(const std::string& how, Error& error) {
+        if (m_options.log) m_options.log("  the archive changed: " + how);
+        return Fail(error, ErrorCode::kChanged, kArchiveChanged);
     }
 
     bool ReadBody(inet::HttpRequest& request, uint64_t length, std::vector<uint8_t>& bytes,
@@ -505,7 +573,9 @@ private:
     bool m_secure = false;
     std::string m_user, m_password;
     bool m_digest = false;
-    std::string m_asked;  // the last request's range, for the log
+    bool m_pinned = false;  // m_version's validators are the run's
+    bool m_sized = false;   // and so is its size
+    std::string m_asked;    // the last request's range, for the log
     std::chrono::steady_clock::time_point m_started;
     std::unique_ptr<IRangeSource> m_local;  // after a full download
 };
