@@ -9,7 +9,7 @@
 #include "inet/ftp.h"
 #include "inet/http_text.h"
 #include "inet/url.h"
-#include "remote/direct/range_source.h"
+#include "remote/direct/source_kinds.h"
 #include "remote/transfer_runs.h"
 
 namespace fennic::remote {
