@@ -110,6 +110,19 @@ bool ApplyOption(OptionId id, const std::string& value, RoadOptions& o) {
             }
             o.source.userAgent = value;
             break;
+        case OptionId::kNetrc:
+            o.source.netrc = true;
+            break;
+        case OptionId::kNetrcFile:
+            o.source.netrc = true;
+            o.source.netrcFile = value;
+            break;
+        case OptionId::kRetry:
+            if (value.empty() || value.size() > 2 ||
+                value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 10)
+                return false;
+            o.source.retries = std::stoi(value);
+            break;
         case OptionId::kIndex: {
             char* end = nullptr;
             errno = 0;

@@ -47,6 +47,13 @@ const OptionRow kOptions[] = {
      "send the header LINE ('Name: value') with every HTTP request;\nrepeatable"},
     {OptionId::kUserAgent, nullptr, "--user-agent", "TEXT", kRoadCommands, kRoadCommands,
      HelpGroup::kRoad, "the agent text HTTP requests send (default fennic/VERSION)"},
+    {OptionId::kNetrc, nullptr, "--netrc", nullptr, kRoadCommands, kRoadCommands, HelpGroup::kRoad,
+     "HTTP credentials from ~/.netrc for a server the address names none for"},
+    {OptionId::kNetrcFile, nullptr, "--netrc-file", "FILE", kRoadCommands, kRoadCommands,
+     HelpGroup::kRoad, "the same from FILE"},
+    {OptionId::kRetry, nullptr, "--retry", "N", kRoadCommands, kRoadCommands, HelpGroup::kRoad,
+     "ask again up to N times (0 to 10, default 3) after 429, 502, 503\nor 504, and for the "
+     "rest of a range cut off on the way"},
     {OptionId::kSettingsCredentials, nullptr, "--settings-credentials", nullptr, kRoadCommands,
      kRoadCommands, HelpGroup::kRoad,
      "the port, user and password of the settings, not the address's"},

@@ -39,6 +39,9 @@ enum class OptionId {
     kConnections,
     kHeader,
     kUserAgent,
+    kNetrc,
+    kNetrcFile,
+    kRetry,
 };
 
 // Where an option's help line stands: the command's own first, the road's, then the window's.

@@ -92,6 +92,11 @@ void SetRequestOptions(HttpRequest::State& s, CurlOptions& o) {
         o.SetNull(CURLOPT_USERNAME);
         o.SetNull(CURLOPT_PASSWORD);
     }
+    o.Set(CURLOPT_NETRC, static_cast<long>(c.netrc ? CURL_NETRC_OPTIONAL : CURL_NETRC_IGNORED));
+    if (c.netrc && !c.netrc_file.empty())
+        o.Set(CURLOPT_NETRC_FILE, c.netrc_file);
+    else
+        o.SetNull(CURLOPT_NETRC_FILE);
     if (!s.proxy_user.empty()) {
         o.Set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
         o.Set(CURLOPT_PROXYUSERNAME, s.proxy_user);

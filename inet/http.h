@@ -50,6 +50,9 @@ public:
     void SetCaFile(const std::string& path);
     // No certificate or host name checks (the user asked for it).
     void SetInsecure(bool insecure);
+    // Credentials for a server the address gives none for, from a .netrc file (empty: the
+    // user's ~/.netrc). Like the address's own, they are never sent to another host.
+    void SetNetrc(const std::string& file);
 
     // Records the server; nothing goes over the wire until a request is sent. user/password
     // are sent as Basic credentials with every request when user is not empty.

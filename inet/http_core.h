@@ -33,6 +33,8 @@ struct HttpCore : FailureRecord, SessionSettings {
     bool opened = false;
     std::string ca_file;
     bool insecure = false;
+    bool netrc = false;
+    std::string netrc_file;  // empty: curl's own default, ~/.netrc
     HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
     std::string host;                      // for the resolving notification
     std::string proxy_host;                // the named proxy's host: looked up instead

@@ -149,6 +149,11 @@ void HttpSession::SetInsecure(bool insecure) {
     core_->insecure = insecure;
 }
 
+void HttpSession::SetNetrc(const std::string& file) {
+    core_->netrc = true;
+    core_->netrc_file = file;
+}
+
 void HttpSession::Cancel() {
     core_->cancelled = true;
     core_->multi.Wakeup();

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <ctime>
+
 namespace fennic::inet {
 
 const char* HttpReasonPhrase(uint32_t status) {
@@ -58,6 +60,28 @@ bool IsIdentityCoding(const std::string& coding) {
     const size_t last = coding.find_last_not_of(" \t");
     const std::string word = coding.substr(first, last - first + 1);
     return strcasecmp(word.c_str(), "identity") == 0;
+}
+
+bool IsTransientStatus(uint32_t status) {
+    return status == 429 || status == 502 || status == 503 || status == 504;
+}
+
+bool RetryAfterSeconds(const std::string& value, int64_t now, uint64_t& seconds) {
+    const size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return false;
+    const std::string v = value.substr(first, value.find_last_not_of(" \t") + 1 - first);
+    if (v.find_first_not_of("0123456789") == std::string::npos) {
+        if (v.size() > 9) return false;  // more than 31 years: not a wait
+        seconds = std::stoull(v);
+        return true;
+    }
+    // "Sun, 06 Nov 1994 08:49:37 GMT"
+    std::tm tm{};
+    const char* end = ::strptime(v.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    if (!end || *end != '\0') return false;
+    const int64_t at = ::timegm(&tm);
+    seconds = at > now ? static_cast<uint64_t>(at - now) : 0;
+    return true;
 }
 
 }  // namespace fennic::inet

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #include "app/settings.h"
 #include "fs/file_io.h"
@@ -28,6 +31,11 @@ constexpr char kIdentity[] = "Accept-Encoding: identity\r\n";
 // Content-Length to go by.
 constexpr uint64_t kFullDownloadLimit = uint64_t{64} << 30;
 
+// The longest wait a busy server's Retry-After is granted, and the first of the doubling waits
+// without one.
+constexpr uint64_t kLongestRetryWait = 30;
+constexpr uint64_t kFirstRetryWait = 1;
+
 class HttpSource : public IRangeSource {
 public:
     HttpSource(const inet::UrlParts& parts, std::string name, const SourceOptions& options)
@@ -41,6 +49,7 @@ public:
             return NetFail(error, m_session.LastError(), m_session.LastErrorText());
         }
         if (!m_options.caFile.empty()) m_session.SetCaFile(m_options.caFile);
+        if (m_options.netrc) m_session.SetNetrc(m_options.netrcFile);
         m_session.SetInsecure(m_options.insecure);
         const bool secure = m_parts.scheme == inet::Scheme::kHttps;
         std::string user = m_parts.user;
@@ -123,12 +132,41 @@ public:
     }
 
     void Cancel() override {
+        {
+            std::lock_guard<std::mutex> lock(m_waitMutex);
+            m_cancelled = true;
+        }
+        m_waitCv.notify_all();
         m_session.Cancel();
         if (m_local) m_local->Cancel();
     }
 
     bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         if (m_local) return m_local->ReadRange(start, length, sink, error);
+        // A range cut off on the way is asked again for the bytes it still owes.
+        uint64_t done = 0;
+        bool refused = false;
+        const ByteSink counted = [&](const uint8_t* p, size_t n) {
+            refused = !sink(p, n);
+            if (!refused) done += n;
+            return !refused;
+        };
+        for (int cuts = 0;; ++cuts) {
+            const uint64_t before = done;
+            if (ReadRangeOnce(start + done, length - done, counted, error)) return true;
+            if (refused || error.code != ErrorCode::kConnection || done == before ||
+                cuts >= m_options.retries)
+                return false;
+            if (m_options.log)
+                m_options.log("  cut off after " + std::to_string(done) +
+                              " bytes: asked again for the rest");
+        }
+    }
+
+    std::string Name() const override { return m_name; }
+
+private:
+    bool ReadRangeOnce(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) {
         if (length == 0) return true;
         std::unique_ptr<inet::HttpRequest> request;
         uint32_t status = 0;
@@ -162,9 +200,6 @@ public:
         return Stream(*request, length, sink, error);
     }
 
-    std::string Name() const override { return m_name; }
-
-private:
     // The last `count` bytes of an archive of `total` bytes, by an explicit range.
     bool ReadTailAt(uint64_t total, uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
                     Error& error) {
@@ -210,8 +245,34 @@ private:
         return ReadTailAt(range.total, count, bytes, size, error);
     }
 
+    // Sends the request, and again after a busy server's answer, as often as --retry says:
+    // after the wait its Retry-After asks for, else 1, 2, 4... seconds.
     bool Send(const std::string& headers, std::unique_ptr<inet::HttpRequest>& request,
               uint32_t& status, Error& error) {
+        for (int attempt = 0;; ++attempt) {
+            if (!SendOnce(headers, request, status, error)) return false;
+            if (!inet::IsTransientStatus(status) || attempt >= m_options.retries) return true;
+            uint64_t wait =
+                std::min<uint64_t>(kFirstRetryWait << std::min(attempt, 5), kLongestRetryWait);
+            std::string asked;
+            if (request->QueryHeader("Retry-After", asked) &&
+                inet::RetryAfterSeconds(asked, static_cast<int64_t>(std::time(nullptr)), wait) &&
+                wait > kLongestRetryWait) {
+                // Longer than a run should sit idle: the answer stands.
+                return true;
+            }
+            request->Close();
+            if (m_options.log)
+                m_options.log("  " + std::to_string(status) + ": asked again in " +
+                              std::to_string(wait) + " s");
+            std::unique_lock<std::mutex> lock(m_waitMutex);
+            if (m_waitCv.wait_for(lock, std::chrono::seconds(wait), [this] { return m_cancelled; }))
+                return Fail(error, ErrorCode::kCancelled, "stopped");
+        }
+    }
+
+    bool SendOnce(const std::string& headers, std::unique_ptr<inet::HttpRequest>& request,
+                  uint32_t& status, Error& error) {
         request = m_connection->OpenRequest(m_object, m_secure);
         if (!request)
             return NetFail(error, m_connection->LastError(), m_connection->LastErrorText());
@@ -245,7 +306,7 @@ private:
             challenge.find("Digest") != std::string::npos) {
             m_digest = true;
             request->Close();
-            return Send(headers, request, status, error);
+            return SendOnce(headers, request, status, error);
         }
         return true;
     }
@@ -413,6 +474,9 @@ private:
     bool m_secure = false;
     std::string m_user, m_password;
     bool m_digest = false;
+    std::mutex m_waitMutex;  // a wait before asking again, which Cancel ends
+    std::condition_variable m_waitCv;
+    bool m_cancelled = false;
     bool m_pinned = false;  // m_version's validators are the run's
     bool m_sized = false;   // and so is its size
     std::string m_asked;    // the last request's range, for the log

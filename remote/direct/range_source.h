@@ -90,6 +90,13 @@ struct SourceOptions {
     // each "Name: value" as CheckRequestHeader accepts it.
     std::string userAgent;
     std::vector<std::string> headers;
+    // HTTP: credentials from a .netrc file for a server the address gives none for ("": the
+    // user's ~/.netrc).
+    bool netrc = false;
+    std::string netrcFile;
+    // How many times a request is sent again after a 429, 502, 503 or 504, or a range cut off
+    // before its end is asked again for the bytes it still owes.
+    int retries = 3;
     // A later connection of a run: the version its answers must show (none: the first
     // connection, which takes the version from its first answer).
     std::optional<ArchiveVersion> expect;

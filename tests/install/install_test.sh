@@ -92,7 +92,7 @@ mkdir folder && touch file.zip
 check "completion: get -d takes a folder" completes folder fennic get x.zip -d ''
 check "completion: extract -o takes a file" completes "file.zip folder" fennic extract x e -o ''
 check "completion: --cacert takes a file" completes file.zip fennic list --cacert fi
-check "completion: get's -o is a switch" completes --never-overwrite fennic get -o --n
+check "completion: get's -o is a switch" completes --never-overwrite fennic get -o --nev
 
 if [ "$window" = 1 ]; then
     check "the help file in $datadir/fennic" [ -s "$prefix/$datadir/fennic/fxnfo.cmh" ]
