@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "inet/resource_version.h"
+
 namespace fennic {
 
 class CSettings;
@@ -19,6 +21,9 @@ struct RemoteSession {
     std::string user;
     std::string password;
     uint32_t port = 0;  // the URL's port or HttpPort's number; FTP uses the low 16 bits
+    // The archive's size and validators when its list was read; an entry's run must show the
+    // same, or its bytes would be another archive's.
+    inet::ResourceVersion version;
 };
 
 // Shown when the path, user or password to be used holds CR, LF or NUL.

@@ -62,8 +62,13 @@ bool RunRange(IRemoteHost& host, Dialog& dlg, ByteSpan span, const std::string& 
     dlg.m_bSizeOnly = false;
     dlg.m_dwRangeStart = static_cast<uint32_t>(span.start);
     dlg.m_dwRangeEnd = static_cast<uint32_t>(span.start + (span.length - 1));
-    if (dlg.DoModal() == IDOK) return true;
-    noteFailure(host, dlg);
+    if (dlg.DoModal() != IDOK) {
+        noteFailure(host, dlg);
+        return false;
+    }
+    // The entry's bytes must come from the archive the list was read from.
+    if (inet::SameVersion(host.Session().version, dlg.GetVersion())) return true;
+    host.Note(kArchiveChangedNote);
     return false;
 }
 

@@ -260,6 +260,7 @@ bool CFTPTransferDlg::LearnSize(bool& sizeKnown, uint32_t& total) {
         total = static_cast<uint32_t>(info.size);
         sizeKnown = true;
         m_dwFileSize = total;
+        m_version.size = total;
         if (m_bSizeOnly) {
             m_hConnection->Close();
             m_hConnection.reset();
@@ -303,6 +304,7 @@ inet::FtpFile* CFTPTransferDlg::OpenSource() {
 }
 
 void CFTPTransferDlg::RunTransfer() {
+    m_version = {};
     if (!OpenSessionAndConnect()) return;
     StartAnimation();
     ShowStatusId(208);

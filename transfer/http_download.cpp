@@ -38,9 +38,12 @@ std::string ErrorCodeText(uint32_t error) {
 }
 
 // "bytes START-END/TOTAL" naming exactly the range asked; TOTAL may be "*".
-bool ContentRangeIs(const std::string& value, uint32_t start, uint32_t end) {
+bool ContentRangeIs(const std::string& value, uint32_t start, uint32_t end, uint64_t& total) {
     inet::ContentRange range;
-    return inet::ParseContentRange(value, range) && range.first == start && range.last == end;
+    if (!inet::ParseContentRange(value, range) || range.first != start || range.last != end)
+        return false;
+    total = range.totalKnown ? range.total : 0;
+    return true;
 }
 
 }  // namespace
@@ -239,7 +242,7 @@ bool CHttpDownloadDlg::CheckRangedResponse() {
     const bool encoded =
         m_hRequest->QueryHeader("Content-Encoding", coding) && !inet::IsIdentityCoding(coding);
     if (!m_hRequest->QueryHeader("Content-Range", range) ||
-        !ContentRangeIs(range, m_dwRangeStart, m_dwRangeEnd) || encoded ||
+        !ContentRangeIs(range, m_dwRangeStart, m_dwRangeEnd, m_version.size) || encoded ||
         (m_hRequest->QueryContentLength(length) && length != wanted)) {
         ReportError(113, inet::kErrorInvalidServerResponse);
         return false;
@@ -298,6 +301,7 @@ bool CHttpDownloadDlg::LearnSize(bool ranged, bool& sizeKnown, uint32_t& total) 
         sizeKnown = true;
         ShowProgressRange(total);
         m_dwFileSize = total;
+        if (!ranged) m_version.size = total;
         if (m_bSizeOnly) {
             m_file.Close();
             return Done(), false;
@@ -324,7 +328,9 @@ bool CHttpDownloadDlg::LearnSize(bool ranged, bool& sizeKnown, uint32_t& total) 
 }
 
 void CHttpDownloadDlg::RunTransfer() {
+    m_version = {};
     if (!OpenRequest() || !SendRequest()) return;
+    inet::ReadValidators(*m_hRequest, m_version);
     const bool ranged = m_bSendRange && !m_bSizeOnly;
     if (ranged && !CheckRangedResponse()) return;
     ShowStatusId(108);

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "inet/resource_version.h"
 #include "transfer/local_file.h"
 #include "transfer/progress.h"
 #include "transfer/progress_view.h"
@@ -34,6 +35,8 @@ public:
     // user has seen the message) or cancel (no message). Can be called again.
     int DoModal();
     uint32_t GetRemoteFileSize() const { return m_dwFileSize; }
+    // The file's size and validators as the last run's answers showed them (size 0: none).
+    const inet::ResourceVersion& GetVersion() const { return m_version; }
     // After a failed run: its cause in plain words (the network layer's text with the server's
     // name, or the system's text for a local file), for front ends that show more than the
     // message. Empty when there is nothing to add.
@@ -98,6 +101,7 @@ protected:
     std::atomic<bool> m_bAbort{false};
     std::atomic<bool> m_bFinished{false};
     uint32_t m_dwFileSize = 0;  // worker writes; read after the run
+    inet::ResourceVersion m_version;  // worker writes; read after the run
     std::string m_strError;     // worker writes before posting; window thread reads on arrival
     std::string m_strCause;     // worker writes before posting; read after the run
     CLocalFile m_file;

@@ -25,6 +25,7 @@ extern const char kFtpNoEndRecord[] = "Hmm ..it seems that InetApi's can't deal 
 const char kNoEndRecordNote[] =
     "no end record in the last 22 bytes: not a ZIP archive, or one with a comment (fennic "
     "list without --classic reads those)";
+extern const char kArchiveChangedNote[] = "the archive changed on the server during the run";
 extern const char kHttpNoEndRecord[] =
     "The archive's end record is not in its last 22 bytes: the archive has a comment, or it "
     "is not a ZIP archive. No list can be shown.";
@@ -76,6 +77,16 @@ void ListTailFile(IRemoteHost& host, const std::string& tail, bool complete) {
     view.CloseArchive(host.FrontEnd());
 }
 
+// After each run of a listing: its answers must show the archive the first run found, or the
+// list would be drawn from two archives. The window's text for a failed listing follows.
+template <class Dialog>
+bool SameArchive(IRemoteHost& host, const Dialog& dlg, const inet::ResourceVersion& first) {
+    if (inet::SameVersion(first, dlg.GetVersion())) return true;
+    host.Note(kArchiveChangedNote);
+    host.FrontEnd().MessageBox(kInvalidZipArchive, "", MB_OK);
+    return false;
+}
+
 // A remote file shorter than an end record: said in words, then the road's own text.
 int TooShort(IRemoteHost& host, uint32_t size, const char* text) {
     host.Note("the remote file is " + std::to_string(size) +
@@ -90,6 +101,7 @@ template <class Dialog, class NoteFailure>
 int FetchDirectory(IRemoteHost& host, Dialog& dlg, const std::string& probe, uint32_t centralDir,
                    uint32_t size, bool& complete, NoteFailure noteFailure) {
     RemoveFile(probe);
+    const inet::ResourceVersion first = host.Session().version;
     const std::string tail = NewTempPath(host);
     dlg.m_strLocalFile = tail;
     dlg.m_dwRangeStart = centralDir;
@@ -98,6 +110,11 @@ int FetchDirectory(IRemoteHost& host, Dialog& dlg, const std::string& probe, uin
     dlg.m_dwRangeEnd = size - 1;
     complete = dlg.DoModal() == IDOK;
     if (!complete) noteFailure(host, dlg);
+    if (!SameArchive(host, dlg, first)) {
+        complete = false;
+        RemoveFile(tail);
+        return 0;
+    }
     ListTailFile(host, tail, complete);
     return 1;
 }
@@ -117,6 +134,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     dlg.m_strPhase = "archive size";
     dlg.m_bSendRange = false;
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
+    host.Session().version = dlg.GetVersion();
 
     const uint32_t size = dlg.GetRemoteFileSize();
     if (size < kEndRecordFixedSize) {
@@ -136,6 +154,7 @@ int HttpFetch(IRemoteHost& host, const std::string& url, bool& complete) {
     dlg.m_bQuietProgress = true;  // 22 bytes
     dlg.m_dwRangeEnd = size - 1;
     if (dlg.DoModal() != IDOK) return NoteHttpFailure(host, dlg), 0;
+    if (!SameArchive(host, dlg, host.Session().version)) return 0;
 
     uint32_t centralDir = 0;
     const EndRecordRead read = ReadCentralDirOffset(host, probe, size, centralDir);
@@ -161,6 +180,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_bSizeOnly = true;
     dlg.m_strPhase = "archive size";
     if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
+    host.Session().version = dlg.GetVersion();
 
     RemoveFile(probe);
     dlg.m_bSizeOnly = false;
@@ -174,6 +194,7 @@ int FtpFetch(IRemoteHost& host, bool& complete) {
     dlg.m_strPhase = "end record";
     dlg.m_bQuietProgress = true;  // 22 bytes
     if (dlg.DoModal() != IDOK) return NoteFailureCause(host, dlg), 0;
+    if (!SameArchive(host, dlg, host.Session().version)) return 0;
 
     uint32_t centralDir = 0;
     if (const EndRecordRead read = ReadCentralDirOffset(host, probe, size, centralDir);

@@ -54,6 +54,8 @@ public:
 
 // "Invalid Zip Archive", the message of a failed extraction.
 extern const char kInvalidZipArchive[];
+// Noted when a run's answers show another archive than the list was read from.
+extern const char kArchiveChangedNote[];
 
 // "Get": splits UrlText() into Session() (asking the credentials question when needed),
 // deletes our previous tail file and lists the remote archive through FillEntryList().

@@ -17,6 +17,7 @@
 #include "inet/errors.h"
 #include "inet/http.h"
 #include "inet/http_text.h"
+#include "inet/resource_version.h"
 #include "remote/direct/http_answers.h"
 #include "remote/direct/source_kinds.h"
 #include "remote/transfer_runs.h"
@@ -327,35 +328,17 @@ private:
             return Changed("412 to If-Match", error);
         }
         if (status != 200 && status != 206) return true;
-        const std::string etag = Validator(request, "ETag", true);
-        const std::string modified = Validator(request, "Last-Modified", false);
+        ArchiveVersion now;
+        inet::ReadValidators(request, now);
         if (!m_pinned) {
-            m_version.etag = etag;
-            m_version.lastModified = modified;
+            now.size = m_version.size;
+            m_version = now;
             m_pinned = true;
             return true;
         }
-        if (!etag.empty() && !m_version.etag.empty() && etag != m_version.etag) {
-            request.Close();
-            return Changed("its ETag is now " + etag, error);
-        }
-        if (!modified.empty() && !m_version.lastModified.empty() &&
-            modified != m_version.lastModified) {
-            request.Close();
-            return Changed("its Last-Modified is now " + modified, error);
-        }
-        return true;
-    }
-
-    // A validator as the server sent it, when it can go back on the wire: printable, one line,
-    // short; an ETag only when strong (a weak one cannot be asked for with a range).
-    static std::string Validator(inet::HttpRequest& request, const char* name, bool strong) {
-        std::string value;
-        if (!request.QueryHeader(name, value) || value.empty() || value.size() > 200) return "";
-        for (const char c : value)
-            if (c < 0x20 || c > 0x7e) return "";
-        if (strong && (value.size() < 2 || value.front() != '"' || value.back() != '"')) return "";
-        return value;
+        if (inet::SameVersion(m_version, now)) return true;
+        request.Close();
+        return Changed("ETag " + now.etag + ", Last-Modified " + now.lastModified, error);
     }
 
     uint64_t Sized(uint64_t total) {

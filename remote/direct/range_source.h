@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "inet/resource_version.h"
 
 namespace fennic::remote {
 
@@ -38,13 +39,9 @@ struct TransferCount {
     uint64_t bytes = 0;
 };
 
-// One version of the archive: its size and the validators of the first answer about it. Every
-// later answer of the run must show the same, or the run would mix two archives.
-struct ArchiveVersion {
-    uint64_t size = 0;
-    std::string etag;          // a strong ETag as sent, quotes included; empty: none or weak
-    std::string lastModified;  // HTTP: the Last-Modified text; FTP: MDTM's time
-};
+// One version of the archive: every answer of a run after the first must show the version the
+// first one showed, or the run would mix two archives.
+using ArchiveVersion = inet::ResourceVersion;
 
 // What a run that met a second version of its archive says.
 constexpr char kArchiveChanged[] = "the archive changed on the server during the run";

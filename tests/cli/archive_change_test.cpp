@@ -36,6 +36,12 @@ struct Versions {
         const std::string date = "Mon, 0" + std::to_string(v + 1) + " Jun 2026 10:00:00 GMT";
         const std::vector<std::string> validators = {etag ? "ETag: " + tag : "X-None: 1",
                                                      "Last-Modified: " + date};
+        if (req.method == "HEAD") {
+            std::string head =
+                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodies[v].size()) + "\r\n";
+            for (const std::string& h : validators) head += h + "\r\n";
+            return (void)peer.Send(head + "\r\n");
+        }
         if (!ignoreConditions) {
             const std::string match = req.Header("if-match"), range = req.Header("if-range");
             if (!match.empty() && match != tag) return (void)peer.Respond(412, "", validators);
@@ -151,6 +157,27 @@ TEST_F(ArchiveChange, EveryConnectionOfAGetAsksForTheFirstVersion) {
     ASSERT_GE(matches.size(), 4u);
     EXPECT_EQ(matches[0], "");
     for (size_t i = 1; i < matches.size(); ++i) EXPECT_EQ(matches[i], "\"v0\"") << i;
+}
+
+TEST_F(ArchiveChange, TheWindowsRoadRefusesRunsThatShowAnotherArchive) {
+    // Alike but for their validators: only those can tell the versions apart.
+    const std::string body = Make(1);
+    const std::string list = "list --classic ";
+    const std::string extract = "extract --classic -o out.zip --index 0 ";
+    for (const auto& [command, swap] : {std::pair{list, 1}, {list, 2}, {extract, 3}}) {
+        SCOPED_TRACE(command + std::to_string(swap));
+        Versions versions;
+        versions.bodies = {body, body};
+        versions.swaps = {swap};
+        ScriptHttpServer server(
+            [&](const RawHttpRequest& req, HttpPeer& peer) { versions.Serve(req, peer); });
+        std::string err;
+        const CommandResult r = RunFennic(home, command + Quote(server.Url("/a.zip")), &err);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(err.find(kChanged), std::string::npos) << err;
+        EXPECT_NE(err.find("Invalid Zip Archive"), std::string::npos) << err;
+        EXPECT_FALSE(Exists(home / "out.zip"));
+    }
 }
 
 TEST_F(ArchiveChange, AnFtpLoginFindingAnotherTimeStartsTheRunOver) {
