@@ -123,6 +123,9 @@ bool ApplyOption(OptionId id, const std::string& value, RoadOptions& o) {
                 return false;
             o.source.retries = std::stoi(value);
             break;
+        case OptionId::kEndpointUrl:
+            o.source.endpointUrl = value;
+            break;
         case OptionId::kIndex: {
             char* end = nullptr;
             errno = 0;

@@ -20,10 +20,10 @@ struct Help {
 
 const Help kHelp[] = {
     {"list", "fennic list [OPTIONS] (URL | PATH)",
-     "Lists the entries of a ZIP archive on a web or FTP server (http, https, ftp) or on this\n"
-     "machine: name, folder flag, size, time, attributes, ratio, CRC and comment. Remotely it\n"
-     "asks for the archive's last bytes and, when they do not hold the whole central\n"
-     "directory, for the rest of it: one request or two.\n",
+     "Lists the entries of a ZIP archive on a web, FTP or S3 server (http, https, ftp, s3) or\n"
+     "on this machine: name, folder flag, size, time, attributes, ratio, CRC and comment.\n"
+     "Remotely it asks for the archive's last bytes and, when they do not hold the whole\n"
+     "central directory, for the rest of it: one request or two.\n",
      nullptr, "  fennic list https://example.org/pub/tools.zip\n"},
     {"extract", "fennic extract [OPTIONS] (URL | PATH) (ENTRY | --index N) -o FILE",
      "Saves one entry, as stored, as a one-entry ZIP archive fetched with one byte range.\n"

@@ -54,6 +54,8 @@ const OptionRow kOptions[] = {
     {OptionId::kRetry, nullptr, "--retry", "N", kRoadCommands, kRoadCommands, HelpGroup::kRoad,
      "ask again up to N times (0 to 10, default 3) after 429, 502, 503\nor 504, and for the "
      "rest of a range cut off on the way"},
+    {OptionId::kEndpointUrl, nullptr, "--endpoint-url", "URL", kRoadCommands, kRoadCommands,
+     HelpGroup::kRoad, "s3:// addresses: the S3 server at URL (path-style), not AWS"},
     {OptionId::kSettingsCredentials, nullptr, "--settings-credentials", nullptr, kRoadCommands,
      kRoadCommands, HelpGroup::kRoad,
      "the port, user and password of the settings, not the address's"},

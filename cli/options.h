@@ -42,6 +42,7 @@ enum class OptionId {
     kNetrc,
     kNetrcFile,
     kRetry,
+    kEndpointUrl,
 };
 
 // Where an option's help line stands: the command's own first, the road's, then the window's.

@@ -84,7 +84,12 @@ void SetRequestOptions(HttpRequest::State& s, CurlOptions& o) {
     if (!c.ca_file.empty()) o.Set(CURLOPT_CAINFO, c.ca_file);
     o.Set(CURLOPT_SSL_VERIFYPEER, c.insecure ? 0L : 1L);
     o.Set(CURLOPT_SSL_VERIFYHOST, c.insecure ? 0L : 2L);
-    if (!s.user.empty()) {
+    if (!c.sigv4.empty()) {
+        o.Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_AWS_SIGV4));
+        o.Set(CURLOPT_AWS_SIGV4, c.sigv4);
+        o.Set(CURLOPT_USERNAME, c.sigv4_key);
+        o.Set(CURLOPT_PASSWORD, c.sigv4_secret);
+    } else if (!s.user.empty()) {
         o.Set(CURLOPT_HTTPAUTH, static_cast<long>(s.digest ? CURLAUTH_DIGEST : CURLAUTH_BASIC));
         o.Set(CURLOPT_USERNAME, s.user);
         o.Set(CURLOPT_PASSWORD, s.password);

@@ -53,6 +53,10 @@ public:
     // Credentials for a server the address gives none for, from a .netrc file (empty: the
     // user's ~/.netrc). Like the address's own, they are never sent to another host.
     void SetNetrc(const std::string& file);
+    // Signs every request with AWS Signature Version 4 (provider "aws:amz:REGION:SERVICE") by
+    // key and secret, in place of any other credentials.
+    void SetAwsSigV4(const std::string& provider, const std::string& key,
+                     const std::string& secret);
 
     // Records the server; nothing goes over the wire until a request is sent. user/password
     // are sent as Basic credentials with every request when user is not empty.

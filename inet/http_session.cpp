@@ -154,6 +154,13 @@ void HttpSession::SetNetrc(const std::string& file) {
     core_->netrc_file = file;
 }
 
+void HttpSession::SetAwsSigV4(const std::string& provider, const std::string& key,
+                              const std::string& secret) {
+    core_->sigv4 = provider;
+    core_->sigv4_key = key;
+    core_->sigv4_secret = secret;
+}
+
 void HttpSession::Cancel() {
     core_->cancelled = true;
     core_->multi.Wakeup();

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "app/settings.h"
+#include "app/text_convert.h"
 #include "fs/file_io.h"
 #include "fs/unique_fd.h"
 #include "inet/content_range.h"
@@ -51,6 +52,15 @@ public:
         }
         if (!m_options.caFile.empty()) m_session.SetCaFile(m_options.caFile);
         if (m_options.netrc) m_session.SetNetrc(m_options.netrcFile);
+        if (!m_options.awsSigV4.empty()) {
+            m_session.SetAwsSigV4(m_options.awsSigV4, m_options.awsKey, m_options.awsSecret);
+            // S3 wants the body's hash (a GET has none) signed with the request.
+            m_signedHeaders =
+                "x-amz-content-sha256: "
+                "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\r\n";
+            if (!m_options.awsToken.empty())
+                m_signedHeaders += "x-amz-security-token: " + m_options.awsToken + "\r\n";
+        }
         m_session.SetInsecure(m_options.insecure);
         const bool secure = m_parts.scheme == inet::Scheme::kHttps;
         std::string user = m_parts.user;
@@ -117,8 +127,10 @@ public:
         }
         if (status != 206) return StatusFail(error, status);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown) {
-            return Fail(error, ErrorCode::kStatus,
-                        "the server's Content-Range does not describe the archive's last bytes");
+            // Bytes of unknown place are no use; the offsets may still be answered right.
+            request->Close();
+            m_badRange = haveRange ? Quoted(text) : "none";
+            return ProbeThenReadTail(count, bytes, size, error);
         }
         if (range.last + 1 != range.total || range.Length() > count) {
             // Other bytes than the suffix asked for (the first ones, say): the offsets ask.
@@ -228,10 +240,16 @@ private:
         if (!Send("Range: bytes=0-0\r\n", request, status, error)) return false;
         std::string text;
         const bool haveRange = request->QueryHeader("Content-Range", text);
+        uint64_t total = 0, length = 0;
+        const bool haveLength = request->QueryContentLength(length);
         request->Close();
         inet::ContentRange range;
-        uint64_t total = 0;
-        if (status == 416 && haveRange && inet::ParseUnsatisfiedRange(text, total) && total == 0)
+        // No first byte to send, or a whole answer of none: the file is empty.
+        const bool empty =
+            (status == 416 &&
+             (!haveRange || !inet::ParseUnsatisfiedRange(text, total) || total == 0)) ||
+            (status == 200 && haveLength && length == 0);
+        if (empty)
             return Fail(error, ErrorCode::kNotArchive,
                         m_name + " is empty (0 bytes): not a ZIP archive");
         if (status == 200)
@@ -240,9 +258,14 @@ private:
                         "--full-download fetches the whole archive instead");
         if (status != 206) return StatusFail(error, status);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown ||
-            range.first != 0 || range.last != 0)
-            return Fail(error, ErrorCode::kStatus,
-                        "the server's Content-Range is not the range asked for");
+            range.first != 0 || range.last != 0) {
+            std::string shown = "the server's Content-Range (" +
+                                (haveRange ? Quoted(text) : std::string("none")) +
+                                ") is not the range asked for";
+            if (!m_badRange.empty())
+                shown += ", nor was its answer to the last bytes (" + m_badRange + ")";
+            return Fail(error, ErrorCode::kStatus, shown);
+        }
         return ReadTailAt(range.total, count, bytes, size, error);
     }
 
@@ -283,7 +306,7 @@ private:
         ++m_count.requests;
         m_asked = headers.substr(0, headers.find('\r'));
         m_started = std::chrono::steady_clock::now();
-        std::string all = headers + kIdentity + Conditions();
+        std::string all = headers + kIdentity + Conditions() + m_signedHeaders;
         for (const std::string& extra : m_options.headers) all += extra + "\r\n";
         if (!request->Send(all))
             return NetFail(error, request->LastError(), request->LastErrorText());
@@ -339,6 +362,13 @@ private:
         if (inet::SameVersion(m_version, now)) return true;
         request.Close();
         return Changed("ETag " + now.etag + ", Last-Modified " + now.lastModified, error);
+    }
+
+    // A header's text for a message: escaped, and no longer than a line.
+    static std::string Quoted(const std::string& text) {
+        bool cut = false;
+        const std::string head = Utf8Prefix(SanitizeUtf8(text), 80, &cut);
+        return "\"" + TerminalText(head) + (cut ? "..." : "") + "\"";
     }
 
     uint64_t Sized(uint64_t total) {
@@ -457,7 +487,9 @@ private:
     bool m_secure = false;
     std::string m_user, m_password;
     bool m_digest = false;
-    std::mutex m_waitMutex;  // a wait before asking again, which Cancel ends
+    std::string m_signedHeaders;  // S3's own, when requests are signed
+    std::string m_badRange;       // the tail's Content-Range, when it said nothing usable
+    std::mutex m_waitMutex;       // a wait before asking again, which Cancel ends
     std::condition_variable m_waitCv;
     bool m_cancelled = false;
     bool m_pinned = false;  // m_version's validators are the run's

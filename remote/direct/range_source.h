@@ -91,6 +91,10 @@ struct SourceOptions {
     // user's ~/.netrc).
     bool netrc = false;
     std::string netrcFile;
+    // S3: requests signed with AWS Signature Version 4 ("aws:amz:REGION:s3"; empty: not
+    // signed) by the key and secret, with the session token when there is one.
+    std::string awsSigV4, awsKey, awsSecret, awsToken;
+    std::string endpointUrl;  // --endpoint-url: instead of AWS_ENDPOINT_URL and the profile's
     // How many times a request is sent again after a 429, 502, 503 or 504, or a range cut off
     // before its end is asked again for the bytes it still owes.
     int retries = 3;
@@ -112,7 +116,7 @@ bool CheckRequestHeader(const std::string& line, std::string& why);
 std::unique_ptr<IRangeSource> MemoryRangeSource(const uint8_t* data, size_t size,
                                                 const std::string& name);
 
-// A source for `location`: an http://, https:// or ftp:// address, or a local path.
+// A source for `location`: an http://, https://, ftp:// or s3:// address, or a local path.
 std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
                                               const SourceOptions& options, Error& error);
 

@@ -16,6 +16,7 @@
 #include "fs/unique_fd.h"
 #include "inet/url.h"
 #include "remote/direct/range_source.h"
+#include "remote/direct/s3_address.h"
 #include "remote/direct/source_kinds.h"
 
 namespace fennic::remote {
@@ -185,6 +186,27 @@ std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
                                               const SourceOptions& options, Error& error) {
     const size_t scheme = location.find("://");
     if (scheme == std::string::npos) return OpenLocal(location, error);
+    if (IsS3Address(location)) {
+        S3Settings settings;
+        std::string why;
+        if (!ReadS3Settings(settings, why)) {
+            Fail(error, ErrorCode::kAddress, why);
+            return nullptr;
+        }
+        if (!options.endpointUrl.empty()) settings.endpoint = options.endpointUrl;
+        SourceOptions signedOptions = options;
+        std::string url;
+        if (!ResolveS3Address(location, settings, url, signedOptions, error)) return nullptr;
+        inet::UrlParts parts;
+        if (!inet::SplitUrl(url, parts) ||
+            (parts.scheme != inet::Scheme::kHttp && parts.scheme != inet::Scheme::kHttps)) {
+            Fail(error, ErrorCode::kAddress,
+                 "the S3 endpoint '" + inet::WithoutPassword(settings.endpoint) +
+                     "' is not an http:// or https:// address");
+            return nullptr;
+        }
+        return OpenHttpSource(parts, location, signedOptions, error);
+    }
     const std::string name = inet::WithoutPassword(location);
     inet::UrlParts parts;
     if (!inet::SplitUrl(location, parts)) {
@@ -202,8 +224,9 @@ std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
     if (parts.scheme == inet::Scheme::kHttp || parts.scheme == inet::Scheme::kHttps)
         return OpenHttpSource(parts, name, options, error);
     if (parts.scheme == inet::Scheme::kFtp) return OpenFtpSource(parts, name, options, error);
-    Fail(error, ErrorCode::kAddress,
-         "'" + parts.scheme_name + "://' addresses are not supported (http, https and ftp are)");
+    Fail(
+        error, ErrorCode::kAddress,
+        "'" + parts.scheme_name + "://' addresses are not supported (http, https, ftp and s3 are)");
     return nullptr;
 }
 

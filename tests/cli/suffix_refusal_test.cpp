@@ -136,5 +136,86 @@ TEST_F(SuffixRefusal, ACompressedAnswerIsRefusedOnEveryRequest) {
     }
 }
 
+TEST_F(SuffixRefusal, ArchivesShorterThanTheFirstRequestAndEmptyFiles) {
+    // An archive of a few KiB: the suffix asks for more than there is.
+    const CommandResult made = RunCommand(std::string(FENNIC_PYTHON) +
+                                          " -c \"import sys, zipfile\n"
+                                          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                          "  z.writestr('a.txt', 'a' * 6000)\n\" " +
+                                          Quote(home / "small.zip"));
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::string small = ReadFile(home / "small.zip");
+    const std::string n = std::to_string(small.size());
+    const std::string whole = "bytes=0-" + std::to_string(small.size() - 1);
+    const std::string smallList = RunFennic(home, "list --tsv " + Quote(home / "small.zip")).output;
+    const struct {
+        const char* name;
+        std::string body;
+        std::function<void(HttpPeer&)> suffix, probe;  // probe empty: served from the body
+        std::vector<std::string> ranges;
+        bool empty;
+    } cases[] = {
+        {"416 naming the size",
+         small,
+         [&](HttpPeer& p) { p.Respond(416, "", {"Content-Range: bytes */" + n}); },
+         nullptr,
+         {"bytes=-65633", whole},
+         false},
+        {"206 with a malformed Content-Range",
+         small,
+         [&](HttpPeer& p) {
+             p.Respond(
+                 206, small,
+                 {"Content-Range: bytes -59159-" + std::to_string(small.size() - 1) + "/" + n});
+         },
+         nullptr,
+         {"bytes=-65633", "bytes=0-0", whole},
+         false},
+        {"empty: 416 naming 0",
+         "",
+         [](HttpPeer& p) { p.Respond(416, "", {"Content-Range: bytes */0"}); },
+         nullptr,
+         {"bytes=-65633"},
+         true},
+        {"empty: 200 of no bytes",
+         "",
+         [](HttpPeer& p) { p.Respond(200, ""); },
+         nullptr,
+         {"bytes=-65633"},
+         true},
+        {"empty: 416 naming nothing, twice",
+         "",
+         [](HttpPeer& p) { p.Respond(416, ""); },
+         [](HttpPeer& p) { p.Respond(416, ""); },
+         {"bytes=-65633", "bytes=0-0"},
+         true},
+        {"empty: 206 of nothing, then 200 of no bytes",
+         "",
+         [](HttpPeer& p) { p.Respond(206, "", {"Content-Range: bytes 0--1/0"}); },
+         [](HttpPeer& p) { p.Respond(200, ""); },
+         {"bytes=-65633", "bytes=0-0"},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptHttpServer server([&](const RawHttpRequest& req, HttpPeer& peer) {
+            const std::string range = req.Header("range");
+            if (range.rfind("bytes=-", 0) == 0) return c.suffix(peer);
+            if (range == "bytes=0-0" && c.probe) return c.probe(peer);
+            ServeBody(req, peer, c.body);
+        });
+        std::string err;
+        const CommandResult r = RunFennic(home, "list --tsv " + Quote(server.Url("/s.zip")), &err);
+        if (c.empty) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(err.find("s.zip is empty (0 bytes)"), std::string::npos) << err;
+        } else {
+            EXPECT_EQ(r.status, 0) << err;
+            EXPECT_EQ(r.output, smallList);
+        }
+        EXPECT_EQ(Ranges(server), c.ranges);
+    }
+}
+
 }  // namespace
 }  // namespace fennic::test
