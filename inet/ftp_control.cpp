@@ -110,8 +110,11 @@ void FtpConnection::State::CloseData() {
     own_final_due = false;
 }
 
-// ABOR after the data socket is gone. All replies share one idle limit: a server that does not
-// answer costs that much once, and leaves the connection out of step.
+// ABOR after the data socket is gone. Most servers end the transfer with a final reply of its
+// own (426, or 226 when it had ended) and then answer ABOR (225 or 226). Some end the transfer
+// with a preliminary reply instead, and answer ABOR once: a 2xx after a preliminary reply ends
+// the sequence, since nothing more will come. All replies share one idle limit: a server that
+// does not answer costs that much once, and leaves the connection out of step.
 bool FtpConnection::State::AbortTransfer() {
     data.Reset();
     file_open = false;
@@ -122,8 +125,16 @@ bool FtpConnection::State::AbortTransfer() {
     const Clock::time_point deadline = IoDeadline();
     if (!SendLine("ABOR\r\n", deadline)) return false;
     FtpReply reply;
-    for (; due > 0; --due) {
-        if (!ReadFinal(reply, deadline)) return false;
+    bool after_preliminary = false;
+    for (int preliminary = 0; due > 0;) {
+        if (!ReadOne(reply, deadline)) return false;
+        if (reply.code < 200) {
+            if (++preliminary > kMaxPreliminaryReplies) return Break(kErrorInvalidServerResponse);
+            after_preliminary = true;
+            continue;
+        }
+        --due;
+        if (after_preliminary && reply.code < 300) break;
     }
     return true;
 }
