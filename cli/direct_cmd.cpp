@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -243,6 +244,7 @@ bool FlushOutput(std::FILE* out) {
     const bool flushed = std::fflush(out) == 0;
     const int err = errno;
     if (flushed && !std::ferror(out)) return true;
+    if (PendingStopSignal() == SIGPIPE) return false;  // the reader left: nothing to tell it
     // A failed write leaves its bytes in the buffer, so the flush tries again and fails the
     // same way; only an error flag without a failed flush has lost its reason.
     Note(flushed || err == 0 ? "cannot write stdout: a write failed" : StdoutFailure(err));
