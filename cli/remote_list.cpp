@@ -106,8 +106,7 @@ bool RouteRemoteList(const Args& args, int& status) {
     const int reached = remote::Get(host, &complete);
     status = reached && complete && host.Listed() ? 0 : 1;
     if (!host.Written()) status = 1;
-    if (status != 0 && !host.Listed())
-        host.Note("no entry list from " + inet::WithoutPassword(url));
+    if (status != 0 && !host.Listed()) host.Note("no entry list from " + inet::WithoutSecrets(url));
     return true;
 }
 

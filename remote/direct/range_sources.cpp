@@ -129,7 +129,7 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, Error& error) {
         // Text meant as an address may carry a password.
         FailErrno(
             error, ErrorCode::kLocal,
-            (hint.empty() ? path : inet::WithoutPassword(path)) + ": " + std::strerror(err) + hint,
+            (hint.empty() ? path : inet::WithoutSecrets(path)) + ": " + std::strerror(err) + hint,
             err);
         return nullptr;
     }
@@ -379,7 +379,8 @@ private:
         if (!request->QueryStatusCode(status))
             return NetFail(error, request->LastError(), request->LastErrorText());
         if (m_options.log)
-            m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
+            m_options.log("GET " + inet::WithoutSecretQuery(m_object) + " (" + m_asked +
+                          "): " + std::to_string(status));
         std::string coding;
         if ((status == 200 || status == 206) && request->QueryHeader("Content-Encoding", coding) &&
             !inet::IsIdentityCoding(coding)) {
@@ -521,7 +522,7 @@ std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
                                               const SourceOptions& options, Error& error) {
     const size_t scheme = location.find("://");
     if (scheme == std::string::npos) return OpenLocal(location, error);
-    const std::string name = inet::WithoutPassword(location);
+    const std::string name = inet::WithoutSecrets(location);
     inet::UrlParts parts;
     if (!inet::SplitUrl(location, parts)) {
         Fail(error, ErrorCode::kAddress, "'" + name + "' is not a usable address");
