@@ -276,6 +276,15 @@ bool TakeClassic(Args& args) {
     return true;
 }
 
+void RefuseClassicOption(const char* command, const std::string& arg) {
+    if (arg.size() < 2 || arg[0] != '-') return;
+    const std::string shown = TerminalText(arg, true);
+    if (FindOption(arg, CommandBitOf(command)))
+        std::fprintf(stderr, "fennic %s: --classic does not take %s\n", command, shown.c_str());
+    else
+        std::fprintf(stderr, "fennic %s: unknown option '%s'\n", command, shown.c_str());
+}
+
 int DirectList(const Args& args) {
     RoadOptions o;
     if (!ParseRoadOptions(args, "list", o)) return 2;

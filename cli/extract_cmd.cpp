@@ -56,6 +56,7 @@ int CmdExtract(const Args& given) {
             entry = a;
             haveEntry = true;
         } else {
+            RefuseClassicOption("extract", a);
             return Usage();
         }
     }

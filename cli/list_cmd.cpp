@@ -251,7 +251,7 @@ int CmdList(const Args& given) {
         } else if (options && a == "--") {
             options = false;
         } else if (options && a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "fennic list: unknown option '%s'\n", a.c_str());
+            RefuseClassicOption("list", a);
             return 2;
         } else if (!havePath) {
             path = a;

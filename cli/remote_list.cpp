@@ -87,8 +87,9 @@ bool RouteRemoteList(const Args& args, int& status) {
         } else if (IsUrl(a)) {
             ++urls;
         } else {
+            RefuseClassicOption("list", a);
             std::fprintf(stderr,
-                         "usage: fennic list [--json] [--url-credentials|"
+                         "usage: fennic list --classic [--json] [--url-credentials|"
                          "--settings-credentials] URL\n");
             return status = 2, true;
         }

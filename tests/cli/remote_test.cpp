@@ -263,6 +263,28 @@ TEST_F(CliRemote, SecretsOfAPresignedAddressReachOnlyTheServer) {
     EXPECT_NE(log[0].request.find(query), std::string::npos) << log[0].request;
 }
 
+// The window's road says which option it does not take, or that there is no such option.
+TEST_F(CliRemote, TheClassicRoadNamesTheOptionItDoesNotTake) {
+    const std::string url = Quote("http://127.0.0.1:" + std::to_string(FreePort()) + "/a.zip");
+    const struct {
+        std::string args, said;
+    } cases[] = {
+        {"list --classic -v " + url, "fennic list: --classic does not take -v\nusage: "},
+        {"list --tsv --classic " + url, "fennic list: --classic does not take --tsv\nusage: "},
+        {"list --classic -v " + Quote(Archive("py.zip")),
+         "fennic list: --classic does not take -v\n"},
+        {"extract --classic -k " + url + " a -o x",
+         "fennic extract: --classic does not take -k\nusage: "},
+        {"list --classic --bogus " + url, "fennic list: unknown option '--bogus'\nusage: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string err;
+        EXPECT_EQ(Fennic(c.args, &err).status, 2);
+        EXPECT_EQ(err.substr(0, c.said.size()), c.said);
+    }
+}
+
 TEST_F(CliRemote, ListFailuresExitNonZero) {
     NginxServer nginx(Archives().path());
     std::string err;
