@@ -21,6 +21,7 @@
 #include "inet/http.h"
 #include "inet/http_text.h"
 #include "inet/url.h"
+#include "remote/direct/error_body.h"
 #include "remote/direct/http_answers.h"
 #include "remote/direct/range_source.h"
 #include "remote/transfer_runs.h"
@@ -261,7 +262,7 @@ public:
             request->Close();
             return ProbeThenReadTail(count, bytes, size, error);
         }
-        if (status != 206) return StatusFail(error, status);
+        if (status != 206) return StatusFail(error, status, *request);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown) {
             return Fail(error, ErrorCode::kStatus,
                         "the server's Content-Range does not describe the archive's last bytes");
@@ -294,11 +295,10 @@ public:
             return false;
         }
         if (status != 206) {
+            if (status != 200) return StatusFail(error, status, *request);
             request->Close();
-            if (status == 200)
-                return Fail(error, ErrorCode::kNoRanges,
-                            "the server stopped sending byte ranges (200 instead of 206)");
-            return StatusFail(error, status);
+            return Fail(error, ErrorCode::kNoRanges,
+                        "the server stopped sending byte ranges (200 instead of 206)");
         }
         std::string text;
         inet::ContentRange range;
@@ -353,7 +353,7 @@ private:
             return Fail(error, ErrorCode::kNoRanges,
                         "the server does not send byte ranges (it answered 200 to a range); "
                         "--full-download fetches the whole archive instead");
-        if (status != 206) return StatusFail(error, status);
+        if (status != 206) return StatusFail(error, status, *request);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown ||
             range.first != 0 || range.last != 0)
             return Fail(error, ErrorCode::kStatus,
@@ -479,8 +479,12 @@ private:
         return m_local != nullptr;
     }
 
-    bool StatusFail(Error& error, uint32_t status) {
-        Fail(error, ErrorCode::kStatus, inet::ServerAnswered(status));
+    // The status, and what an object store's error body says of it.
+    bool StatusFail(Error& error, uint32_t status, inet::HttpRequest& request) {
+        const std::string cause = ReadErrorBodyCause(request);
+        request.Close();
+        Fail(error, ErrorCode::kStatus,
+             inet::ServerAnswered(status) + (cause.empty() ? "" : ": " + cause));
         error.httpStatus = static_cast<int>(status);
         return false;
     }
