@@ -19,23 +19,10 @@ constexpr size_t kMaxCodeChars = 64;
 constexpr size_t kMaxMessageChars = 240;
 constexpr int kMaxDepth = 16;  // nesting a JSON body may have before it is no known shape
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+// A code point from the server, U+FFFD where it is none or NUL.
+void AppendCodePoint(std::string& out, uint32_t cp) {
     if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(out, cp);
 }
 
 // The server's text as one terminal line of at most max characters.
@@ -83,7 +70,7 @@ std::string DecodeXmlText(const std::string& raw) {
             const char* digits = name.c_str() + (hex ? 2 : 1);
             const unsigned long cp = std::strtoul(digits, &end, hex ? 16 : 10);
             done = *digits != '\0' && *end == '\0';
-            if (done) AppendUtf8(out, cp > 0x10FFFF ? 0xFFFD : static_cast<uint32_t>(cp));
+            if (done) AppendCodePoint(out, cp > 0x10FFFF ? 0xFFFD : static_cast<uint32_t>(cp));
         }
         if (!done) {
             out += raw[i];
@@ -201,7 +188,7 @@ private:
                          ? 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00)
                          : 0xFFFD;
             }
-            AppendUtf8(out, cp);
+            AppendCodePoint(out, cp);
         }
         return false;
     }
