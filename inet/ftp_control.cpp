@@ -94,16 +94,24 @@ void FtpConnection::State::BeginTransfer(fs::UniqueFd conn, size_t due, bool fin
     file_open = true;
 }
 
-// The data side goes first: a server stuck writing data reads no commands.
-void FtpConnection::State::CloseData() {
+// The data side goes first: a server stuck writing data reads no commands. A server whose write
+// into a data connection we cut may end that transfer with a preliminary reply (pure-ftpd's
+// "150 0.3 seconds"): no final reply follows for it then, only those of the later commands.
+void FtpConnection::State::CloseData(bool cut_short) {
     if (!file_open) return;
     data.Reset();
     file_open = false;
     FtpReply reply;
-    for (; replies_due > 0 && !broken && !core->aborted; --replies_due) {
-        if (!ReadFinal(reply, IoDeadline())) break;
-        if (own_final_due) own_final = reply;
+    for (int preliminary = 0; replies_due > 0 && !broken && !core->aborted;) {
+        if (!ReadOne(reply, IoDeadline())) break;
+        const bool ends_transfer = reply.code >= 200 || (cut_short && own_final_due);
+        if (!ends_transfer) {
+            if (++preliminary > kMaxPreliminaryReplies) Break(kErrorInvalidServerResponse);
+            continue;
+        }
+        if (own_final_due && reply.code >= 200) own_final = reply;
         own_final_due = false;
+        --replies_due;
     }
     if (replies_due > 0) broken = true;
     replies_due = 0;

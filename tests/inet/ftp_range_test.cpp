@@ -130,6 +130,19 @@ TEST_P(RangedRead, PureFtpd) {
                       fennic::test::kPureFtpdPassword);
     ASSERT_TRUE(conn);
     TwoRangedReads(*conn, GetParam(), {}, nullptr, milliseconds(200));
+    // Data cut without ABOR: its transfer ends with a preliminary reply, and nothing more.
+    FtpSession second;
+    second.SetTimeouts(5000, 5000);
+    auto again = Login(second, server.port(), GetParam(), fennic::test::kPureFtpdUser,
+                       fennic::test::kPureFtpdPassword);
+    ASSERT_TRUE(again);
+    std::unique_ptr<FtpFile> data;
+    ASSERT_TRUE(again->Command("REST 1000\r\nRETR /huge.zip\r\n", true, &data));
+    EXPECT_EQ(ReadUpTo(*data, 5000), kHead.substr(1000, 5000));
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_TRUE(data->Close());
+    EXPECT_TRUE(again->Command("NOOP\r\n", false, nullptr)) << again->LastErrorText();
+    EXPECT_EQ(again->LastReplyCodes(), std::vector<int>{200});
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RangedRead, ::testing::Bool(),
@@ -314,6 +327,17 @@ TEST(ScriptFtpData, FailuresNameTheReplyThePortAndTheStrangerThatFailed) {
                   "and was refused");
 }
 
+// Runs call on its own thread; a call still waiting after 20 s waits for a reply that never
+// comes, and is woken.
+bool Guarded(FtpSession& session, const std::function<bool()>& call) {
+    auto run = std::async(std::launch::async, call);
+    if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        session.Abort();
+        ADD_FAILURE() << "the call waited for a reply that never comes";
+    }
+    return run.get();
+}
+
 // Each way servers end an aborted transfer leaves the login in step, and the next command goes
 // out as soon as the sequence has ended: a server that closes the transfer with a preliminary
 // reply and answers ABOR once must not be waited for a second final reply.
@@ -336,23 +360,45 @@ TEST(ScriptFtpAbort, EveryReplySequenceEndsTheAbortAtOnce) {
         ScriptLogin login(opt, true, 60000);  // a wait for a reply would outlast the guard
         ASSERT_TRUE(login.conn);
         FtpConnection& conn = *login.conn;
-        auto run = std::async(std::launch::async, [&] {
+        EXPECT_TRUE(Guarded(login.session, [&] {
             for (uint64_t at : {100, 0}) {
                 auto file = conn.OpenFileAt("/a.zip", at);
                 if (!file || ReadUpTo(*file, 1000) != content.substr(at, 1000)) return false;
                 if (!file->Abort()) return false;
             }
             return conn.Command("NOOP\r\n", false, nullptr);
-        });
-        if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-            login.session.Abort();
-            ADD_FAILURE() << "the abort waited for a reply that never comes";
-        }
-        EXPECT_TRUE(run.get()) << conn.LastErrorText();
+        })) << conn.LastErrorText();
         EXPECT_EQ(conn.LastResponse(), "200 NOOP ok\r\n");
         EXPECT_EQ(login.server.Commands(),
                   (Strings{"USER u", "PASS p", "TYPE I", "EPSV", "REST 100", "RETR /a.zip", "ABOR",
                            "EPSV", "RETR /a.zip", "ABOR", "NOOP"}));
+    }
+}
+
+// A transfer closed without ABOR before its data ended, with commands sent behind it (the
+// window's road reads a range that way): its end, final or preliminary, and their replies keep
+// the login in step, and the next command goes out at once.
+TEST(ScriptFtpAbort, ATransferCutShortEndsWithWhateverReplyTheServerGivesIt) {
+    const std::string content = PatternBytes(8 << 20, 7);
+    for (const char* end : {"150 0.000 seconds (measured here)", "426 Failure writing network"}) {
+        SCOPED_TRACE(end);
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = content;
+        opt.retr_final = opt.retr_aborted = end;
+        ScriptLogin login(opt, true, 60000);
+        ASSERT_TRUE(login.conn);
+        FtpConnection& conn = *login.conn;
+        EXPECT_TRUE(Guarded(login.session, [&] {
+            std::unique_ptr<FtpFile> data;
+            if (!conn.Command("REST 100\r\nRETR /a.zip\r\nPWD\r\nNOOP\r\n", true, &data) ||
+                ReadUpTo(*data, 1000) != content.substr(100, 1000) || !data->Close())
+                return false;
+            return conn.Command("NOOP\r\n", false, nullptr);
+        })) << conn.LastErrorText();
+        EXPECT_EQ(conn.LastResponse(), "200 NOOP ok\r\n");
+        EXPECT_EQ(login.server.Commands(),
+                  (Strings{"USER u", "PASS p", "TYPE I", "EPSV", "REST 100", "RETR /a.zip", "PWD",
+                           "NOOP", "NOOP"}));
     }
 }
 
