@@ -2,10 +2,14 @@
 // Text from the archive's code pages to the UTF-8 that every front end shows.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace fennic {
 
+// A code point appended to out as UTF-8; cp must be a Unicode scalar value (no surrogate, at
+// most U+10FFFF).
+void AppendUtf8(std::string& out, uint32_t cp);
 // Code page 437 bytes to UTF-8, each to its own character (box drawing, Greek letters and all).
 std::string Cp437ToUtf8(const std::string& text);
 // Whether text is valid UTF-8 throughout (by the rules SanitizeUtf8 applies).

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -259,6 +260,7 @@ bool FlushOutput(std::FILE* out) {
     const bool flushed = std::fflush(out) == 0;
     const int err = errno;
     if (flushed && !std::ferror(out)) return true;
+    if (PendingStopSignal() == SIGPIPE) return false;  // the reader left: nothing to tell it
     // A failed write leaves its bytes in the buffer, so the flush tries again and fails the
     // same way; only an error flag without a failed flush has lost its reason.
     Note(flushed || err == 0 ? "cannot write stdout: a write failed" : StdoutFailure(err));
@@ -297,6 +299,15 @@ bool TakeClassic(Args& args) {
     if (it == args.end()) return false;
     args.erase(it);
     return true;
+}
+
+void RefuseClassicOption(const char* command, const std::string& arg) {
+    if (arg.size() < 2 || arg[0] != '-') return;
+    const std::string shown = TerminalText(arg, true);
+    if (FindOption(arg, CommandBitOf(command)))
+        std::fprintf(stderr, "fennic %s: --classic does not take %s\n", command, shown.c_str());
+    else
+        std::fprintf(stderr, "fennic %s: unknown option '%s'\n", command, shown.c_str());
 }
 
 int DirectList(const Args& args) {

@@ -20,6 +20,9 @@ namespace fennic::cli {
 // Whether the arguments ask for the window's three-transfer road (--classic); the switch is
 // taken out of args.
 bool TakeClassic(Args& args);
+// Says why the window's road does not take an argument that is an option: one of the direct
+// road's ("--classic does not take -v") or none at all. Prints nothing for other arguments.
+void RefuseClassicOption(const char* command, const std::string& arg);
 
 int DirectList(const Args& args);
 int DirectExtract(const Args& args);

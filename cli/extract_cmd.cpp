@@ -56,6 +56,7 @@ int CmdExtract(const Args& given) {
             entry = a;
             haveEntry = true;
         } else {
+            RefuseClassicOption("extract", a);
             return Usage();
         }
     }
@@ -67,11 +68,11 @@ int CmdExtract(const Args& given) {
     host.SetDestination(dest);
     bool complete = false;
     if (!remote::Get(host, &complete) || !complete || !host.Listed()) {
-        host.Note("no entry list from " + inet::WithoutPassword(url));
+        host.Note("no entry list from " + inet::WithoutSecrets(url));
         return 1;
     }
     const Result<size_t> found =
-        FindEntry(host.Rows(), {haveIndex, entry, index}, inet::WithoutPassword(url));
+        FindEntry(host.Rows(), {haveIndex, entry, index}, inet::WithoutSecrets(url));
     if (!found) {
         host.Note(found.error().message);
         return 1;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ void PrintEntryTsv(const CZipDirectory& dir, std::FILE* out) {
     PrintRow(EntryColumnHeaders(), line, out);
     const size_t count = dir.GetCount();
     for (size_t i = 0; i < count; ++i) {
+        if (std::ferror(out)) return;  // the rest would fail the same way
         const CZipEntryHeader& h = dir.GetHeader(i);
         PrintRow(FormatEntryColumns(h, h.IsDirectory()), line, out);
     }
@@ -131,6 +133,7 @@ void PrintEntryJson(const CZipDirectory& dir, const std::string& comment, std::F
     e.WriteTo(out);
     const size_t count = dir.GetCount();
     for (size_t i = 0; i < count; ++i) {
+        if (std::ferror(out)) return;  // the rest would fail the same way
         // Read in place: the cells come from the stored bytes, no copy of the record is needed.
         const CZipEntryHeader& h = dir.GetHeader(i);
         const time_t mtime = h.GetModTime();
@@ -190,6 +193,7 @@ void PrintEntryAligned(const CZipDirectory& dir, const std::string& comment, std
                  "Date", "Time", rule.c_str());
     std::string line;
     for (size_t i = 0; i < dir.GetCount(); ++i) {
+        if (std::ferror(out)) return;  // the rest would fail the same way
         const CZipEntryHeader& h = dir.GetHeader(i);
         char head[96];
         // The stored date and time as they are: no time zone turns them into another day.
@@ -247,7 +251,7 @@ int CmdList(const Args& given) {
         } else if (options && a == "--") {
             options = false;
         } else if (options && a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "fennic list: unknown option '%s'\n", a.c_str());
+            RefuseClassicOption("list", a);
             return 2;
         } else if (!havePath) {
             path = a;

@@ -74,7 +74,7 @@ int RunWindow(int argc, char** argv) {
 #endif
     if (argc >= 2) {
         std::fprintf(stderr, "fennic: to list it here: fennic list %s\n",
-                     fennic::TerminalText(fennic::inet::WithoutPassword(argv[1])).c_str());
+                     fennic::TerminalText(fennic::inet::WithoutSecrets(argv[1])).c_str());
     }
     return Usage();
 }
@@ -110,6 +110,6 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && IsWindowArgument(name)) return RunWindow(argc, argv);
     std::fprintf(stderr, "fennic: unknown command '%s'\n",
-                 fennic::TerminalText(fennic::inet::WithoutPassword(name)).c_str());
+                 fennic::TerminalText(fennic::inet::WithoutSecrets(name)).c_str());
     return Usage();
 }

@@ -87,8 +87,9 @@ bool RouteRemoteList(const Args& args, int& status) {
         } else if (IsUrl(a)) {
             ++urls;
         } else {
+            RefuseClassicOption("list", a);
             std::fprintf(stderr,
-                         "usage: fennic list [--json] [--url-credentials|"
+                         "usage: fennic list --classic [--json] [--url-credentials|"
                          "--settings-credentials] URL\n");
             return status = 2, true;
         }
@@ -106,8 +107,7 @@ bool RouteRemoteList(const Args& args, int& status) {
     const int reached = remote::Get(host, &complete);
     status = reached && complete && host.Listed() ? 0 : 1;
     if (!host.Written()) status = 1;
-    if (status != 0 && !host.Listed())
-        host.Note("no entry list from " + inet::WithoutPassword(url));
+    if (status != 0 && !host.Listed()) host.Note("no entry list from " + inet::WithoutSecrets(url));
     return true;
 }
 

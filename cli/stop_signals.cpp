@@ -24,6 +24,13 @@ void InstallStopSignals() {
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(sig, &sa, nullptr);
+    // A reader that leaves (`| head`) stops the run too, but only through us: killed outright,
+    // the program would leave its temporary folder behind. A parent that ignores SIGPIPE gets
+    // failed writes instead, as it asked.
+    struct sigaction old = {};
+    if (::sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+        ::sigaction(SIGPIPE, &sa, nullptr);
+    }
 }
 
 int PendingStopSignal() {

@@ -94,24 +94,35 @@ void FtpConnection::State::BeginTransfer(fs::UniqueFd conn, size_t due, bool fin
     file_open = true;
 }
 
-// The data side goes first: a server stuck writing data reads no commands.
-void FtpConnection::State::CloseData() {
+// The data side goes first: a server stuck writing data reads no commands. A server whose write
+// into a data connection we cut may end that transfer with a preliminary reply (pure-ftpd's
+// "150 0.3 seconds"): no final reply follows for it then, only those of the later commands.
+void FtpConnection::State::CloseData(bool cut_short) {
     if (!file_open) return;
     data.Reset();
     file_open = false;
     FtpReply reply;
-    for (; replies_due > 0 && !broken && !core->aborted; --replies_due) {
-        if (!ReadFinal(reply, IoDeadline())) break;
-        if (own_final_due) own_final = reply;
+    for (int preliminary = 0; replies_due > 0 && !broken && !core->aborted;) {
+        if (!ReadOne(reply, IoDeadline())) break;
+        const bool ends_transfer = reply.code >= 200 || (cut_short && own_final_due);
+        if (!ends_transfer) {
+            if (++preliminary > kMaxPreliminaryReplies) Break(kErrorInvalidServerResponse);
+            continue;
+        }
+        if (own_final_due && reply.code >= 200) own_final = reply;
         own_final_due = false;
+        --replies_due;
     }
     if (replies_due > 0) broken = true;
     replies_due = 0;
     own_final_due = false;
 }
 
-// ABOR after the data socket is gone. All replies share one idle limit: a server that does not
-// answer costs that much once, and leaves the connection out of step.
+// ABOR after the data socket is gone. Most servers end the transfer with a final reply of its
+// own (426, or 226 when it had ended) and then answer ABOR (225 or 226). Some end the transfer
+// with a preliminary reply instead, and answer ABOR once: a 2xx after a preliminary reply ends
+// the sequence, since nothing more will come. All replies share one idle limit: a server that
+// does not answer costs that much once, and leaves the connection out of step.
 bool FtpConnection::State::AbortTransfer() {
     data.Reset();
     file_open = false;
@@ -122,8 +133,16 @@ bool FtpConnection::State::AbortTransfer() {
     const Clock::time_point deadline = IoDeadline();
     if (!SendLine("ABOR\r\n", deadline)) return false;
     FtpReply reply;
-    for (; due > 0; --due) {
-        if (!ReadFinal(reply, deadline)) return false;
+    bool after_preliminary = false;
+    for (int preliminary = 0; due > 0;) {
+        if (!ReadOne(reply, deadline)) return false;
+        if (reply.code < 200) {
+            if (++preliminary > kMaxPreliminaryReplies) return Break(kErrorInvalidServerResponse);
+            after_preliminary = true;
+            continue;
+        }
+        --due;
+        if (after_preliminary && reply.code < 300) break;
     }
     return true;
 }

@@ -103,7 +103,7 @@ struct FtpConnection::State : FailureRecord {
 
     // The open file's transfer (ftp_control.cpp).
     void BeginTransfer(fs::UniqueFd conn, size_t due, bool final_due);
-    void CloseData();
+    void CloseData(bool cut_short = false);  // cut_short: the data was not read to its end
     bool AbortTransfer();
 
     // Data connection (ftp_data.cpp).

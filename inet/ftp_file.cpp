@@ -71,7 +71,7 @@ bool FtpFile::Read(void* buffer, size_t size, size_t& got) {
 bool FtpFile::Close() {
     bool ok = true;
     if (Mine()) {
-        conn_->CloseData();
+        conn_->CloseData(!eof_);
         // Only data read to its end is judged: after we stopped early, a 426 is our own doing.
         const FtpReply& reply = conn_->own_final;
         if (eof_ && reply.code >= 400) {

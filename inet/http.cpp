@@ -117,7 +117,7 @@ std::string RedirectRefusal(bool secure, const std::string& target) {
     const size_t colon = target.find("://");
     std::string scheme = target.substr(0, colon == std::string::npos ? 0 : colon);
     for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string where = " (" + WithoutPassword(target).substr(0, 200) + ")";
+    const std::string where = " (" + WithoutSecrets(target).substr(0, 200) + ")";
     if (secure && scheme == "http")
         return "the redirect from https to plain http was refused" + where;
     return "the redirect to " + (scheme.empty() ? std::string("another scheme") : scheme) +

@@ -291,7 +291,9 @@ bool SplitUrl(const std::string& url, UrlParts& parts) {
     return CanonicalizeUrl(url, canonical) && CrackUrl(canonical, parts);
 }
 
-std::string WithoutPassword(const std::string& url) {
+namespace {
+
+std::string MaskPassword(const std::string& url) {
     const size_t scheme = url.find("://");
     const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     const size_t colon = url.find(':', start);
@@ -310,6 +312,46 @@ std::string WithoutPassword(const std::string& url) {
         return url;
     }
     return masked(last);
+}
+
+// A query or fragment parameter carries a secret when its name, decoded and in any case, holds
+// one of these: signatures (X-Amz-Signature, Signature, Azure's sig), keys and credentials
+// (X-Amz-Credential, AWSAccessKeyId, Key-Pair-Id, api_key), tokens (X-Amz-Security-Token,
+// access_token), passwords, authorizations and sessions. A harmless parameter caught by the
+// rule costs a word of a message; a secret missed costs the secret.
+bool IsSecretName(const std::string& name) {
+    std::string lower = PercentDecode(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const kWords[] = {"sig",  "key", "credential", "token",  "secret",
+                                         "pass", "pwd", "auth",       "session"};
+    return std::any_of(std::begin(kWords), std::end(kWords),
+                       [&](const char* word) { return lower.find(word) != std::string::npos; });
+}
+
+}  // namespace
+
+std::string WithoutSecretQuery(const std::string& target) {
+    const size_t query = target.find_first_of("?#");
+    if (query == std::string::npos) return target;
+    std::string out = target.substr(0, query + 1);
+    // Parameters are split at '&' and at the start of the fragment.
+    for (size_t at = query + 1; at <= target.size();) {
+        const size_t end = std::min(target.find_first_of("&#", at), target.size());
+        const std::string param = target.substr(at, end - at);
+        const size_t eq = param.find('=');
+        if (eq != std::string::npos && eq + 1 < param.size() && IsSecretName(param.substr(0, eq)))
+            out += param.substr(0, eq + 1) + "***";
+        else
+            out += param;
+        if (end == target.size()) break;
+        out += target[end];
+        at = end + 1;
+    }
+    return out;
+}
+
+std::string WithoutSecrets(const std::string& url) {
+    return WithoutSecretQuery(MaskPassword(url));
 }
 
 bool HasLineBreak(const std::string& text) {

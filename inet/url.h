@@ -48,9 +48,13 @@ std::string PercentDecode(const std::string& text);
 // false for any other text, another host, or a path that would decode to a NUL.
 bool LocalPathOfFileUrl(const std::string& text, std::string& path);
 
-// The URL text as typed, with the password of its user part replaced by "***", for
-// messages and logs; text without a password comes back unchanged.
-std::string WithoutPassword(const std::string& url);
+// The URL text as typed, with the password of its user part and the values of its secret query
+// parameters (signatures, keys, credentials, tokens: the rule is in url.cpp) replaced by "***",
+// for messages and logs; text without either comes back unchanged.
+std::string WithoutSecrets(const std::string& url);
+// A request target ("/a.zip?X-Amz-Signature=...") with its secret query values masked the same
+// way.
+std::string WithoutSecretQuery(const std::string& target);
 
 // True when text holds CR, LF or NUL: such a text would end a protocol line early and let the
 // rest pass as a command or header of its own.

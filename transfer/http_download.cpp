@@ -76,12 +76,15 @@ void CHttpDownloadDlg::OnInitDialog(IProgressView& view) {
         ShowMessage(FormatMessageId(133, std::to_string(err)), MB_OK | MB_ICONEXCLAMATION);
         return view.EndDialog(IDCANCEL);
     }
-    size_t slash = m_strObject.rfind('/');
-    if (slash == std::string::npos) slash = m_strObject.rfind('\\');
-    if (slash != std::string::npos && m_strObject.size() > 1)
-        m_strFileName = m_strObject.substr(slash + 1);
+    // The name shown: the path's last segment, with its query, whose secrets are masked.
+    const std::string shown = inet::WithoutSecretQuery(m_strObject);
+    const size_t query = shown.find('?');
+    size_t slash = shown.rfind('/', query);
+    if (slash == std::string::npos) slash = shown.rfind('\\', query);
+    if (slash != std::string::npos && shown.size() > 1)
+        m_strFileName = shown.substr(slash + 1);
     else
-        m_strFileName = m_strObject;
+        m_strFileName = shown;
     view.SetText(IDC_FILESTATUS, FormatMessageId(102, m_strFileName, m_strServer));
     // A session kept from the last run brings its connection along.
     if (!m_hSession) m_hSession = std::make_unique<inet::HttpSession>();
@@ -167,7 +170,7 @@ void CHttpDownloadDlg::OnStatusCallback(uint32_t dwStatus, const std::string& in
     if (const unsigned id = ConnectStatusTextId(dwStatus, 103)) return ShowStatusArg(id, info);
     if (dwStatus == inet::kStatusRedirect) {
         // The server's Location: it may carry a password, and any bytes at all.
-        ShowStatusArg(107, TerminalText(inet::WithoutPassword(info)));
+        ShowStatusArg(107, TerminalText(inet::WithoutSecrets(info)));
     }
 }
 

@@ -19,6 +19,7 @@
 #include "inet/http.h"
 #include "inet/http_text.h"
 #include "inet/resource_version.h"
+#include "remote/direct/error_body.h"
 #include "remote/direct/http_answers.h"
 #include "remote/direct/source_kinds.h"
 #include "remote/transfer_runs.h"
@@ -125,7 +126,7 @@ public:
             request->Close();
             return ProbeThenReadTail(count, bytes, size, error);
         }
-        if (status != 206) return StatusFail(error, status);
+        if (status != 206) return StatusFail(error, status, *request);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown) {
             // Bytes of unknown place are no use; the offsets may still be answered right.
             request->Close();
@@ -189,11 +190,10 @@ private:
             return false;
         }
         if (status != 206) {
+            if (status != 200) return StatusFail(error, status, *request);
             request->Close();
-            if (status == 200)
-                return Fail(error, ErrorCode::kNoRanges,
-                            "the server stopped sending byte ranges (200 instead of 206)");
-            return StatusFail(error, status);
+            return Fail(error, ErrorCode::kNoRanges,
+                        "the server stopped sending byte ranges (200 instead of 206)");
         }
         std::string text;
         inet::ContentRange range;
@@ -256,7 +256,7 @@ private:
             return Fail(error, ErrorCode::kNoRanges,
                         "the server does not send byte ranges (it answered 200 to a range); "
                         "--full-download fetches the whole archive instead");
-        if (status != 206) return StatusFail(error, status);
+        if (status != 206) return StatusFail(error, status, *request);
         if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown ||
             range.first != 0 || range.last != 0) {
             std::string shown = "the server's Content-Range (" +
@@ -313,7 +313,8 @@ private:
         if (!request->QueryStatusCode(status))
             return NetFail(error, request->LastError(), request->LastErrorText());
         if (m_options.log)
-            m_options.log("GET " + m_object + " (" + m_asked + "): " + std::to_string(status));
+            m_options.log("GET " + inet::WithoutSecretQuery(m_object) + " (" + m_asked +
+                          "): " + std::to_string(status));
         std::string coding;
         if ((status == 200 || status == 206) && request->QueryHeader("Content-Encoding", coding) &&
             !inet::IsIdentityCoding(coding)) {
@@ -460,8 +461,12 @@ private:
         return m_local != nullptr;
     }
 
-    bool StatusFail(Error& error, uint32_t status) {
-        Fail(error, ErrorCode::kStatus, inet::ServerAnswered(status));
+    // The status, and what an object store's error body says of it.
+    bool StatusFail(Error& error, uint32_t status, inet::HttpRequest& request) {
+        const std::string cause = ReadErrorBodyCause(request);
+        request.Close();
+        Fail(error, ErrorCode::kStatus,
+             inet::ServerAnswered(status) + (cause.empty() ? "" : ": " + cause));
         error.httpStatus = static_cast<int>(status);
         return false;
     }

@@ -122,7 +122,7 @@ std::unique_ptr<IRangeSource> OpenLocal(const std::string& path, Error& error) {
         // Text meant as an address may carry a password.
         FailErrno(
             error, ErrorCode::kLocal,
-            (hint.empty() ? path : inet::WithoutPassword(path)) + ": " + std::strerror(err) + hint,
+            (hint.empty() ? path : inet::WithoutSecrets(path)) + ": " + std::strerror(err) + hint,
             err);
         return nullptr;
     }
@@ -201,13 +201,13 @@ std::unique_ptr<IRangeSource> OpenRangeSource(const std::string& location,
         if (!inet::SplitUrl(url, parts) ||
             (parts.scheme != inet::Scheme::kHttp && parts.scheme != inet::Scheme::kHttps)) {
             Fail(error, ErrorCode::kAddress,
-                 "the S3 endpoint '" + inet::WithoutPassword(settings.endpoint) +
+                 "the S3 endpoint '" + inet::WithoutSecrets(settings.endpoint) +
                      "' is not an http:// or https:// address");
             return nullptr;
         }
         return OpenHttpSource(parts, location, signedOptions, error);
     }
-    const std::string name = inet::WithoutPassword(location);
+    const std::string name = inet::WithoutSecrets(location);
     inet::UrlParts parts;
     if (!inet::SplitUrl(location, parts)) {
         Fail(error, ErrorCode::kAddress, "'" + name + "' is not a usable address");

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +73,34 @@ TEST_F(GetTest, EveryFailedWriteToStandardOutputSaysWhyAndExitsOne) {
         const Finished gone = RunFennicAfter(home, "trap '' PIPE;", command, pipe.fd());
         EXPECT_EQ(gone.status, 1);
         EXPECT_EQ(gone.err, before + "fennic: cannot write stdout: Broken pipe\n");
+    }
+}
+
+// A reader that left (`| head`) stops the run as a stop signal would: 128 + SIGPIPE, no word of
+// the failed write, and the private temporary folder of the window's road goes with it.
+TEST_F(GetTest, AReaderThatLeftEndsTheRunAndTheTemporaryFolderGoes) {
+    NginxServer nginx(Archives().path());
+    PyFtpServer ftp(Archives().path(), "joe", "pw");
+    const std::string ftpUrl =
+        "ftp://127.0.0.1:" + std::to_string(ftp.port()) + "/m-7z-Deflate.zip";
+    const std::string url = Quote(nginx.Url("/m-7z-Deflate.zip"));
+    const std::vector<std::pair<std::string, std::string>> commands = {
+        {"list --classic " + url, "Files list has been downloaded\n"},
+        {"list --classic --json " + Quote(ftpUrl), "Files list has been downloaded\n"},
+        {"list " + url, ""},
+        {"cat " + Quote(ftpUrl) + " sample.bin", ""},
+    };
+    const ClosedPipe pipe;
+    ASSERT_GE(pipe.fd(), 0);
+    const std::string tmp = home / "tmp";
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
+    for (const auto& [command, before] : commands) {
+        SCOPED_TRACE(command);
+        const Finished f =
+            RunFennicAfter(home, "export TMPDIR=" + Quote(tmp) + ";", command, pipe.fd());
+        EXPECT_EQ(f.status, 128 + SIGPIPE);
+        EXPECT_EQ(f.err, before);
+        EXPECT_EQ(ListDir(tmp), Strings{});
     }
 }
 

@@ -222,6 +222,69 @@ TEST_F(CliRemote, VerboseShowsEachRequestAndQuietOnlyErrors) {
     EXPECT_EQ(Fennic("list -q -v " + url, &err).status, 2);
 }
 
+// A presigned address's secrets go to the server but never to -v, a message or the terminal,
+// on either road.
+TEST_F(CliRemote, SecretsOfAPresignedAddressReachOnlyTheServer) {
+    NginxServer nginx(Archives().path());
+    const std::string query =
+        "?X-Amz-Credential=AKIDSECRET1%2Fus&X-Amz-Expires=300&X-Amz-Signature=SIGSECRET2"
+        "&token=TOKSECRET3";
+    const std::string masked =
+        "?X-Amz-Credential=***&X-Amz-Expires=300&X-Amz-Signature=***"
+        "&token=***";
+    const auto secretFree = [](const std::string& text) {
+        for (const char* secret : {"AKIDSECRET1", "SIGSECRET2", "TOKSECRET3"}) {
+            if (text.find(secret) != std::string::npos) return false;
+        }
+        return true;
+    };
+    std::string err;
+    ASSERT_EQ(Fennic("list -v " + Quote(nginx.Url("/py.zip" + query)), &err).status, 0) << err;
+    EXPECT_NE(err.find("GET /py.zip" + masked + " (Range: bytes=-65633): 206"), std::string::npos)
+        << err;
+    EXPECT_TRUE(secretFree(err)) << err;
+    for (const char* road : {"--classic ", ""}) {
+        SCOPED_TRACE(road);
+        EXPECT_EQ(Fennic("list " + std::string(road) + Quote(nginx.Url("/gone.zip" + query)), &err)
+                      .status,
+                  1);
+        EXPECT_NE(err.find("404"), std::string::npos) << err;
+        EXPECT_TRUE(secretFree(err)) << err;
+        const CommandResult tty = OnTerminal(FennicCommand(home) + "list " + road +
+                                             Quote(nginx.Url("/py.zip" + query)) + " >/dev/null");
+        EXPECT_EQ(tty.status, 0) << tty.output;
+        EXPECT_TRUE(secretFree(tty.output)) << tty.output;
+    }
+    EXPECT_EQ(Fennic("list " + Quote("http://127.0.0.1:0/a.zip" + query), &err).status, 1);
+    EXPECT_NE(err.find("/a.zip" + masked), std::string::npos) << err;
+    EXPECT_TRUE(secretFree(err)) << err;
+    const auto log = nginx.WaitForAccessLog(1);
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log[0].request.find(query), std::string::npos) << log[0].request;
+}
+
+// The window's road says which option it does not take, or that there is no such option.
+TEST_F(CliRemote, TheClassicRoadNamesTheOptionItDoesNotTake) {
+    const std::string url = Quote("http://127.0.0.1:" + std::to_string(FreePort()) + "/a.zip");
+    const struct {
+        std::string args, said;
+    } cases[] = {
+        {"list --classic -v " + url, "fennic list: --classic does not take -v\nusage: "},
+        {"list --tsv --classic " + url, "fennic list: --classic does not take --tsv\nusage: "},
+        {"list --classic -v " + Quote(Archive("py.zip")),
+         "fennic list: --classic does not take -v\n"},
+        {"extract --classic -k " + url + " a -o x",
+         "fennic extract: --classic does not take -k\nusage: "},
+        {"list --classic --bogus " + url, "fennic list: unknown option '--bogus'\nusage: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string err;
+        EXPECT_EQ(Fennic(c.args, &err).status, 2);
+        EXPECT_EQ(err.substr(0, c.said.size()), c.said);
+    }
+}
+
 TEST_F(CliRemote, ListFailuresExitNonZero) {
     NginxServer nginx(Archives().path());
     std::string err;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <thread>
 
 #include "fs/unique_fd.h"
 #include "inet/errors.h"
@@ -55,9 +56,11 @@ std::string ReadUpTo(FtpFile& file, size_t limit) {
 }
 
 // Two reads stopped before the end of the file, one past 4 GiB, then SIZE, all on one login:
-// the server's whole log is that one login and each read's commands in order.
+// the server's whole log, where it keeps one, is that login and each read's commands in order.
+// A pause before each abort lets the server fill the data connection and block in its write.
 void TwoRangedReads(FtpConnection& conn, bool passive, Strings want,
-                    const std::function<Strings()>& server_commands) {
+                    const std::function<Strings()>& server_commands,
+                    milliseconds pause = milliseconds(0)) {
     const struct {
         uint64_t at;
         std::string bytes;
@@ -66,6 +69,7 @@ void TwoRangedReads(FtpConnection& conn, bool passive, Strings want,
         auto file = conn.OpenFileAt("/huge.zip", r.at);
         ASSERT_TRUE(file) << conn.LastErrorText() << " / " << conn.LastResponse();
         EXPECT_EQ(ReadUpTo(*file, r.bytes.size()), r.bytes);
+        std::this_thread::sleep_for(pause);
         EXPECT_TRUE(file->Abort()) << file->LastErrorText() << " / " << conn.LastResponse();
         want.insert(want.end(), {passive ? "EPSV" : "PORT", "REST " + std::to_string(r.at),
                                  "RETR /huge.zip", "ABOR"});
@@ -74,6 +78,7 @@ void TwoRangedReads(FtpConnection& conn, bool passive, Strings want,
     ASSERT_TRUE(conn.FindFile("/huge.zip", info)) << conn.LastResponse();
     EXPECT_EQ(info.size, kEndAt + kEnd.size());
     conn.Close();
+    if (!server_commands) return;
     want.insert(want.end(), {"SIZE /huge.zip", "QUIT"});
     Strings cmds;
     ASSERT_TRUE(fennic::test::WaitUntil([&] {
@@ -109,6 +114,35 @@ TEST_P(RangedRead, Vsftpd) {
     ASSERT_TRUE(conn);
     TwoRangedReads(*conn, GetParam(), {"USER anonymous", "PASS <password>", "TYPE I"},
                    [&] { return server.Commands(); });
+}
+
+// When its write into a data connection we closed fails, it ends the transfer with a
+// preliminary reply and answers ABOR with one 226; an ABOR it sees first gets 426, then 226.
+TEST_P(RangedRead, PureFtpd) {
+    if (!fennic::test::PureFtpdServer::Available())
+        GTEST_SKIP() << "pure-ftpd is not there (scripts/deps.sh test unpacks it) or needs root";
+    fennic::test::TempDir root;
+    WriteHugeFile(root.path() + "/huge.zip");
+    fennic::test::PureFtpdServer server(root.path());
+    FtpSession session;
+    session.SetTimeouts(5000, 5000);  // a wait for a reply that never comes fails the abort
+    auto conn = Login(session, server.port(), GetParam(), fennic::test::kPureFtpdUser,
+                      fennic::test::kPureFtpdPassword);
+    ASSERT_TRUE(conn);
+    TwoRangedReads(*conn, GetParam(), {}, nullptr, milliseconds(200));
+    // Data cut without ABOR: its transfer ends with a preliminary reply, and nothing more.
+    FtpSession second;
+    second.SetTimeouts(5000, 5000);
+    auto again = Login(second, server.port(), GetParam(), fennic::test::kPureFtpdUser,
+                       fennic::test::kPureFtpdPassword);
+    ASSERT_TRUE(again);
+    std::unique_ptr<FtpFile> data;
+    ASSERT_TRUE(again->Command("REST 1000\r\nRETR /huge.zip\r\n", true, &data));
+    EXPECT_EQ(ReadUpTo(*data, 5000), kHead.substr(1000, 5000));
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_TRUE(data->Close());
+    EXPECT_TRUE(again->Command("NOOP\r\n", false, nullptr)) << again->LastErrorText();
+    EXPECT_EQ(again->LastReplyCodes(), std::vector<int>{200});
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RangedRead, ::testing::Bool(),
@@ -291,6 +325,81 @@ TEST(ScriptFtpData, FailuresNameTheReplyThePortAndTheStrangerThatFailed) {
               std::string(ErrorText(error)) +
                   ": a data connection came from 127.0.0.2, not from the server at 127.0.0.1, "
                   "and was refused");
+}
+
+// Runs call on its own thread; a call still waiting after 20 s waits for a reply that never
+// comes, and is woken.
+bool Guarded(FtpSession& session, const std::function<bool()>& call) {
+    auto run = std::async(std::launch::async, call);
+    if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        session.Abort();
+        ADD_FAILURE() << "the call waited for a reply that never comes";
+    }
+    return run.get();
+}
+
+// Each way servers end an aborted transfer leaves the login in step, and the next command goes
+// out as soon as the sequence has ended: a server that closes the transfer with a preliminary
+// reply and answers ABOR once must not be waited for a second final reply.
+TEST(ScriptFtpAbort, EveryReplySequenceEndsTheAbortAtOnce) {
+    const struct {
+        std::string transfer_end, abor;
+    } cases[] = {
+        {"150 0.000 seconds (measured here)", "226 Since you see this ABOR must've succeeded"},
+        {"426 Failure writing network stream.", "226 ABOR successful"},
+        {"226 Transfer complete", "225 No transfer to ABOR"},
+        {"226 Transfer complete", "226 Abort successful"}};
+    const std::string content = PatternBytes(300000, 6);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.transfer_end + " / " + c.abor);
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = content;
+        // The same end whether the data was cut short or had all gone out.
+        opt.retr_final = opt.retr_aborted = c.transfer_end;
+        opt.replies["ABOR"] = c.abor;
+        ScriptLogin login(opt, true, 60000);  // a wait for a reply would outlast the guard
+        ASSERT_TRUE(login.conn);
+        FtpConnection& conn = *login.conn;
+        EXPECT_TRUE(Guarded(login.session, [&] {
+            for (uint64_t at : {100, 0}) {
+                auto file = conn.OpenFileAt("/a.zip", at);
+                if (!file || ReadUpTo(*file, 1000) != content.substr(at, 1000)) return false;
+                if (!file->Abort()) return false;
+            }
+            return conn.Command("NOOP\r\n", false, nullptr);
+        })) << conn.LastErrorText();
+        EXPECT_EQ(conn.LastResponse(), "200 NOOP ok\r\n");
+        EXPECT_EQ(login.server.Commands(),
+                  (Strings{"USER u", "PASS p", "TYPE I", "EPSV", "REST 100", "RETR /a.zip", "ABOR",
+                           "EPSV", "RETR /a.zip", "ABOR", "NOOP"}));
+    }
+}
+
+// A transfer closed without ABOR before its data ended, with commands sent behind it (the
+// window's road reads a range that way): its end, final or preliminary, and their replies keep
+// the login in step, and the next command goes out at once.
+TEST(ScriptFtpAbort, ATransferCutShortEndsWithWhateverReplyTheServerGivesIt) {
+    const std::string content = PatternBytes(8 << 20, 7);
+    for (const char* end : {"150 0.000 seconds (measured here)", "426 Failure writing network"}) {
+        SCOPED_TRACE(end);
+        fennic::test::ScriptFtpOptions opt;
+        opt.files["/a.zip"] = content;
+        opt.retr_final = opt.retr_aborted = end;
+        ScriptLogin login(opt, true, 60000);
+        ASSERT_TRUE(login.conn);
+        FtpConnection& conn = *login.conn;
+        EXPECT_TRUE(Guarded(login.session, [&] {
+            std::unique_ptr<FtpFile> data;
+            if (!conn.Command("REST 100\r\nRETR /a.zip\r\nPWD\r\nNOOP\r\n", true, &data) ||
+                ReadUpTo(*data, 1000) != content.substr(100, 1000) || !data->Close())
+                return false;
+            return conn.Command("NOOP\r\n", false, nullptr);
+        })) << conn.LastErrorText();
+        EXPECT_EQ(conn.LastResponse(), "200 NOOP ok\r\n");
+        EXPECT_EQ(login.server.Commands(),
+                  (Strings{"USER u", "PASS p", "TYPE I", "EPSV", "REST 100", "RETR /a.zip", "PWD",
+                           "NOOP", "NOOP"}));
+    }
 }
 
 }  // namespace
