@@ -5,6 +5,9 @@
 #   - `fennic list --classic URL` (size, end record, directory),
 #   - the two-request minimum: one curl process, end record then directory, one connection,
 #   - GDAL's /vsizip//vsicurl/ directory read.
+# Then `fennic list URL` once more against bench/refusing_server.py, a server that answers the
+# suffix form with 200 and the whole archive, as some object stores do: its requests and body
+# bytes, those the cut-off 200 wasted among them, against the two-request minimum over nginx.
 # Requests, connections and body bytes come from nginx's access log; times are medians.
 # Every archive's `fennic list URL` table is also checked against `zipinfo -v`, cell by cell.
 # A road that fails prints n/a. Targets for the direct road are printed under the table.
@@ -21,7 +24,8 @@ bench_build fennic
 bench_commit
 
 work=$(mktemp -d /tmp/fennic-remote-bench.XXXXXX)
-trap bench_cleanup EXIT
+refusing_pid= refusing_proxy_pid=
+trap '[ -n "$refusing_pid" ] && kill $refusing_pid $refusing_proxy_pid 2>/dev/null; bench_cleanup' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 bench_clean_env
@@ -124,6 +128,56 @@ while IFS=$'\t' read -r key file what; do
   done
 done <"$work/archives.tsv"
 
+# The suffix-refusing server, directly and through a delaying proxy of its own.
+start_background() {  # port file, command...; waits for the port file
+  local file=$1; shift
+  "$@" &
+  bg_pid=$!
+  for _ in $(seq 200); do [ -s "$file" ] && return 0; kill -0 "$bg_pid" 2>/dev/null || break; sleep 0.05; done
+  echo "$* did not start" >&2
+  exit 1
+}
+: >"$work/refusing.log"
+start_background "$work/refusing.port" python3 "$bench/refusing_server.py" --root "$work/www" \
+  --log "$work/refusing.log" --port-file "$work/refusing.port"
+refusing_pid=$bg_pid
+refusing=http://127.0.0.1:$(cat "$work/refusing.port")
+start_background "$work/refusing-proxy.port" python3 "$bench/delay_proxy.py" \
+  --upstream "127.0.0.1:$(cat "$work/refusing.port")" --delay-ms "$delay_ms" \
+  --port-file "$work/refusing-proxy.port"
+refusing_proxy_pid=$bg_pid
+refusing_delayed=http://127.0.0.1:$(cat "$work/refusing-proxy.port")
+: >"$work/refusing.tsv"
+nginx_log=$log nginx_direct=$direct
+log=$work/refusing.log direct=$refusing  # log_of's marker goes to this server now
+while IFS=$'\t' read -r key file what; do
+  echo "== $what, suffix refused" >&2
+  row="n/a\tn/a\tn/a\tn/a\tn/a\tn/a"
+  if log_of "$fennic list --url-credentials $refusing/$file" "$work/out.txt" "$work/err.txt" \
+       >"$work/lines.tsv"; then
+    read -r requests connections bytes wasted < <(awk -F'\t' \
+      '{ n++; c[$1] = 1; b += $3; if ($2 == 200) w += $3 } END { print n + 0, length(c), b + 0, w + 0 }' \
+      "$work/lines.tsv")
+    times=()
+    for base in "$refusing" "$refusing_delayed"; do
+      if hyperfine -N -w 1 -r "$runs" --export-json "$work/h.json" \
+           "$fennic list --url-credentials $base/$file" >/dev/null 2>"$work/h.err"; then
+        times+=("$(median_ms "$work/h.json")")
+      else
+        times+=(n/a)
+      fi
+    done
+    listing=$(python3 "$bench/remote_archives.py" compare "$work/out.txt" "$work/www/$file")
+    row="$requests\t$connections\t$bytes\t$wasted\t${times[0]}\t${times[1]}"
+    echo "   $requests requests, $bytes bytes ($wasted wasted), ${times[0]} / ${times[1]} ms $listing" >&2
+  else
+    listing="n/a (the road failed: $(tr '\n\t' '  ' <"$work/err.txt" | cut -c 1-200))"
+    echo "   failed: $listing" >&2
+  fi
+  printf "%s\t$row\t%s\n" "$key" "$listing" >>"$work/refusing.tsv"
+done <"$work/archives.tsv"
+log=$nginx_log direct=$nginx_direct
+
 # Python and the GDAL import alone, which GDAL's times include.
 hyperfine -N -w 1 -r "$runs" --export-json "$work/h.json" \
   "$gdal_python -c \"from osgeo import gdal\"" >/dev/null 2>&1
@@ -204,4 +258,26 @@ for key in order:
     if res[key, "classic"]["listing"]:
         parts.append(f"--classic listing {res[key, 'classic']['listing']}")
     print("- " + "; ".join(parts))
+
+print()
+print("Against a server that answers the suffix form with 200 and the whole archive (ranges by "
+      "offsets honoured); ÷ min: over the two-request minimum on nginx. Targets: at most 3 "
+      f"requests, body bytes <= directory + {tail:,} + 1 MiB (the cut-off 200's included).")
+print()
+rows = []
+notes = []
+for line in open(f"{work}/refusing.tsv"):
+    key, req, conn, body, wasted, direct, proxy, listing = line.rstrip("\n").split("\t")
+    f, m = facts[key], res[key, "minimum"]
+    rows.append((f["what"], req, conn, grouped(body), grouped(wasted), direct, proxy,
+                 ratio(direct, m["direct"]), ratio(proxy, m["proxy"]), listing.split(" (")[0]))
+    if num(req) is not None:
+        limit = f["cd_size"] + tail + (1 << 20)
+        notes.append(f"- {f['what']}: requests {req} (target <= 3) {verdict(int(req) <= 3)}; "
+                     f"body {int(body):,} <= {limit:,} {verdict(int(body) <= limit)}; "
+                     f"wasted by the cut-off 200: {int(wasted):,}")
+print_table(("archive", "requests", "connections", "body bytes", "wasted bytes", "loopback ms",
+             "delayed ms", "÷ min loopback", "÷ min delayed", "listing vs zipinfo"), rows)
+print()
+print("\n".join(notes))
 PY
