@@ -155,8 +155,9 @@ while IFS=$'\t' read -r key file what; do
   row="n/a\tn/a\tn/a\tn/a\tn/a\tn/a"
   if log_of "$fennic list --url-credentials $refusing/$file" "$work/out.txt" "$work/err.txt" \
        >"$work/lines.tsv"; then
-    read -r requests connections bytes wasted < <(awk -F'\t' \
-      '{ n++; c[$1] = 1; b += $3; if ($2 == 200) w += $3 } END { print n + 0, length(c), b + 0, w + 0 }' \
+    # A 200 that brought the whole archive (one shorter than the suffix) was used, not wasted.
+    read -r requests connections bytes wasted < <(awk -F'\t' -v size="$(stat -c %s "$work/www/$file")" \
+      '{ n++; c[$1] = 1; b += $3; if ($2 == 200 && $3 < size) w += $3 } END { print n + 0, length(c), b + 0, w + 0 }' \
       "$work/lines.tsv")
     times=()
     for base in "$refusing" "$refusing_delayed"; do

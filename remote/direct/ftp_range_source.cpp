@@ -88,7 +88,12 @@ public:
         if (start > m_size || length > m_size - start)
             return Fail(error, ErrorCode::kDamaged, "a range past the end of " + m_name);
         if (length == 0) return true;
-        return Read(start, length, sink, error);
+        return ReadResuming(
+            start, length, sink, m_options,
+            [this](uint64_t at, uint64_t n, const ByteSink& to, Error& e) {
+                return Read(at, n, to, e);
+            },
+            error);
     }
 
     std::string Name() const override { return m_name; }

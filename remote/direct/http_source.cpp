@@ -157,24 +157,12 @@ public:
 
     bool ReadRange(uint64_t start, uint64_t length, const ByteSink& sink, Error& error) override {
         if (m_local) return m_local->ReadRange(start, length, sink, error);
-        // A range cut off on the way is asked again for the bytes it still owes.
-        uint64_t done = 0;
-        bool refused = false;
-        const ByteSink counted = [&](const uint8_t* p, size_t n) {
-            refused = !sink(p, n);
-            if (!refused) done += n;
-            return !refused;
-        };
-        for (int cuts = 0;; ++cuts) {
-            const uint64_t before = done;
-            if (ReadRangeOnce(start + done, length - done, counted, error)) return true;
-            if (refused || error.code != ErrorCode::kConnection || done == before ||
-                cuts >= m_options.retries)
-                return false;
-            if (m_options.log)
-                m_options.log("  cut off after " + std::to_string(done) +
-                              " bytes: asked again for the rest");
-        }
+        return ReadResuming(
+            start, length, sink, m_options,
+            [this](uint64_t at, uint64_t n, const ByteSink& to, Error& e) {
+                return ReadRangeOnce(at, n, to, e);
+            },
+            error);
     }
 
     std::string Name() const override { return m_name; }

@@ -33,6 +33,15 @@ using ChunkReader = std::function<bool(uint8_t* to, size_t want, size_t& got, Er
 bool PumpExactly(uint64_t length, const ChunkReader& read, const ByteSink& sink, uint64_t& bytes,
                  const std::function<void(uint64_t, uint64_t)>& progress, Error& error);
 
+// Exactly `length` bytes from `start` with `once`; a try that breaks off on the way
+// (kConnection) is followed by one for the rest, options.retries times at most, each noted in
+// options.log.
+struct SourceOptions;
+bool ReadResuming(uint64_t start, uint64_t length, const ByteSink& sink,
+                  const SourceOptions& options,
+                  const std::function<bool(uint64_t, uint64_t, const ByteSink&, Error&)>& once,
+                  Error& error);
+
 // The transfers of the direct road, counted for -v and the benchmark.
 struct TransferCount {
     int requests = 0;

@@ -41,6 +41,28 @@ bool PumpExactly(uint64_t length, const ChunkReader& read, const ByteSink& sink,
     return true;
 }
 
+bool ReadResuming(uint64_t start, uint64_t length, const ByteSink& sink,
+                  const SourceOptions& options,
+                  const std::function<bool(uint64_t, uint64_t, const ByteSink&, Error&)>& once,
+                  Error& error) {
+    uint64_t done = 0;
+    bool refused = false;
+    const ByteSink counted = [&](const uint8_t* p, size_t n) {
+        refused = !sink(p, n);
+        if (!refused) done += n;
+        return !refused;
+    };
+    for (int cuts = 0;; ++cuts) {
+        if (once(start + done, length - done, counted, error)) return true;
+        // A reset may come before the first byte is read: the bytes that came are lost then.
+        if (refused || error.code != ErrorCode::kConnection || cuts >= options.retries)
+            return false;
+        if (options.log)
+            options.log("  cut off after " + std::to_string(done) +
+                        " bytes: asked again for the rest");
+    }
+}
+
 namespace {
 
 class LocalSource : public IRangeSource {

@@ -124,6 +124,41 @@ TEST_F(BusyServer, ARangeCutOffIsAskedAgainForTheBytesItStillOwes) {
     }
 }
 
+TEST_F(BusyServer, AnFtpRangeCutOffIsAskedAgainFromTheByteReached) {
+    for (const int resets : {2, 4}) {
+        SCOPED_TRACE(resets);
+        ScriptFtpOptions options;
+        options.files["/a.zip"] = body;
+        options.reset_after = 70000;  // more than the tail, a fifth of big.bin
+        options.resets = resets;
+        ScriptFtpServer server(options);
+        std::string err;
+        const CommandResult r = RunFennic(
+            home, "cat ftp://127.0.0.1:" + std::to_string(server.port()) + "/a.zip big.bin", &err);
+        std::vector<std::string> rests;
+        for (const std::string& c : server.Commands())
+            if (c.rfind("REST ", 0) == 0) rests.push_back(c);
+        if (resets <= 3) {
+            EXPECT_EQ(r.status, 0) << err;
+            EXPECT_TRUE(r.output ==
+                        RunFennic(home, "cat " + Quote(home / "a.zip") + " big.bin").output);
+            // The tail, then each retry from the byte reached, which a reset may leave short
+            // of the server's cut (the entry starts at 0, which needs no REST).
+            ASSERT_EQ(rests.size(), static_cast<size_t>(resets) + 1);
+            uint64_t reached = 0;
+            for (int k = 1; k <= resets; ++k) {
+                const uint64_t at = std::stoull(rests[k].substr(5));
+                EXPECT_GT(at, reached);
+                EXPECT_LE(at, reached + 70000);
+                reached = at;
+            }
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(rests.size(), 4u);  // the tail and the entry's three retries
+        }
+    }
+}
+
 TEST_F(BusyServer, CredentialsComeFromNetrcAndNeverFollowARedirectToAnotherHost) {
     ScriptHttpServer other(
         [&](const RawHttpRequest& req, HttpPeer& peer) { ServeBody(req, peer, body); });
