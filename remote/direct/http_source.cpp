@@ -180,6 +180,13 @@ private:
         if (status != 206) {
             if (status != 200) return StatusFail(error, status, *request);
             request->Close();
+            // The same version, whole: a server that holds its date too weak for If-Range.
+            // Asked again without it; the answers' validators are still compared.
+            if (SendsIfRange()) {
+                m_noIfRange = true;
+                if (m_options.log) m_options.log("  200 to If-Range: asked again without it");
+                return ReadRangeOnce(start, length, sink, error);
+            }
             return Fail(error, ErrorCode::kNoRanges,
                         "the server stopped sending byte ranges (200 instead of 206)");
         }
@@ -329,8 +336,12 @@ private:
     std::string Conditions() const {
         if (!m_pinned) return "";
         if (!m_version.etag.empty()) return "If-Match: " + m_version.etag + "\r\n";
-        if (!m_version.lastModified.empty()) return "If-Range: " + m_version.lastModified + "\r\n";
+        if (SendsIfRange()) return "If-Range: " + m_version.lastModified + "\r\n";
         return "";
+    }
+    bool SendsIfRange() const {
+        return m_pinned && m_version.etag.empty() && !m_version.lastModified.empty() &&
+               !m_noIfRange;
     }
 
     // The first answer with bytes names the version; every later one must show the same.
@@ -485,9 +496,10 @@ private:
     std::mutex m_waitMutex;       // a wait before asking again, which Cancel ends
     std::condition_variable m_waitCv;
     bool m_cancelled = false;
-    bool m_pinned = false;  // m_version's validators are the run's
-    bool m_sized = false;   // and so is its size
-    std::string m_asked;    // the last request's range, for the log
+    bool m_pinned = false;     // m_version's validators are the run's
+    bool m_noIfRange = false;  // the server answered If-Range with the whole, unchanged
+    bool m_sized = false;      // and so is its size
+    std::string m_asked;       // the last request's range, for the log
     std::chrono::steady_clock::time_point m_started;
     std::unique_ptr<IRangeSource> m_local;  // after a full download
 };
