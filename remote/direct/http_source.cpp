@@ -251,17 +251,52 @@ private:
             return Fail(error, ErrorCode::kNoRanges,
                         "the server does not send byte ranges (it answered 200 to a range); "
                         "--full-download fetches the whole archive instead");
-        if (status != 206) return StatusFail(error, status, *request);
-        if (!haveRange || !inet::ParseContentRange(text, range) || !range.totalKnown ||
-            range.first != 0 || range.last != 0) {
-            std::string shown = "the server's Content-Range (" +
-                                (haveRange ? Quoted(text) : std::string("none")) +
-                                ") is not the range asked for";
-            if (!m_badRange.empty())
-                shown += ", nor was its answer to the last bytes (" + m_badRange + ")";
-            return Fail(error, ErrorCode::kStatus, shown);
+        if (status != 206 && status != 400 && status != 501)
+            return StatusFail(error, status, *request);
+        if (status != 206 || !haveRange || !inet::ParseContentRange(text, range) ||
+            !range.totalKnown || range.first != 0 || range.last != 0) {
+            Error probe;
+            if (status != 206) {
+                StatusFail(probe, status, *request);
+            } else {
+                std::string shown = "the server's Content-Range (" +
+                                    (haveRange ? Quoted(text) : std::string("none")) +
+                                    ") is not the range asked for";
+                if (!m_badRange.empty())
+                    shown += ", nor was its answer to the last bytes (" + m_badRange + ")";
+                Fail(probe, ErrorCode::kStatus, shown);
+            }
+            return SizeWithoutRange(count, bytes, size, probe, error);
         }
         return ReadTailAt(range.total, count, bytes, size, error);
+    }
+
+    // The last resort where the ranges said nothing usable: the size from an answer without a
+    // range, cut off after its headers (an empty file is said to be one, an archive no longer
+    // than the first request is read whole), then the tail by its offsets. Without a size
+    // there, the probe's failure stands.
+    bool SizeWithoutRange(uint64_t count, std::vector<uint8_t>& bytes, uint64_t& size,
+                          const Error& probe, Error& error) {
+        std::unique_ptr<inet::HttpRequest> request;
+        uint32_t status = 0;
+        if (!Send("", request, status, error)) return false;
+        uint64_t length = 0;
+        if (status != 200 || !request->QueryContentLength(length)) {
+            request->Close();
+            error = probe;
+            return false;
+        }
+        if (length == 0) {
+            request->Close();
+            return Fail(error, ErrorCode::kNotArchive,
+                        m_name + " is empty (0 bytes): not a ZIP archive");
+        }
+        if (length <= count) {
+            size = Sized(length);
+            return ReadBody(*request, length, bytes, error);
+        }
+        request->Close();
+        return ReadTailAt(length, count, bytes, size, error);
     }
 
     // Sends the request, and again after a busy server's answer, as often as --retry says:
