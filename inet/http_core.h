@@ -34,13 +34,13 @@ struct HttpCore : FailureRecord, SessionSettings {
     std::string ca_file;
     bool insecure = false;
     bool netrc = false;
-    std::string netrc_file;  // empty: curl's own default, ~/.netrc
+    std::string netrc_file;                      // empty: curl's own default, ~/.netrc
     std::string sigv4, sigv4_key, sigv4_secret;  // AWS signing, when sigv4 is not empty
-    HttpRequest::State* active = nullptr;  // the request that owns the easy handle now
-    std::string host;                      // for the resolving notification
-    std::string proxy_host;                // the named proxy's host: looked up instead
-    bool resolving = false;                // a name lookup started for this request
-    bool new_socket = false;               // a socket was opened since the last request start
+    HttpRequest::State* active = nullptr;        // the request that owns the easy handle now
+    std::string host;                            // for the resolving notification
+    std::string proxy_host;                      // the named proxy's host: looked up instead
+    bool resolving = false;                      // a name lookup started for this request
+    bool new_socket = false;                     // a socket was opened since the last request start
     char errbuf[CURL_ERROR_SIZE] = {};
 };
 

@@ -100,10 +100,10 @@ protected:
     IProgressView* m_view = nullptr;  // set on the window thread before the worker starts
     std::atomic<bool> m_bAbort{false};
     std::atomic<bool> m_bFinished{false};
-    uint32_t m_dwFileSize = 0;  // worker writes; read after the run
+    uint32_t m_dwFileSize = 0;        // worker writes; read after the run
     inet::ResourceVersion m_version;  // worker writes; read after the run
-    std::string m_strError;     // worker writes before posting; window thread reads on arrival
-    std::string m_strCause;     // worker writes before posting; read after the run
+    std::string m_strError;  // worker writes before posting; window thread reads on arrival
+    std::string m_strCause;  // worker writes before posting; read after the run
     CLocalFile m_file;
     TickClock m_clock = SteadyTickCount;
     bool m_bSkipEmptyErrorBox = false;  // the FTP engine shows no box for an empty text
